@@ -1,0 +1,39 @@
+# The front door: `make` builds every configuration and stages the results
+# in dist/; `make test` runs every suite that can run on this machine;
+# `make demo` packs the bundled samples and runs the package under Wine.
+# Each target first installs missing Debian packages (scripts/install-deps.sh).
+
+JOBS ?= $(shell nproc)
+BUILD_PRESETS := native native-asan native-release mingw-x64 mingw-x86
+TEST_PRESETS := native native-asan mingw-x64
+
+.PHONY: all deps build stage test demo fuzz bench clean $(addprefix build-,$(BUILD_PRESETS) fuzz)
+
+all: build stage
+
+deps:
+	@scripts/install-deps.sh
+
+build: $(addprefix build-,$(BUILD_PRESETS))
+
+build-%: deps
+	@cmake --preset $* >/dev/null
+	@cmake --build --preset $* -j $(JOBS)
+
+stage: build
+	@scripts/stage-dist.sh
+
+test: deps build build-fuzz stage
+	@scripts/run-tests.sh $(TEST_PRESETS) fuzz
+
+demo: all
+	@scripts/demo.sh
+
+fuzz: build-fuzz
+	@FUZZ_SECONDS=$${FUZZ_SECONDS:-600} ctest --test-dir build/fuzz -L fuzz-run --output-on-failure
+
+bench: build-native-release
+	@scripts/run-bench.sh
+
+clean:
+	rm -rf build dist

@@ -1,0 +1,237 @@
+// The Win32 and C-runtime subset for POSIX systems.
+//
+// Names, signatures, flag values and error codes are those of Windows; the
+// implementation in this folder maps them onto POSIX. Paths are wide
+// (UTF-16), backslash-separated texts inside the program; the layer turns
+// them into "/"-separated UTF-8 at the system boundary and back.
+//
+// Provided behaviour and known differences from Windows:
+//
+// | Function                  | Behaviour here                                                  |
+// |---------------------------|-----------------------------------------------------------------|
+// | _wopen/_read/_write/      | descriptors of the host; Windows flag values (_O_*, _S_*)       |
+// |   _lseek/_close           | translated; _O_BINARY/_O_TEXT/_O_SEQUENTIAL/_O_RANDOM ignored;  |
+// |                           | _S_IWRITE absent from pmode makes a new file read-only (0444);  |
+// |                           | errors set errno as the CRT does. _lseek is 32-bit like Windows'|
+// | GetFileAttributesW        | directory bit from the file type; read-only when the owner has  |
+// |                           | no write permission; hidden/system/archive from the xattr       |
+// |                           | "user.DOSATTRIB" (the Samba/Wine convention) where present;     |
+// |                           | FILE_ATTRIBUTE_NORMAL when no other bit is set                  |
+// | SetFileAttributesW        | read-only clears/sets the write permission bits; hidden, system |
+// |                           | and archive go to "user.DOSATTRIB" where the file system allows |
+// |                           | it, silently dropped where it doesn't                           |
+// | CreateDirectoryW          | mkdir 0777 (umask applies); errors as Windows                   |
+// | DeleteFileW               | unlink of a non-directory                                       |
+// | CreateFileW/CloseHandle/  | enough to apply times: a handle wraps a descriptor; SetFileTime |
+// |   SetFileTime             | sets the last-write time (POSIX keeps no creation time)         |
+// | GetFileAttributesExW      | attributes, sizes and last-write time (GetFileExInfoStandard)   |
+// | DosDateTimeToFileTime,    | as Windows, including its rejections; local time follows the    |
+// |   FileTimeToDosDateTime,  | process time zone (TZ)                                          |
+// |   LocalFileTimeToFileTime,|                                                                 |
+// |   FileTimeToLocalFileTime |                                                                 |
+// | MultiByteToWideChar       | code pages 65001 (UTF-8) and 1252, flags 0 or                   |
+// |                           | MB_ERR_INVALID_CHARS; invalid UTF-8 becomes U+FFFD              |
+// | WideCharToMultiByte       | code page 65001; lone surrogates become U+FFFD                  |
+// | TlsAlloc/TlsFree/         | per-thread slots, TLS_MINIMUM_AVAILABLE (64) of them            |
+// |   TlsGetValue/TlsSetValue |                                                                 |
+// | LoadLibraryW/LoadLibraryExW| "X.dll" (any case) maps to "libx.so", searched beside the      |
+// |                           | running executable, then in its "../lib"; SELFEX_LIBRARY_PATH   |
+// |                           | (a folder), when set, replaces both                             |
+// | GetModuleFileNameW        | the running executable (module NULL) or a loaded library        |
+// | GetCurrentDirectoryW      | getcwd, "/" turned into "\"                                     |
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "fdi/FdiApi.h"
+
+#define WIDE_(s) u##s
+#define WIDE(s) WIDE_(s)
+
+typedef char16_t WCHAR;
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
+typedef char CHAR;
+typedef const char *LPCSTR;
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint16_t USHORT;
+typedef uint32_t DWORD;
+typedef uint32_t UINT;
+typedef uint32_t ULONG;
+typedef int32_t LONG;
+typedef int32_t BOOL;
+typedef void *LPVOID;
+typedef const void *LPCVOID;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef void *HANDLE;
+typedef struct SelfexModule *HMODULE;
+typedef HMODULE HINSTANCE;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
+typedef intptr_t (*FARPROC)();
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+#define MAX_PATH 260
+
+// A point in time: 100-nanosecond intervals since 1601-01-01.
+typedef struct {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *LPFILETIME;
+
+typedef struct {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef enum { GetFileExInfoStandard } GET_FILEEX_INFO_LEVELS;
+
+typedef struct {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+} WIN32_FILE_ATTRIBUTE_DATA;
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INVALID_FILE_ATTRIBUTES ((DWORD)0xFFFFFFFF)
+#define TLS_OUT_OF_INDEXES ((DWORD)0xFFFFFFFF)
+
+// File attributes
+#define FILE_ATTRIBUTE_READONLY 0x01
+#define FILE_ATTRIBUTE_HIDDEN 0x02
+#define FILE_ATTRIBUTE_SYSTEM 0x04
+#define FILE_ATTRIBUTE_DIRECTORY 0x10
+#define FILE_ATTRIBUTE_ARCHIVE 0x20
+#define FILE_ATTRIBUTE_NORMAL 0x80
+
+// CreateFileW
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x1
+#define FILE_SHARE_WRITE 0x2
+#define FILE_SHARE_DELETE 0x4
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+
+// Code pages and conversion flags
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x8
+
+// LoadLibraryExW
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800
+
+// Error codes (GetLastError)
+#define ERROR_SUCCESS 0
+#define ERROR_INVALID_FUNCTION 1
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_TOO_MANY_OPEN_FILES 4
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_OUTOFMEMORY 14
+#define ERROR_INVALID_DRIVE 15
+#define ERROR_WRITE_PROTECT 19
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_HANDLE_EOF 38
+#define ERROR_NOT_SUPPORTED 50
+#define ERROR_FILE_EXISTS 80
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_DISK_FULL 112
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_INVALID_NAME 123
+#define ERROR_MOD_NOT_FOUND 126
+#define ERROR_PROC_NOT_FOUND 127
+#define ERROR_DIR_NOT_EMPTY 145
+#define ERROR_BAD_PATHNAME 161
+#define ERROR_ALREADY_EXISTS 183
+#define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_NO_UNICODE_TRANSLATION 1113
+
+// C runtime descriptor I/O, with the Windows flag values.
+#define _O_RDONLY 0x0000
+#define _O_WRONLY 0x0001
+#define _O_RDWR 0x0002
+#define _O_APPEND 0x0008
+#define _O_RANDOM 0x0010
+#define _O_SEQUENTIAL 0x0020
+#define _O_TEMPORARY 0x0040
+#define _O_NOINHERIT 0x0080
+#define _O_CREAT 0x0100
+#define _O_TRUNC 0x0200
+#define _O_EXCL 0x0400
+#define _O_TEXT 0x4000
+#define _O_BINARY 0x8000
+#define _S_IREAD 0x0100
+#define _S_IWRITE 0x0080
+
+// Opens a file; returns a descriptor (never 0, 1 or 2 while the standard
+// streams are open) or -1 with errno set.
+int _wopen(const WCHAR *path, int oflag, int pmode);
+// Reads up to count bytes: the count read, 0 at end of file, -1 on error.
+int _read(int fd, void *buffer, unsigned int count);
+// Writes count bytes: the count written, -1 on error.
+int _write(int fd, const void *buffer, unsigned int count);
+// Moves the file pointer (SEEK_SET, SEEK_CUR, SEEK_END): the new offset, or
+// -1 on error, including a result that does not fit 32 bits.
+int32_t _lseek(int fd, int32_t offset, int origin);
+// Closes a descriptor: 0, or -1 on error.
+int _close(int fd);
+
+DWORD GetLastError(void);
+void SetLastError(DWORD error);
+
+DWORD GetFileAttributesW(LPCWSTR path);
+BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes);
+BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info);
+BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
+BOOL RemoveDirectoryW(LPCWSTR path);
+BOOL DeleteFileW(LPCWSTR path);
+
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL CloseHandle(HANDLE handle);
+BOOL SetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess,
+                 const FILETIME *lastWrite);
+
+BOOL DosDateTimeToFileTime(WORD dosDate, WORD dosTime, LPFILETIME fileTime);
+BOOL FileTimeToDosDateTime(const FILETIME *fileTime, WORD *dosDate, WORD *dosTime);
+BOOL LocalFileTimeToFileTime(const FILETIME *localTime, LPFILETIME utcTime);
+BOOL FileTimeToLocalFileTime(const FILETIME *utcTime, LPFILETIME localTime);
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
+                        LPWSTR target, int targetLength);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength,
+                        char *target, int targetLength, LPCSTR defaultChar, BOOL *usedDefault);
+
+DWORD TlsAlloc(void);
+BOOL TlsFree(DWORD index);
+LPVOID TlsGetValue(DWORD index);
+BOOL TlsSetValue(DWORD index, LPVOID value);
+DWORD GetCurrentThreadId(void);
+DWORD GetTickCount(void);
+
+HMODULE LoadLibraryW(LPCWSTR name);
+HMODULE LoadLibraryExW(LPCWSTR name, HANDLE reserved, DWORD flags);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
+DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer);

@@ -1,0 +1,18 @@
+#!/bin/sh
+# Runs CTest for each preset given, then repeats every preset's summary line
+# so the outcome of the whole run stands at the end. Exits 1 if any failed.
+cd "$(dirname "$0")/.."
+JOBS=${JOBS:-$(nproc)}
+summary=""
+failed=0
+for preset in "$@"; do
+  echo "=== ctest: $preset"
+  log=build/$preset/ctest-summary.log
+  ctest --test-dir "build/$preset" -j "$JOBS" --output-on-failure --timeout 600 2>&1 | tee "$log"
+  line=$(grep -E 'tests passed|No tests were found' "$log" | tail -n 1)
+  grep -q '100% tests passed' "$log" || failed=1
+  summary="$summary
+$preset: $line"
+done
+echo "=== summary$summary"
+exit $failed
