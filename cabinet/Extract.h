@@ -255,7 +255,7 @@ private:
     bool IsCreatorThread();
     bool LoadCabinetLibrary();
     int32_t SearchCabinetHeader(int32_t handle);
-    void ReportProgress(uint32_t now);
+    void ReportProgress(uint32_t now, float percent);
     bool RunCabinetSet(CStrBufW &name, const CStrBufW &directory);
     intptr_t OnCabinetInfoNote(const FDINOTIFICATION *notification);
     intptr_t OnCopyFileNote(const FDINOTIFICATION *notification);

@@ -1,0 +1,317 @@
+// Cabinet::CExtract: Copy, the decompressor's notifications and file output.
+//
+// While FDICopy runs, the decompressor announces each cabinet it opens, each
+// file it is about to write, each file it has finished and each move into a
+// continuation cabinet; the result of the notification tells it where to
+// write, to skip a file, to go on or to stop. The file data itself arrives
+// through the write handler.
+//
+// A file counts as extracted only once its close notification shows that it
+// received all its declared bytes. Whatever else ends a file -- the
+// decompressor closing it after a failure (documented FDI), a close
+// notification for a short file (Wine's FDI sends one after a failure), or a
+// run stopped before the close notification -- deletes it, so that a failed
+// run never leaves a truncated file under its final name.
+#include <string>
+#include <vector>
+
+#include "cabinet/DirTree.h"
+#include "cabinet/Extract.h"
+#include "cabinet/NameCheck.h"
+#include "cabinet/ThreadSlot.h"
+#include "support/PathUtil.h"
+#include "support/WideText.h"
+
+namespace Cabinet {
+
+namespace {
+
+// _O_BINARY | _O_TRUNC | _O_CREAT | _O_SEQUENTIAL | _O_WRONLY: a fresh file,
+// replacing one of the same name.
+constexpr int OUTPUT_OPEN_FLAGS = 0x8321;
+// _S_IWRITE in the permission also tells OpenStream that this is an output
+// file, which is neither searched nor tracked.
+constexpr int OUTPUT_PERMISSION = _S_IREAD | _S_IWRITE;
+
+// Stored date and time are UTC already, not local time.
+constexpr uint16_t ATTRIB_UTC_TIME = 0x100;
+// The stored bits applied to an extracted file: read-only, hidden, system,
+// archive. Never _A_EXEC: nothing is ever run after extraction.
+constexpr uint16_t APPLIED_ATTRIBS = 0x27;
+
+constexpr WCHAR MEMORY_DESTINATION[] = WIDE("MEMORY\\");
+
+const char *TextOrEmpty(const char *text)
+{
+    return text != nullptr ? text : "";
+}
+
+} // namespace
+
+/// 1. Creator thread and a context. 2. A fresh run. 3. Destination and mode.
+/// 4. The cabinet path must have a directory and a name. 5-7. The cabinet and
+/// every cabinet it leads to. 8. A file still open is unfinished: closed and
+/// deleted. 9. Success only when nothing failed.
+bool CExtract::Copy(const CStrBufW &cabinetPath, const CStrBufW &destination, intptr_t userData)
+{
+    if (!IsCreatorThread() || m_Context == nullptr)
+        return false;
+    m_UserData = userData;
+    m_AbortRequested = false;
+    m_CurrentFile.Reset();
+    Error.Reset();
+    m_Positions.Clear();
+
+    m_Destination.Assign(destination);
+    AppendBackslash(m_Destination);
+    m_InMemory = WideCompareNoCase(m_Destination.Data, MEMORY_DESTINATION) == 0;
+
+    CStrBufW directory;
+    CStrBufW name;
+    SplitPath(cabinetPath, &directory, &name);
+    if (directory.Length() < 2 || name.Length() < 2) {
+        Error.Code = ERR_BAD_PATH;
+        Error.Detail = 0;
+        return false;
+    }
+
+    const bool copied = RunCabinetSet(name, directory);
+    OnClose(m_CurrentFile.Handle);
+    return copied && !Error.HasError();
+}
+
+/// Runs FDICopy on name, then on each next cabinet the notifications named,
+/// all in directory. False as soon as one FDICopy fails, or when a set leads
+/// back to a cabinet it already passed (which would repeat forever).
+bool CExtract::RunCabinetSet(CStrBufW &name, const CStrBufW &directory)
+{
+    std::vector<std::basic_string<WCHAR>> visited;
+    for (;;) {
+        for (const auto &earlier : visited) {
+            if (WideCompareNoCase(earlier.c_str(), name.Data) == 0) {
+                Error.Code = ERR_CABINET_LOOP;
+                Error.Detail = 0;
+                return false;
+            }
+        }
+        visited.emplace_back(name.Data);
+
+        m_NextCabinet.Data[0] = 0;
+        CStrBufA nameUtf8;
+        CStrBufA directoryUtf8;
+        nameUtf8.AssignUtf8(name.Data);
+        directoryUtf8.AssignUtf8(directory.Data);
+        if (!m_FdiCopy(m_Context, nameUtf8.Data, directoryUtf8.Data, 0, FdiNotify, nullptr,
+                       reinterpret_cast<void *>(m_UserData)))
+            return false;
+        if (m_NextCabinet.Data[0] == 0)
+            return true;
+        name.Assign(m_NextCabinet);
+    }
+}
+
+INT_PTR CExtract::FdiNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION *notification)
+{
+    CExtract *extractor = BoundExtractor();
+    return extractor != nullptr ? extractor->OnNotify(type, notification) : -1;
+}
+
+intptr_t CExtract::OnNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION *notification)
+{
+    // A requested stop refuses every notification; the decompressor then
+    // fails FDICopy and records the stop in Erf.
+    if (m_AbortRequested)
+        return -1;
+    switch (type) {
+    case fdintCABINET_INFO:
+        return OnCabinetInfoNote(notification);
+    case fdintCOPY_FILE:
+        return OnCopyFileNote(notification);
+    case fdintCLOSE_FILE_INFO:
+        return OnCloseFileNote(notification);
+    case fdintNEXT_CABINET:
+        return OnNextCabinetNote(notification);
+    default:   // PARTIAL_FILE, ENUMERATE and anything newer
+        return 0;
+    }
+}
+
+/// Sent for every cabinet the decompressor opens. The first one of an FDICopy
+/// names the successor; a continuation cabinet opened to finish a spanning
+/// file does not replace it.
+intptr_t CExtract::OnCabinetInfoNote(const FDINOTIFICATION *notification)
+{
+    if (m_NextCabinet.Data[0] == 0)
+        m_NextCabinet.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz1));
+    if (Callbacks.OnCabinetInfo != nullptr) {
+        CStrBufW cabinetPath;
+        cabinetPath.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz3));
+        const CabinetInfo info = {TextOrEmpty(notification->psz1), TextOrEmpty(notification->psz2),
+                                  cabinetPath.Data, notification->setID, notification->iCabinet};
+        Callbacks.OnCabinetInfo(&info, m_UserData);
+    }
+    return 0;
+}
+
+/// A file is about to be written: decode and check its name, ask the client,
+/// then hand the decompressor a pseudo handle (in-memory mode) or a freshly
+/// created output file below the destination.
+intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
+{
+    CStrBufW relPath;
+    DecodeStoredName(notification, relPath);
+    // Before the client sees the name and before anything is created for it.
+    if (!IsSafeStoredName(relPath.Data))
+        return FailFile(ERROR_INVALID_NAME);
+
+    CStrBufW relDir;
+    CStrBufW name;
+    SplitPath(relPath, &relDir, &name);
+    CStrBufW outDir;
+    outDir.Assign(m_Destination);
+    outDir.Append(relDir);
+    CStrBufW outPath;
+    outPath.Assign(outDir);
+    outPath.Append(name);
+    const uint32_t size = static_cast<uint32_t>(notification->cb);
+
+    if (Callbacks.OnCopyFile != nullptr) {
+        CopyFileInfo info = {name.Data, relDir.Data, relPath.Data, outDir.Data, outPath.Data, size, {},
+                             notification->attribs};
+        if (!DosDateTimeToFileTime(notification->date, notification->time, &info.Time))
+            info.Time = FILETIME{};
+        if (Callbacks.OnCopyFile(&info, m_UserData) == 0)
+            return 0;   // skipped: nothing follows for this file
+    }
+
+    if (m_InMemory) {
+        m_Sink.Reset(notification->cb);
+        m_SinkFileSize = size;
+        // Any value the position table does not hold as a real handle.
+        int32_t candidate = PSEUDO_HANDLE_BASE;
+        while (m_Positions.Find(candidate) >= 0)
+            ++candidate;
+        return candidate;
+    }
+
+    const DWORD dirError = MakeDirTree(outDir.Data);
+    if (dirError != 0)
+        return FailFile(static_cast<int32_t>(dirError));
+    const int32_t handle = OpenStream(outPath.Data, OUTPUT_OPEN_FLAGS, OUTPUT_PERMISSION);
+    if (handle <= 0) {
+        FailFile(0);
+        return handle;
+    }
+    m_CurrentFile.Reset();
+    m_CurrentFile.Handle = handle;
+    m_CurrentFile.Size = size;
+    m_CurrentFile.OutPath.Assign(outPath);
+    m_CurrentFile.RelPath.Assign(relPath);
+    m_CurrentFile.LastTick = GetTickCount();
+    // The first report does not wait for the interval; later ones come from
+    // the write handler, measured from LastTick.
+    if (Callbacks.OnProgress != nullptr)
+        ReportProgress(m_CurrentFile.LastTick, 0.0f);
+    return handle;
+}
+
+/// A file is finished. Only a file that received all its declared bytes is
+/// accepted: closed, given its stored time and attributes, and reported. A
+/// short one (the decompressor failed while writing it) is closed, deleted
+/// and fails the run.
+intptr_t CExtract::OnCloseFileNote(const FDINOTIFICATION *notification)
+{
+    CStrBufW relPath;
+    DecodeStoredName(notification, relPath);
+    CStrBufW path;
+    path.Assign(m_Destination);
+    path.Append(relPath);
+
+    bool complete;
+    if (m_InMemory) {
+        complete = static_cast<uint32_t>(m_Sink.Used()) == m_SinkFileSize;
+    } else {
+        const int32_t handle = static_cast<int32_t>(notification->hf);
+        complete = handle == m_CurrentFile.Handle && m_CurrentFile.Received == m_CurrentFile.Size;
+        // Handing a finished file over before closing it keeps OnClose from
+        // deleting it as unfinished.
+        if (complete)
+            m_CurrentFile.Reset();
+        OnClose(handle);
+    }
+    if (!complete) {
+        if (Error.Code == 0)
+            FailFile(0);
+        // Decompressors that ignore this result stop at the next notification.
+        m_AbortRequested = true;
+        return -1;
+    }
+    if (!m_InMemory)
+        SetFileTimeAttrs(path.Data, notification->date, notification->time, notification->attribs);
+    if (Callbacks.OnFileDone != nullptr)
+        Callbacks.OnFileDone(path.Data, m_InMemory ? &m_Sink : nullptr, m_UserData);
+    return TRUE;
+}
+
+/// A file continues into the next cabinet. The name is kept for Copy in any
+/// case; a non-zero fdie means the decompressor could not use the cabinet it
+/// looked for, and ends the run.
+intptr_t CExtract::OnNextCabinetNote(const FDINOTIFICATION *notification)
+{
+    m_NextCabinet.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz1));
+    if (notification->fdie != FDIERROR_NONE) {
+        Error.Code = static_cast<int32_t>(notification->fdie);
+        Error.Detail = 0;
+        return -1;
+    }
+    if (Callbacks.OnNextCabinet != nullptr) {
+        CStrBufW cabinetPath;
+        cabinetPath.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz3));
+        const CabinetInfo info = {TextOrEmpty(notification->psz1), TextOrEmpty(notification->psz2),
+                                  cabinetPath.Data, notification->setID, notification->iCabinet};
+        Callbacks.OnNextCabinet(&info, 0, m_UserData);
+    }
+    // psz3 stays as it is: the next cabinet is looked for where this one is.
+    return 0;
+}
+
+/// Stored names are UTF-8 with attribute bit 0x80, else in NAME_CODE_PAGE;
+/// "/" and "\" both separate levels.
+void CExtract::DecodeStoredName(const FDINOTIFICATION *notification, CStrBufW &relPath) const
+{
+    const UINT codePage = (notification->attribs & _A_NAME_IS_UTF) != 0 ? CP_UTF8 : m_NameCodePage;
+    relPath.AssignMultiByte(codePage, TextOrEmpty(notification->psz1));
+    relPath.Replace(WIDE('/'), WIDE('\\'));
+}
+
+/// Records a failed target file (FDIERROR_TARGET_FILE) and answers -1.
+intptr_t CExtract::FailFile(int32_t detail)
+{
+    Error.Code = FDIERROR_TARGET_FILE;
+    Error.Detail = detail;
+    return -1;
+}
+
+/// 1. Times go through a handle opened for writing, before the attributes, so
+/// that a stored read-only bit cannot block them. 2-3. Stored local time is
+/// turned into UTC unless bit 0x100 says it is UTC already; the creation and
+/// last-write times get it. 4. Close. 5. The four stored attribute bits, and
+/// none of the others. Nothing here can fail the file.
+void CExtract::SetFileTimeAttrs(const WCHAR *path, uint16_t date, uint16_t time, uint16_t attribs)
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    FILETIME stored;
+    if (DosDateTimeToFileTime(date, time, &stored)) {
+        FILETIME utc = stored;
+        if ((attribs & ATTRIB_UTC_TIME) == 0)
+            LocalFileTimeToFileTime(&stored, &utc);
+        SetFileTime(file, &utc, nullptr, &utc);
+    }
+    CloseHandle(file);
+    SetFileAttributesW(path, attribs & APPLIED_ATTRIBS);
+}
+
+} // namespace Cabinet
