@@ -12,8 +12,7 @@
 // notification for a short file (Wine's FDI sends one after a failure), or a
 // run stopped before the close notification -- deletes it, so that a failed
 // run never leaves a truncated file under its final name.
-#include <string>
-#include <vector>
+#include <list>
 
 #include "cabinet/DirTree.h"
 #include "cabinet/Extract.h"
@@ -85,10 +84,12 @@ bool CExtract::Copy(const CStrBufW &cabinetPath, const CStrBufW &destination, in
 /// back to a cabinet it already passed (which would repeat forever).
 bool CExtract::RunCabinetSet(CStrBufW &name, const CStrBufW &directory)
 {
-    std::vector<std::basic_string<WCHAR>> visited;
+    // A list of our own buffers: std::vector and std::basic_string would pull
+    // libstdc++'s string instantiations (about 120 KB) into the GUI stub.
+    std::list<CStrBufW> visited;
     for (;;) {
         for (const auto &earlier : visited) {
-            if (WideCompareNoCase(earlier.c_str(), name.Data) == 0) {
+            if (WideCompareNoCase(earlier.Data, name.Data) == 0) {
                 Error.Code = ERR_CABINET_LOOP;
                 Error.Detail = 0;
                 return false;
