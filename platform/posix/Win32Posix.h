@@ -5,40 +5,79 @@
 // (UTF-16), backslash-separated texts inside the program; the layer turns
 // them into "/"-separated UTF-8 at the system boundary and back.
 //
+// Paths: "\" and "/" both separate levels. Levels are normalised as Win32
+// does ("." dropped, ".." resolved without looking at the disk, trailing
+// dots and spaces of names dropped). POSIX has no drives: a path with a
+// drive ("C:\x") names a drive that does not exist (ERROR_PATH_NOT_FOUND);
+// UNC and device paths give ERROR_BAD_NETPATH ("\\?\" is dropped);
+// characters Windows forbids in names (0x01-0x1F < > : " | ? *) and lone
+// surrogates give ERROR_INVALID_NAME. Names compare with the host's case
+// sensitivity; Windows ignores case.
+//
 // Provided behaviour and known differences from Windows:
 //
 // | Function                  | Behaviour here                                                  |
 // |---------------------------|-----------------------------------------------------------------|
-// | _wopen/_read/_write/      | descriptors of the host; Windows flag values (_O_*, _S_*)       |
-// |   _lseek/_close           | translated; _O_BINARY/_O_TEXT/_O_SEQUENTIAL/_O_RANDOM ignored;  |
-// |                           | _S_IWRITE absent from pmode makes a new file read-only (0444);  |
-// |                           | errors set errno as the CRT does. _lseek is 32-bit like Windows'|
+// | _wopen/_read/_write/      | descriptors of the host, never 0-2; Windows flag values (_O_*,  |
+// |   _lseek/_close           | _S_*) translated; _O_BINARY/_O_TEXT/_O_SEQUENTIAL/_O_RANDOM/    |
+// |                           | _O_NOINHERIT ignored (no text-mode translation; descriptors are |
+// |                           | never inherited); _O_TEMPORARY refused (EINVAL). _S_IWRITE      |
+// |                           | absent from pmode makes a new file read-only (0444). An existing|
+// |                           | read-only file refuses write access and _O_TRUNC, a folder any  |
+// |                           | open (EACCES), even for the superuser. Failures set errno as    |
+// |                           | Windows' C runtime does; failed opens also the last error.      |
+// |                           | _lseek is 32-bit: a target beyond 2^31 - 1 or before 0 fails    |
+// |                           | with EINVAL and leaves the file pointer (msvcrt.dll wraps).     |
+// |                           | _write finishes short host writes; partial only before an error |
 // | GetFileAttributesW        | directory bit from the file type; read-only when the owner has  |
-// |                           | no write permission; hidden/system/archive from the xattr       |
-// |                           | "user.DOSATTRIB" (the Samba/Wine convention) where present;     |
+// |                           | no write permission (files only); hidden/system/archive from the|
+// |                           | xattr "user.DOSATTRIB" (text "0x<hex>", the Samba/Wine form);   |
+// |                           | a file without it reports archive, as a new Windows file does;  |
 // |                           | FILE_ATTRIBUTE_NORMAL when no other bit is set                  |
-// | SetFileAttributesW        | read-only clears/sets the write permission bits; hidden, system |
-// |                           | and archive go to "user.DOSATTRIB" where the file system allows |
-// |                           | it, silently dropped where it doesn't                           |
-// | CreateDirectoryW          | mkdir 0777 (umask applies); errors as Windows                   |
-// | DeleteFileW               | unlink of a non-directory                                       |
-// | CreateFileW/CloseHandle/  | enough to apply times: a handle wraps a descriptor; SetFileTime |
-// |   SetFileTime             | sets the last-write time (POSIX keeps no creation time)         |
-// | GetFileAttributesExW      | attributes, sizes and last-write time (GetFileExInfoStandard)   |
-// | DosDateTimeToFileTime,    | as Windows, including its rejections; local time follows the    |
-// |   FileTimeToDosDateTime,  | process time zone (TZ)                                          |
-// |   LocalFileTimeToFileTime,|                                                                 |
-// |   FileTimeToLocalFileTime |                                                                 |
-// | MultiByteToWideChar       | code pages 65001 (UTF-8) and 1252, flags 0 or                   |
-// |                           | MB_ERR_INVALID_CHARS; invalid UTF-8 becomes U+FFFD              |
-// | WideCharToMultiByte       | code page 65001; lone surrogates become U+FFFD                  |
-// | TlsAlloc/TlsFree/         | per-thread slots, TLS_MINIMUM_AVAILABLE (64) of them            |
-// |   TlsGetValue/TlsSetValue |                                                                 |
-// | LoadLibraryW/LoadLibraryExW| "X.dll" (any case) maps to "libx.so", searched beside the      |
-// |                           | running executable, then in its "../lib"; SELFEX_LIBRARY_PATH   |
-// |                           | (a folder), when set, replaces both                             |
-// | GetModuleFileNameW        | the running executable (module NULL) or a loaded library        |
+// | SetFileAttributesW        | read-only clears/sets the write permission bits (ignored for    |
+// |                           | folders, as under Wine); hidden, system and archive go to       |
+// |                           | "user.DOSATTRIB" where the file system allows it, silently      |
+// |                           | dropped where it doesn't                                        |
+// | GetFileAttributesExW      | attributes, size and last-write/access times; the creation time |
+// |                           | reported is the last-write time                                 |
+// | CreateDirectoryW          | mkdir 0777 (umask applies); an existing file or folder gives    |
+// |                           | ERROR_ALREADY_EXISTS, a missing or non-folder parent            |
+// |                           | ERROR_PATH_NOT_FOUND                                            |
+// | RemoveDirectoryW          | rmdir; ERROR_DIR_NOT_EMPTY, ERROR_DIRECTORY for a file          |
+// | DeleteFileW               | unlink; folders and read-only files give ERROR_ACCESS_DENIED    |
+// | CreateFileW/CloseHandle/  | a handle wraps a descriptor; dispositions as Windows (the       |
+// |   SetFileTime             | "always" ones report ERROR_ALREADY_EXISTS for an existing file);|
+// |                           | share modes not enforced; FILE_FLAG_BACKUP_SEMANTICS opens      |
+// |                           | folders. SetFileTime needs GENERIC_WRITE or                     |
+// |                           | FILE_WRITE_ATTRIBUTES, sets last-access and last-write times    |
+// |                           | (0 leaves one alone) and drops the creation time (POSIX keeps   |
+// |                           | none). CloseHandle(INVALID_HANDLE_VALUE) succeeds (the process  |
+// |                           | pseudo handle); stale handles give ERROR_INVALID_HANDLE         |
+// | FindFirstFileW/           | "*" and "?" in the last level, ASCII case ignored, "*.*" = "*"; |
+// |   FindNextFileW/FindClose | "." and ".." are listed; no 8.3 names                           |
+// | DosDateTimeToFileTime,    | as Windows, including its rejections (day, month, hour, minute, |
+// |   FileTimeToDosDateTime,  | second out of range; February 29 of a common year); FILETIME to |
+// |   LocalFileTimeToFileTime,| DOS only for 1980-2107. Local time follows the process time     |
+// |   FileTimeToLocalFileTime | zone (TZ) with the offset in effect now, as Windows applies it  |
+// | MultiByteToWideChar       | code pages 65001 (UTF-8) and 1252 (CP_ACP means 1252), flags 0  |
+// |                           | or MB_ERR_INVALID_CHARS; invalid UTF-8 becomes U+FFFD, one per  |
+// |                           | rejected prefix, as Windows (Wine) counts them                  |
+// | WideCharToMultiByte       | code page 65001, flags 0 or WC_ERR_INVALID_CHARS; lone          |
+// |                           | surrogates become U+FFFD; default-character arguments refused   |
+// | TlsAlloc/TlsFree/         | per-thread slots, TLS_MINIMUM_AVAILABLE (64) of them; a new     |
+// |   TlsGetValue/TlsSetValue | slot reads as null in every thread                              |
+// | GetCurrentThreadId        | the kernel's thread id                                          |
+// | GetTickCount              | milliseconds of the monotonic clock, wrapping at 2^32           |
+// | LoadLibraryW/LoadLibraryExW| "X.dll" (any case; "X" alone too) maps to "libx.so", searched  |
+// |                           | beside the running executable, then in its "../lib";            |
+// |                           | SELFEX_LIBRARY_PATH (a folder), when set and not empty, replaces|
+// |                           | both. Names with a folder part are not found. Missing:          |
+// |                           | ERROR_MOD_NOT_FOUND; found but not loadable: ERROR_BAD_EXE_FORMAT|
+// | GetProcAddress/FreeLibrary| dlsym/dlclose; a module never loaded gives an error             |
+// | GetModuleFileNameW        | the running executable (module NULL) or a loaded library; a     |
+// |                           | small buffer gets a terminated prefix (Vista and later)         |
 // | GetCurrentDirectoryW      | getcwd, "/" turned into "\"                                     |
+// | GetTempPathW              | TMPDIR, else /tmp, ending in "\"                                |
 #pragma once
 
 #include <cstddef>
@@ -106,6 +145,21 @@ typedef struct {
     DWORD nFileSizeLow;
 } WIN32_FILE_ATTRIBUTE_DATA;
 
+#define TLS_MINIMUM_AVAILABLE 64
+
+typedef struct {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    WCHAR cFileName[MAX_PATH];
+    WCHAR cAlternateFileName[14];
+} WIN32_FIND_DATAW;
+
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define INVALID_FILE_ATTRIBUTES ((DWORD)0xFFFFFFFF)
 #define TLS_OUT_OF_INDEXES ((DWORD)0xFFFFFFFF)
@@ -121,6 +175,7 @@ typedef struct {
 // CreateFileW
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+#define FILE_WRITE_ATTRIBUTES 0x100
 #define FILE_SHARE_READ 0x1
 #define FILE_SHARE_WRITE 0x2
 #define FILE_SHARE_DELETE 0x4
@@ -129,11 +184,13 @@ typedef struct {
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
 
 // Code pages and conversion flags
 #define CP_ACP 0
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x8
+#define WC_ERR_INVALID_CHARS 0x80
 
 // LoadLibraryExW
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800
@@ -149,10 +206,14 @@ typedef struct {
 #define ERROR_NOT_ENOUGH_MEMORY 8
 #define ERROR_OUTOFMEMORY 14
 #define ERROR_INVALID_DRIVE 15
+#define ERROR_NOT_SAME_DEVICE 17
+#define ERROR_NO_MORE_FILES 18
 #define ERROR_WRITE_PROTECT 19
+#define ERROR_GEN_FAILURE 31
 #define ERROR_SHARING_VIOLATION 32
 #define ERROR_HANDLE_EOF 38
 #define ERROR_NOT_SUPPORTED 50
+#define ERROR_BAD_NETPATH 53
 #define ERROR_FILE_EXISTS 80
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_DISK_FULL 112
@@ -163,8 +224,13 @@ typedef struct {
 #define ERROR_DIR_NOT_EMPTY 145
 #define ERROR_BAD_PATHNAME 161
 #define ERROR_ALREADY_EXISTS 183
+#define ERROR_BAD_EXE_FORMAT 193
 #define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_NO_MORE_ITEMS 259
+#define ERROR_DIRECTORY 267
+#define ERROR_INVALID_FLAGS 1004
 #define ERROR_NO_UNICODE_TRANSLATION 1113
+#define ERROR_CANT_RESOLVE_FILENAME 1921
 
 // C runtime descriptor I/O, with the Windows flag values.
 #define _O_RDONLY 0x0000
@@ -206,6 +272,10 @@ BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 BOOL RemoveDirectoryW(LPCWSTR path);
 BOOL DeleteFileW(LPCWSTR path);
 
+HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW *data);
+BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW *data);
+BOOL FindClose(HANDLE search);
+
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL CloseHandle(HANDLE handle);
@@ -235,3 +305,4 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
+DWORD GetTempPathW(DWORD size, LPWSTR buffer);

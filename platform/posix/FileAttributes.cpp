@@ -1,0 +1,127 @@
+// File attributes: GetFileAttributesW, SetFileAttributesW, GetFileAttributesExW.
+//
+// Read-only is the owner's write permission of a file (directories never
+// report it, and setting it on one changes nothing, as under Wine). Hidden,
+// system and archive live in the extended attribute "user.DOSATTRIB" as the
+// text "0x<hex>", the form Samba and Wine read and write. A file without
+// that attribute reports archive, as a new file does on Windows; where the
+// file system has no user extended attributes, the three bits are dropped
+// silently and files keep reporting archive.
+#include <sys/xattr.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/posix/HostBridge.h"
+
+namespace {
+
+constexpr char DOS_ATTRIBUTE_NAME[] = "user.DOSATTRIB";
+constexpr DWORD STORED_BITS = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+// Reads the stored bits; false when the attribute is absent or not in the
+// "0x<hex>" form (Samba's binary form is treated as absent).
+bool ReadDosAttributes(int fd, const std::string &hostPath, DWORD *attributes)
+{
+    char value[32];
+    const ssize_t length = fd >= 0 ? fgetxattr(fd, DOS_ATTRIBUTE_NAME, value, sizeof value - 1)
+                                   : getxattr(hostPath.c_str(), DOS_ATTRIBUTE_NAME, value, sizeof value - 1);
+    if (length < 3)
+        return false;
+    value[length] = 0;
+    if (value[0] != '0' || (value[1] != 'x' && value[1] != 'X'))
+        return false;
+    char *end = nullptr;
+    const unsigned long parsed = std::strtoul(value + 2, &end, 16);
+    if (end == value + 2)
+        return false;
+    *attributes = static_cast<DWORD>(parsed);
+    return true;
+}
+
+} // namespace
+
+namespace Host {
+
+DWORD AttributesOf(const struct stat &status, int fd, const std::string &hostPath)
+{
+    const bool directory = S_ISDIR(status.st_mode);
+    DWORD attributes = directory ? FILE_ATTRIBUTE_DIRECTORY : 0;
+    if (!directory && (status.st_mode & S_IWUSR) == 0)
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    DWORD stored = 0;
+    if (ReadDosAttributes(fd, hostPath, &stored))
+        attributes |= stored & STORED_BITS;
+    else if (!directory)
+        attributes |= FILE_ATTRIBUTE_ARCHIVE;
+    return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
+void StoreDosAttributes(int fd, const std::string &hostPath, DWORD attributes)
+{
+    char value[16];
+    const int length = std::snprintf(value, sizeof value, "0x%x", static_cast<unsigned>(attributes & STORED_BITS));
+    const size_t size = static_cast<size_t>(length);
+    // Failures (no user xattrs on this file system) are deliberately ignored.
+    if (fd >= 0)
+        (void)fsetxattr(fd, DOS_ATTRIBUTE_NAME, value, size, 0);
+    else
+        (void)setxattr(hostPath.c_str(), DOS_ATTRIBUTE_NAME, value, size, 0);
+}
+
+} // namespace Host
+
+DWORD GetFileAttributesW(LPCWSTR path)
+{
+    std::string hostPath;
+    struct stat status;
+    if (!Host::ToHostPath(path, hostPath) || !Host::StatPath(hostPath, status))
+        return INVALID_FILE_ATTRIBUTES;
+    return Host::AttributesOf(status, -1, hostPath);
+}
+
+BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes)
+{
+    std::string hostPath;
+    struct stat status;
+    if (!Host::ToHostPath(path, hostPath) || !Host::StatPath(hostPath, status))
+        return FALSE;
+
+    // Without write permission a non-superuser cannot change extended
+    // attributes, so the write bit is given before and taken after them.
+    const bool makeReadOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0 && !S_ISDIR(status.st_mode);
+    const mode_t mode = status.st_mode & 07777;
+    if (!makeReadOnly && (mode & S_IWUSR) == 0 && !S_ISDIR(status.st_mode)) {
+        if (chmod(hostPath.c_str(), mode | S_IWUSR) != 0)
+            return Host::Fail(Host::PathError(errno, hostPath));
+    }
+    Host::StoreDosAttributes(-1, hostPath, attributes);
+    if (makeReadOnly && (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0) {
+        if (chmod(hostPath.c_str(), mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) != 0)
+            return Host::Fail(Host::PathError(errno, hostPath));
+    }
+    return TRUE;
+}
+
+BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info)
+{
+    if (level != GetFileExInfoStandard || info == nullptr)
+        return Host::Fail(ERROR_INVALID_PARAMETER);
+    std::string hostPath;
+    struct stat status;
+    if (!Host::ToHostPath(path, hostPath) || !Host::StatPath(hostPath, status))
+        return FALSE;
+
+    auto *data = static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(info);
+    data->dwFileAttributes = Host::AttributesOf(status, -1, hostPath);
+    data->ftLastWriteTime = Host::FileTimeFromTimespec(status.st_mtim);
+    data->ftLastAccessTime = Host::FileTimeFromTimespec(status.st_atim);
+    // POSIX keeps no creation time that can be set; report the last write.
+    data->ftCreationTime = data->ftLastWriteTime;
+    const uint64_t size = S_ISDIR(status.st_mode) ? 0 : static_cast<uint64_t>(status.st_size);
+    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(size);
+    return TRUE;
+}

@@ -1,0 +1,85 @@
+// Opening files with Windows' rules on top of open(2), shared by _wopen and
+// CreateFileW.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/posix/HostBridge.h"
+
+namespace {
+
+// FDI and the extractor treat 0 as "no handle": keep every descriptor we
+// hand out above the standard streams, even when one of them is closed.
+int LiftAboveStandardStreams(int fd)
+{
+    if (fd > 2)
+        return fd;
+    const int lifted = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return lifted;
+}
+
+// Refuses what Windows refuses of an open file, closing it; returns the
+// Win32 error or ERROR_SUCCESS.
+DWORD CheckOpened(int fd, const Host::OpenRequest &request, bool created)
+{
+    struct stat status;
+    if (fstat(fd, &status) != 0)
+        return Host::Win32ErrorFromErrno(errno);
+    if (S_ISDIR(status.st_mode))
+        return request.AllowDirectory && request.AccessMode == O_RDONLY ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    // Windows checks the read-only attribute itself, so even a superuser may
+    // neither write nor truncate; a file created read-only by this very open
+    // stays writable through it, as on Windows.
+    const bool changes = request.AccessMode != O_RDONLY || request.Truncate;
+    if (changes && !created && (status.st_mode & S_IWUSR) == 0)
+        return ERROR_ACCESS_DENIED;
+    if (request.Truncate && !created && ftruncate(fd, 0) != 0)
+        return Host::Win32ErrorFromErrno(errno);
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+namespace Host {
+
+int OpenFile(const std::string &hostPath, const OpenRequest &request, bool *created, DWORD *error)
+{
+    const int flags = request.AccessMode | O_CLOEXEC | (request.Append ? O_APPEND : 0);
+    int fd = -1;
+    *created = false;
+    // Create with O_EXCL first, so that we know whether the file is new
+    // without a race; retry if it vanishes between the two opens.
+    for (int attempt = 0; fd < 0 && attempt < 3; ++attempt) {
+        if (request.Create) {
+            fd = open(hostPath.c_str(), flags | O_CREAT | O_EXCL, request.CreateMode);
+            if (fd >= 0) {
+                *created = true;
+                break;
+            }
+            if (errno != EEXIST || request.Exclusive)
+                break;
+        }
+        fd = open(hostPath.c_str(), flags);
+        if (fd >= 0 || errno != ENOENT || !request.Create)
+            break;
+    }
+    if (fd < 0) {
+        *error = PathError(errno, hostPath);
+        return -1;
+    }
+
+    *error = CheckOpened(fd, request, *created);
+    if (*error == ERROR_SUCCESS)
+        fd = LiftAboveStandardStreams(fd);
+    else
+        close(fd);
+    if (fd < 0 && *error == ERROR_SUCCESS)
+        *error = Win32ErrorFromErrno(errno);
+    return *error == ERROR_SUCCESS ? fd : -1;
+}
+
+} // namespace Host

@@ -1,0 +1,165 @@
+// Conversion between Win32 paths and host paths.
+//
+// A Win32 path here is UTF-16 with "\" or "/" between levels. The host form
+// is UTF-8 with "/". On the way in, the levels are normalised as Win32 does
+// before a path reaches the file system: "." levels vanish, ".." removes the
+// level before it without looking at the disk (so "a\..\b" is "b" even when
+// "a" does not exist), and trailing dots and spaces of a name are dropped
+// ("setup.exe." is "setup.exe").
+//
+// Refused, with the error Windows gives for a path it cannot resolve:
+//   - a drive ("C:\x", "Q:x"): POSIX has no drives, so every drive is a
+//     drive that does not exist: ERROR_PATH_NOT_FOUND;
+//   - a UNC or device path ("\\host\share", "\\.\x"): ERROR_BAD_NETPATH
+//     ("\\?\" is dropped, as it only switches off Win32 normalisation);
+//   - a character Windows forbids in names (0x01-0x1F, < > : " | ? *), a
+//     name of only dots and spaces other than "." and "..", and a lone
+//     surrogate, which has no UTF-8 form: ERROR_INVALID_NAME;
+//   - the empty path: ERROR_PATH_NOT_FOUND.
+#include <cerrno>
+#include <vector>
+
+#include "platform/posix/HostBridge.h"
+
+namespace {
+
+bool IsSeparator(WCHAR ch)
+{
+    return ch == u'\\' || ch == u'/';
+}
+
+bool IsForbiddenInName(WCHAR ch)
+{
+    return ch < 0x20 || ch == u'<' || ch == u'>' || ch == u':' || ch == u'"' || ch == u'|' || ch == u'?' ||
+           ch == u'*';
+}
+
+// Checks one level and drops its trailing dots and spaces; "." and ".."
+// stay as they are. Returns ERROR_SUCCESS or the Win32 error.
+DWORD NormaliseName(std::u16string &name)
+{
+    for (const WCHAR ch : name) {
+        if (IsForbiddenInName(ch))
+            return ERROR_INVALID_NAME;
+    }
+    if (name == u"." || name == u"..")
+        return ERROR_SUCCESS;
+    while (!name.empty() && (name.back() == u'.' || name.back() == u' '))
+        name.pop_back();
+    return name.empty() ? ERROR_INVALID_NAME : ERROR_SUCCESS;
+}
+
+// Adds one level to the normalised list, resolving "." and ".." lexically.
+void PushLevel(std::vector<std::u16string> &levels, bool absolute, std::u16string &&name)
+{
+    if (name == u".")
+        return;
+    if (name == u"..") {
+        if (!levels.empty() && levels.back() != u"..")
+            levels.pop_back();
+        else if (!absolute)
+            levels.push_back(std::move(name)); // above the current directory
+        return;                                // above the root is the root
+    }
+    levels.push_back(std::move(name));
+}
+
+} // namespace
+
+namespace Host {
+
+namespace {
+
+bool ConvertPath(LPCWSTR path, std::string &hostPath, DWORD *error)
+{
+    if (path == nullptr) {
+        *error = ERROR_INVALID_PARAMETER;
+        return false;
+    }
+    *error = ERROR_SUCCESS;
+    std::u16string text(path);
+    if (text.compare(0, 4, u"\\\\?\\") == 0)
+        text.erase(0, 4);
+    if (text.empty())
+        *error = ERROR_PATH_NOT_FOUND;
+    else if (text.size() >= 2 && IsSeparator(text[0]) && IsSeparator(text[1]))
+        *error = ERROR_BAD_NETPATH;
+    else if (text.size() >= 2 && text[1] == u':')
+        *error = ERROR_PATH_NOT_FOUND;
+    if (*error != ERROR_SUCCESS)
+        return false;
+
+    const bool absolute = IsSeparator(text[0]);
+    const bool trailing = IsSeparator(text.back());
+    std::vector<std::u16string> levels;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = start;
+        while (end < text.size() && !IsSeparator(text[end]))
+            ++end;
+        if (end > start) { // doubled separators are one, as on Windows
+            std::u16string name = text.substr(start, end - start);
+            *error = NormaliseName(name);
+            if (*error != ERROR_SUCCESS)
+                return false;
+            PushLevel(levels, absolute, std::move(name));
+        }
+        start = end + 1;
+    }
+
+    hostPath = absolute ? "/" : "";
+    for (size_t i = 0; i < levels.size(); ++i) {
+        if (i > 0)
+            hostPath += '/';
+        if (!Utf16ToUtf8(levels[i].data(), levels[i].size(), true, hostPath)) {
+            *error = ERROR_INVALID_NAME;
+            return false;
+        }
+    }
+    if (levels.empty() && !absolute)
+        hostPath = ".";
+    else if (trailing && !levels.empty())
+        hostPath += '/'; // keeps "file\" failing as Windows does (not a directory)
+    return true;
+}
+
+} // namespace
+
+bool ToHostPath(LPCWSTR path, std::string &hostPath)
+{
+    DWORD error;
+    if (ConvertPath(path, hostPath, &error))
+        return true;
+    SetLastError(error);
+    return false;
+}
+
+bool StatPath(const std::string &hostPath, struct stat &status)
+{
+    if (stat(hostPath.c_str(), &status) == 0)
+        return true;
+    SetLastError(PathError(errno, hostPath));
+    return false;
+}
+
+std::u16string FromHostPath(const std::string &hostPath)
+{
+    std::u16string path = Utf8ToUtf16(hostPath);
+    for (char16_t &ch : path) {
+        if (ch == u'/')
+            ch = u'\\';
+    }
+    return path;
+}
+
+DWORD CopyOutText(const std::u16string &text, LPWSTR buffer, DWORD size)
+{
+    const DWORD length = static_cast<DWORD>(text.size());
+    if (buffer == nullptr || size <= length)
+        return length + 1;
+    text.copy(buffer, text.size());
+    buffer[length] = 0;
+    return length;
+}
+
+} // namespace Host
