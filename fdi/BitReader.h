@@ -1,0 +1,132 @@
+// Bit reader shared by the LZX and Quantum codecs.
+//
+// Format notes: both codecs take bits from the top of their input units
+// (MSB-first). LZX groups the stream into 16-bit little-endian words, so the
+// byte pair 0x34 0x12 yields the bits of 0x1234 from bit 15 down; Quantum
+// reads plain bytes, bit 7 first.
+//
+// The reader keeps up to 64 bits left-aligned in a 64-bit buffer (the next
+// bit is bit 63) and refills whole units with one unaligned 8-byte load. The
+// input must be followed by CODEC_INPUT_PADDING zero bytes (Codec.h): loads
+// may look past the real end, where the padding supplies zero bits. Reading
+// past the end is not an error at the moment it happens; the codec asks
+// HasOverrun() once at the end of a block, which is cheaper than a bounds
+// check per read and gives the same answer.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "fdi/Codec.h"
+
+namespace Fdi {
+
+enum class BitOrder {
+    WordsMsbFirst, // 16-bit little-endian words, most significant bit first (LZX)
+    BytesMsbFirst, // bytes, most significant bit first (Quantum)
+};
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the refill assumes a little-endian host");
+
+template <BitOrder Order> class CBitReader {
+public:
+    // Bits per input unit; refills add whole units only.
+    static constexpr unsigned UNIT_BITS = Order == BitOrder::WordsMsbFirst ? 16 : 8;
+    // Bits guaranteed in the buffer after Refill(): 48 for words, 56 for
+    // bytes. The buffer never holds all 64, which keeps every shift in range.
+    static constexpr unsigned BITS_AFTER_REFILL = 64 - UNIT_BITS;
+    // Refill loads 8 bytes at a pointer that may run this far past the end.
+    static_assert(CODEC_INPUT_PADDING >= 16, "the reader loads up to 16 bytes past the input");
+
+    // Starts reading data[offset..size). data must stay valid, followed by
+    // CODEC_INPUT_PADDING readable zero bytes; offset may equal size.
+    void Init(const uint8_t *data, uint32_t size, uint32_t offset = 0) {
+        m_Start = data;
+        m_End = data + size;
+        m_Next = data + (offset <= size ? offset : size);
+        m_Buffer = 0;
+        m_Count = 0;
+        m_Clamped = false;
+    }
+
+    // Tops the buffer up to at least BITS_AFTER_REFILL bits. Never fails:
+    // past the end of the input the bits are zero.
+    void Refill() {
+        // Once loads would start beyond the padding the data is exhausted
+        // anyway; keep loading zeros from inside the padding and remember it.
+        if (m_Next > m_End + 8) {
+            m_Next = m_End + 8;
+            m_Clamped = true;
+        }
+        uint64_t raw;
+        std::memcpy(&raw, m_Next, sizeof raw);
+        const uint64_t ordered = InStreamOrder(raw);
+        // OR-ing a whole 64-bit load is safe: bits below the units that are
+        // counted are either zero or the same stream bits the next refill
+        // brings again.
+        m_Buffer |= ordered >> m_Count;
+        const unsigned added = (63 - m_Count) & ~(UNIT_BITS - 1);
+        m_Next += added / 8;
+        m_Count += added;
+    }
+
+    // The next n bits (1..32) as a number, first bit highest. Requires
+    // Count() >= n.
+    uint32_t Peek(unsigned n) const { return static_cast<uint32_t>(m_Buffer >> (64 - n)); }
+    // Discards n buffered bits (0..Count()).
+    void Skip(unsigned n) {
+        m_Buffer <<= n;
+        m_Count -= n;
+    }
+    // Peek and Skip together; n may be 0 (yields 0). Requires Count() >= n.
+    uint32_t Take(unsigned n) {
+        const uint32_t value = static_cast<uint32_t>((m_Buffer >> 1) >> (63 - n));
+        Skip(n);
+        return value;
+    }
+    // Reads n bits (0..32), refilling first when needed.
+    uint32_t Read(unsigned n) {
+        if (m_Count < n) {
+            Refill();
+        }
+        return Take(n);
+    }
+
+    // The buffered bits, left-aligned; for table lookups.
+    uint64_t Buffer() const { return m_Buffer; }
+    unsigned Count() const { return m_Count; }
+
+    // Bits consumed from the start of the data given to Init (meaningless
+    // once HasOverrun()).
+    uint64_t Position() const {
+        return static_cast<uint64_t>(m_Next - m_Start) * 8 - m_Count;
+    }
+    // True once more bits were consumed than the input holds.
+    bool HasOverrun() const {
+        return m_Clamped || Position() > static_cast<uint64_t>(m_End - m_Start) * 8;
+    }
+
+private:
+    static uint64_t InStreamOrder(uint64_t raw) {
+        if constexpr (Order == BitOrder::BytesMsbFirst) {
+            return __builtin_bswap64(raw);
+        } else {
+            // Little-endian words w0 w1 w2 w3 (w0 lowest) become w0 w1 w2 w3
+            // from the top: reverse the order of the four 16-bit lanes.
+            const uint64_t halves = (raw << 32) | (raw >> 32);
+            return ((halves & 0x0000FFFF0000FFFFull) << 16) | ((halves >> 16) & 0x0000FFFF0000FFFFull);
+        }
+    }
+
+    const uint8_t *m_Start = nullptr;
+    const uint8_t *m_End = nullptr;
+    const uint8_t *m_Next = nullptr; // where the next refill loads from
+    uint64_t m_Buffer = 0;           // buffered bits, next bit at bit 63
+    unsigned m_Count = 0;            // how many bits of m_Buffer are valid
+    bool m_Clamped = false;          // loads were held back inside the padding
+};
+
+using CLzxBitReader = CBitReader<BitOrder::WordsMsbFirst>;
+using CQuantumBitReader = CBitReader<BitOrder::BytesMsbFirst>;
+
+} // namespace Fdi

@@ -1,0 +1,169 @@
+// Canonical Huffman decoding tables for the LZX codec.
+//
+// Format notes: a tree is sent as one code length per symbol (0 = unused).
+// Codes are canonical: shorter codes come first and, within one length,
+// codes rise with the symbol number. Code bits are read first bit first
+// from an MSB-first bit reader, so the next TableBits bits of the stream
+// index the table directly.
+//
+// Layout: a root table of 2^TableBits entries resolves every code of up to
+// TableBits bits in one lookup. A longer code's first TableBits bits select
+// a link entry pointing at a subtable indexed by the following bits. An
+// entry holds a symbol (or subtable start) in bits 0-15, the number of bits
+// to consume in bits 16-20, the subtable index width in bits 21-25 and the
+// link flag in bit 31.
+//
+// Only complete codes are built: a set of lengths whose Kraft sum is not
+// exactly one is refused (over-subscribed codes would overwrite entries,
+// incomplete ones would leave entries without a symbol). The one exception
+// is a tree with no codes at all, which Build reports as Empty so the caller
+// can decide whether its format allows that.
+#pragma once
+
+#include <cstdint>
+
+#include "fdi/BitReader.h"
+
+namespace Fdi {
+
+enum class TableBuild {
+    Complete, // a complete code; Decode may be used
+    Empty,    // every length is 0; Decode must not be used
+    Invalid,  // over-subscribed, incomplete or a length above the maximum
+};
+
+template <unsigned NumSymbols, unsigned TableBits, unsigned MaxLength> class CHuffmanTable {
+    static_assert(MaxLength >= 1 && MaxLength <= 16, "code lengths are 4-bit or delta coded up to 16");
+    static_assert(TableBits >= 1 && TableBits <= MaxLength, "the root table cannot be wider than the longest code");
+    static_assert(NumSymbols >= 2 && NumSymbols <= 0xFFFF, "symbols must fit an entry's 16-bit field");
+
+    static constexpr unsigned SUB_BITS = MaxLength - TableBits;
+    static constexpr unsigned ROOT_SIZE = 1u << TableBits;
+    // Room for subtables. A subtable of 2^s entries serves a complete
+    // subtree of depth s, which holds at least s + 1 codes; 2^s / (s + 1)
+    // grows with s, so the worst case spends the long codes on subtables of
+    // the greatest depth, plus one smaller subtable for the rest.
+    static constexpr unsigned SUB_SIZE = SUB_BITS == 0 ? 0 : (NumSymbols / (SUB_BITS + 1) + 1) << SUB_BITS;
+    static constexpr unsigned TABLE_SIZE = ROOT_SIZE + SUB_SIZE;
+    static_assert(TABLE_SIZE <= 0x10000, "subtable starts must fit an entry's 16-bit field");
+
+    static constexpr uint32_t LINK = 0x80000000u;
+    static constexpr unsigned LENGTH_SHIFT = 16;
+    static constexpr unsigned SUB_BITS_SHIFT = 21;
+
+public:
+    static constexpr unsigned SYMBOLS = NumSymbols;
+    static constexpr unsigned MAX_LENGTH = MaxLength;
+
+    // Builds the table from lengths[0..NumSymbols). On Invalid or Empty the
+    // table is left unusable and must not be decoded with.
+    TableBuild Build(const uint8_t *lengths) {
+        // 1. Count the codes of each length and check the Kraft sum.
+        unsigned count[MaxLength + 1] = {};
+        for (unsigned sym = 0; sym < NumSymbols; ++sym) {
+            if (lengths[sym] > MaxLength) {
+                return TableBuild::Invalid;
+            }
+            ++count[lengths[sym]];
+        }
+        if (count[0] == NumSymbols) {
+            return TableBuild::Empty;
+        }
+        int32_t unused = 1; // code space left, in units of the current length
+        for (unsigned len = 1; len <= MaxLength; ++len) {
+            unused = unused * 2 - static_cast<int32_t>(count[len]);
+            if (unused < 0) {
+                return TableBuild::Invalid;
+            }
+        }
+        if (unused != 0) {
+            return TableBuild::Invalid;
+        }
+
+        // 2. First canonical code of each length.
+        uint32_t nextCode[MaxLength + 2] = {};
+        for (unsigned len = 1; len <= MaxLength; ++len) {
+            nextCode[len + 1] = (nextCode[len] + count[len]) << 1;
+        }
+
+        // 3. Codes that fit the root: fill every entry they prefix.
+        for (unsigned sym = 0; sym < NumSymbols; ++sym) {
+            const unsigned len = lengths[sym];
+            if (len == 0 || len > TableBits) {
+                continue;
+            }
+            const uint32_t first = nextCode[len]++ << (TableBits - len);
+            const uint32_t entry = sym | (len << LENGTH_SHIFT);
+            for (uint32_t i = 0; i < (1u << (TableBits - len)); ++i) {
+                m_Entries[first + i] = entry;
+            }
+        }
+        if constexpr (SUB_BITS > 0) {
+            return BuildSubtables(lengths, nextCode);
+        }
+        return TableBuild::Complete;
+    }
+
+    // Decodes one symbol. The reader must hold at least MaxLength bits.
+    template <BitOrder Order> unsigned Decode(CBitReader<Order> &bits) const {
+        const uint64_t window = bits.Buffer();
+        uint32_t entry = m_Entries[window >> (64 - TableBits)];
+        if (entry & LINK) {
+            const unsigned width = (entry >> SUB_BITS_SHIFT) & 31;
+            entry = m_Entries[(entry & 0xFFFF) + ((window << TableBits) >> (64 - width))];
+        }
+        bits.Skip((entry >> LENGTH_SHIFT) & 31);
+        return entry & 0xFFFF;
+    }
+
+private:
+    // Step 4 of Build: codes longer than TableBits, in canonical order, so
+    // codes sharing their first TableBits bits come together and the last
+    // of each group is its longest.
+    TableBuild BuildSubtables(const uint8_t *lengths, uint32_t *nextCode) {
+        struct LongCode {
+            uint16_t Symbol;
+            uint8_t Length;
+            uint32_t Code; // left-aligned to MaxLength bits
+        };
+        LongCode codes[NumSymbols];
+        unsigned numCodes = 0;
+        for (unsigned len = TableBits + 1; len <= MaxLength; ++len) {
+            for (unsigned sym = 0; sym < NumSymbols; ++sym) {
+                if (lengths[sym] == len) {
+                    codes[numCodes++] = {static_cast<uint16_t>(sym), static_cast<uint8_t>(len),
+                                         nextCode[len]++ << (MaxLength - len)};
+                }
+            }
+        }
+        unsigned nextFree = ROOT_SIZE;
+        for (unsigned start = 0; start < numCodes;) {
+            const uint32_t prefix = codes[start].Code >> SUB_BITS;
+            unsigned end = start + 1;
+            while (end < numCodes && (codes[end].Code >> SUB_BITS) == prefix) {
+                ++end;
+            }
+            const unsigned width = codes[end - 1].Length - TableBits;
+            if (nextFree + (1u << width) > TABLE_SIZE) {
+                return TableBuild::Invalid; // cannot happen for a complete code
+            }
+            m_Entries[prefix] = LINK | nextFree | (width << SUB_BITS_SHIFT);
+            for (unsigned i = start; i < end; ++i) {
+                const unsigned len = codes[i].Length;
+                // The bits after the prefix, as an index of `width` bits.
+                const uint32_t tail = (codes[i].Code & ((1u << SUB_BITS) - 1)) >> (SUB_BITS - width);
+                const uint32_t entry = codes[i].Symbol | (len << LENGTH_SHIFT);
+                for (uint32_t j = 0; j < (1u << (TableBits + width - len)); ++j) {
+                    m_Entries[nextFree + tail + j] = entry;
+                }
+            }
+            nextFree += 1u << width;
+            start = end;
+        }
+        return TableBuild::Complete;
+    }
+
+    uint32_t m_Entries[TABLE_SIZE];
+};
+
+} // namespace Fdi

@@ -1,0 +1,127 @@
+// LZX folder decoder (the cabinet variant of LZX, windows of 2^15 to 2^21).
+//
+// One object decodes one folder at a time, one CFDATA block per call. The
+// window (the history) and all tree state live in the object; Reset()
+// starts the next folder. See Lzx.cpp for the format notes.
+#pragma once
+
+#include <cstdint>
+
+#include "fdi/BitReader.h"
+#include "fdi/Codec.h"
+#include "fdi/Huffman.h"
+
+namespace Fdi {
+
+// Format constants shared by the decoder's source files.
+constexpr unsigned LZX_MIN_WINDOW_BITS = 15;
+constexpr unsigned LZX_MAX_WINDOW_BITS = 21;
+constexpr uint32_t LZX_FRAME_SIZE = 32768;     // output of one CFDATA block, except the folder's last
+constexpr unsigned LZX_LITERALS = 256;         // main symbols below this are bytes
+constexpr unsigned LZX_MAX_SLOTS = 50;         // position slots of the 2 MiB window
+constexpr unsigned LZX_MAIN_SYMBOLS_MAX = LZX_LITERALS + 8 * LZX_MAX_SLOTS;
+constexpr unsigned LZX_LENGTH_SYMBOLS = 249;   // length tree: match lengths 9..257
+constexpr unsigned LZX_PRETREE_SYMBOLS = 20;   // 0..16 deltas, 17..19 runs
+constexpr unsigned LZX_ALIGNED_SYMBOLS = 8;    // low 3 offset bits in aligned blocks
+constexpr unsigned LZX_MIN_MATCH = 2;
+constexpr uint32_t LZX_E8_FRAME_LIMIT = 32768; // frames from here on are never translated
+
+// Position slots: slot s covers offsets Base .. Base + 2^Extra - 1 (before
+// the -2 that makes room for the repeated offsets). Extra is 0 for slots
+// 0-3, then grows by one every two slots up to 17.
+struct LzxSlot {
+    uint8_t Extra;
+    uint32_t Base;
+};
+struct LzxSlotTable {
+    LzxSlot Slot[LZX_MAX_SLOTS + 1]; // one more, the end of the last slot
+};
+
+constexpr LzxSlotTable MakeLzxSlotTable() {
+    LzxSlotTable table{};
+    uint32_t base = 0;
+    for (unsigned slot = 0; slot <= LZX_MAX_SLOTS; ++slot) {
+        const unsigned extra = slot < 4 ? 0 : (slot / 2 - 1 < 17 ? slot / 2 - 1 : 17);
+        table.Slot[slot] = {static_cast<uint8_t>(extra), base};
+        base += 1u << extra;
+    }
+    return table;
+}
+
+inline constexpr LzxSlotTable LZX_SLOTS = MakeLzxSlotTable();
+static_assert(LZX_SLOTS.Slot[30].Base == 1u << 15 && LZX_SLOTS.Slot[42].Base == 1u << 20 &&
+                  LZX_SLOTS.Slot[50].Base == 1u << 21,
+              "slot bases must reach each window size at its slot count");
+
+enum class LzxBlockType : uint8_t {
+    None = 0,         // no block started yet (0 is also invalid in the stream)
+    Verbatim = 1,
+    Aligned = 2,
+    Uncompressed = 3,
+};
+
+class CLzxDecoder final : public CCodec {
+public:
+    // window: 2^windowBits bytes from alloc, owned by the decoder from now on.
+    CLzxDecoder(const Allocator &alloc, unsigned windowBits, uint8_t *window);
+    ~CLzxDecoder() override;
+    CLzxDecoder(const CLzxDecoder &) = delete;
+    CLzxDecoder &operator=(const CLzxDecoder &) = delete;
+
+    Status Reset() override;
+    Status DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t *out, uint32_t outSize) override;
+
+private:
+    // Main tree: symbol = literal, or 256 + (slot << 3 | length header).
+    using CMainTable = CHuffmanTable<LZX_MAIN_SYMBOLS_MAX, 12, 16>;
+    using CLengthTable = CHuffmanTable<LZX_LENGTH_SYMBOLS, 10, 16>;
+    // Pre-tree lengths are 4-bit fields, aligned-tree lengths 3-bit ones.
+    using CPreTable = CHuffmanTable<LZX_PRETREE_SYMBOLS, 8, 15>;
+    using CAlignedTable = CHuffmanTable<LZX_ALIGNED_SYMBOLS, 7, 7>;
+
+    Status DecodeFrame(const uint8_t *in, uint32_t inSize, uint32_t frameEnd);
+    Status ReadBlockHeader(const uint8_t *in, uint32_t inSize);
+    Status ReadTrees(bool aligned);
+    Status ReadLengths(uint8_t *lengths, unsigned first, unsigned last);
+    Status BeginUncompressed(const uint8_t *in, uint32_t inSize);
+    Status CopyUncompressed(const uint8_t *in, uint32_t inSize, uint32_t runEnd);
+    template <bool Aligned> Status DecodeSymbols(uint32_t runEnd);
+    void FinishFrame(uint8_t *out, uint32_t outSize);
+    Status Fail();
+
+    Allocator m_Alloc;
+    uint8_t *m_Window;
+    uint32_t m_WindowSize;
+    unsigned m_MainSymbols; // 256 + 8 * position slots of this window
+
+    // Folder state, reset per folder.
+    uint32_t m_Pos = 0;             // window position of the next output byte
+    bool m_Wrapped = false;         // the whole window holds folder output
+    uint32_t m_Frame = 0;           // index of the next frame in the folder
+    bool m_Ended = false;           // a short (final) frame was decoded
+    bool m_Failed = false;          // bad data seen; only Reset helps
+    bool m_HeaderRead = false;      // the E8 header at the folder start
+    int32_t m_E8Size = 0;           // translation size; 0 = translation off
+    bool m_E8Seen = false;          // an 0xE8 byte may be in the output
+    uint32_t m_R[3] = {1, 1, 1};    // repeated offsets R0, R1, R2
+    LzxBlockType m_BlockType = LzxBlockType::None;
+    uint32_t m_BlockRemaining = 0;  // output bytes left in the current block
+    bool m_BlockOdd = false;        // current block is uncompressed with odd length
+    bool m_PadPending = false;      // that block's pad byte is still to skip
+    bool m_LengthEmpty = false;     // the length tree has no codes
+
+    // Per-call input state: bit mode for compressed blocks, byte mode
+    // (m_InPos) inside uncompressed ones.
+    CLzxBitReader m_Bits;
+    uint32_t m_InPos = 0;
+
+    uint8_t m_MainLengths[LZX_MAIN_SYMBOLS_MAX] = {};
+    uint8_t m_LengthLengths[LZX_LENGTH_SYMBOLS] = {};
+    uint8_t m_AlignedLengths[LZX_ALIGNED_SYMBOLS] = {};
+    CMainTable m_MainTable;
+    CLengthTable m_LengthTable;
+    CAlignedTable m_AlignedTable;
+    CPreTable m_PreTable;
+};
+
+} // namespace Fdi
