@@ -1,0 +1,128 @@
+// Reads back what the cabinet writer produced.
+#include "tests/tools/CabInspect.h"
+
+#include <cstring>
+
+#include <zlib.h>
+
+namespace {
+
+uint16_t Le16(const std::vector<uint8_t> &bytes, size_t at)
+{
+    return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
+}
+
+uint32_t Le32(const std::vector<uint8_t> &bytes, size_t at)
+{
+    return Le16(bytes, at) | static_cast<uint32_t>(Le16(bytes, at + 2)) << 16;
+}
+
+// One MSZIP block with the folder's output so far as history.
+bool Inflate(const InspectedBlock &block, std::vector<uint8_t> &output, std::string &error)
+{
+    if (block.Payload.size() < 2 || block.Payload[0] != 'C' || block.Payload[1] != 'K') {
+        error = "MSZIP block without CK";
+        return false;
+    }
+    z_stream stream;
+    std::memset(&stream, 0, sizeof stream);
+    inflateInit2(&stream, -15);
+    size_t history = std::min<size_t>(output.size(), 32768);
+    if (history > 0)
+        inflateSetDictionary(&stream, output.data() + output.size() - history, static_cast<uInt>(history));
+    std::vector<uint8_t> out(block.UncompressedSize + 1u);
+    stream.next_in = const_cast<Bytef *>(block.Payload.data() + 2);
+    stream.avail_in = static_cast<uInt>(block.Payload.size() - 2);
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    int status = inflate(&stream, Z_FINISH);
+    bool ok = status == Z_STREAM_END && stream.avail_in == 0 && stream.total_out == block.UncompressedSize;
+    inflateEnd(&stream);
+    if (!ok) {
+        error = "MSZIP block does not inflate to its size with a final block (status " + std::to_string(status) + ")";
+        return false;
+    }
+    output.insert(output.end(), out.begin(), out.begin() + block.UncompressedSize);
+    return true;
+}
+
+} // namespace
+
+std::vector<uint8_t> InspectedCabinet::FileData(size_t i) const
+{
+    const InspectedFile &file = Files[i];
+    const std::vector<uint8_t> &data = Folders[file.Folder].Data;
+    return std::vector<uint8_t>(data.begin() + file.FolderOffset, data.begin() + file.FolderOffset + file.Size);
+}
+
+bool InspectCabinet(const std::vector<uint8_t> &cab, InspectedCabinet &result, std::string &error)
+{
+    result = InspectedCabinet();
+    if (cab.size() < 36 || std::memcmp(cab.data(), "MSCF", 4) != 0) {
+        error = "no header";
+        return false;
+    }
+    result.CabinetSize = Le32(cab, 8);
+    result.FilesOffset = Le32(cab, 16);
+    result.VersionMinor = cab[24];
+    result.VersionMajor = cab[25];
+    uint16_t folders = Le16(cab, 26);
+    uint16_t files = Le16(cab, 28);
+    result.Flags = Le16(cab, 30);
+
+    size_t at = 36;
+    for (uint16_t i = 0; i < folders; ++i, at += 8) {
+        if (at + 8 > cab.size()) {
+            error = "folder table cut short";
+            return false;
+        }
+        result.Folders.push_back({Le32(cab, at), Le16(cab, at + 4), Le16(cab, at + 6), {}, {}});
+    }
+    at = result.FilesOffset;
+    for (uint16_t i = 0; i < files; ++i) {
+        if (at + 16 > cab.size()) {
+            error = "file table cut short";
+            return false;
+        }
+        InspectedFile file{Le32(cab, at), Le32(cab, at + 4), Le16(cab, at + 8), Le16(cab, at + 10),
+                           Le16(cab, at + 12), Le16(cab, at + 14), {}};
+        at += 16;
+        while (at < cab.size() && cab[at] != 0)
+            file.Name += static_cast<char>(cab[at++]);
+        ++at;
+        result.Files.push_back(file);
+    }
+
+    for (InspectedFolder &folder : result.Folders) {
+        at = folder.DataOffset;
+        for (uint16_t i = 0; i < folder.BlockCount; ++i) {
+            if (at + 8 > cab.size()) {
+                error = "block header beyond the end";
+                return false;
+            }
+            InspectedBlock block{Le32(cab, at), Le16(cab, at + 4), Le16(cab, at + 6), {}};
+            at += 8;
+            if (at + block.CompressedSize > cab.size()) {
+                error = "block payload beyond the end";
+                return false;
+            }
+            block.Payload.assign(cab.begin() + static_cast<long>(at), cab.begin() + static_cast<long>(at + block.CompressedSize));
+            at += block.CompressedSize;
+            if (folder.Compression == 1) {
+                if (!Inflate(block, folder.Data, error))
+                    return false;
+            } else {
+                folder.Data.insert(folder.Data.end(), block.Payload.begin(), block.Payload.end());
+            }
+            folder.Blocks.push_back(std::move(block));
+        }
+    }
+    for (const InspectedFile &file : result.Files) {
+        if (file.Folder >= result.Folders.size() ||
+            file.FolderOffset + static_cast<uint64_t>(file.Size) > result.Folders[file.Folder].Data.size()) {
+            error = "file " + file.Name + " lies outside its folder's data";
+            return false;
+        }
+    }
+    return true;
+}

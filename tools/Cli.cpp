@@ -1,0 +1,129 @@
+// The selfex command line: the commands, their usage texts and exit codes.
+#include "tools/Cli.h"
+
+#include <cstdint>
+
+namespace Selfex {
+
+namespace {
+
+struct CommandDef {
+    const char *Name;
+    const char *Summary;
+    const char *Usage; // the rest of --help after the summary line
+    std::vector<OptionSpec> Options;
+    size_t MinOperands;
+    size_t MaxOperands;
+    int (*Run)(const ParsedArgs &, ToolContext &);
+};
+
+const std::vector<CommandDef> &Commands()
+{
+    static const std::vector<CommandDef> commands = {
+        {"pack", "make a package (or a bare cabinet) of files and folders",
+         "usage: selfex pack -o OUT [--stub FILE] [--compression none|mszip] [--folder-size N] INPUT...\n"
+         "\n"
+         "Writes OUT: the stub followed by a cabinet of the INPUTs. A folder contributes\n"
+         "its contents, recursively, stored relative to itself; a file contributes itself\n"
+         "under its own name. An OUT ending in .cab gets the bare cabinet, without a stub.\n"
+         "\n"
+         "  -o, --output OUT       the package to write (replaced if it exists)\n"
+         "  --stub FILE            the stub executable (default: the shipped x86 stub,\n"
+         "                         ../stub/selfex-stub-x86.exe beside this program)\n"
+         "  --compression METHOD   mszip (default) or none\n"
+         "  --folder-size N        start a new cabinet folder before a file that would take\n"
+         "                         the folder past N uncompressed bytes (suffixes K, M, G;\n"
+         "                         default and maximum 2147450880)\n",
+         {{"output", 'o', true}, {"stub", 0, true}, {"compression", 0, true}, {"folder-size", 0, true}},
+         1, SIZE_MAX, RunPack},
+        {"list", "list the files of a package or cabinet",
+         "usage: selfex list [--json] PACKAGE|CABINET\n"
+         "\n"
+         "Prints one line per file: size, stored date and time, attributes (R read-only,\n"
+         "H hidden, S system, A archive) and name.\n"
+         "\n"
+         "  --json   one JSON document instead, for scripts\n",
+         {{"json", 0, false}}, 1, 1, RunList},
+        {"test", "decode every file of a package or cabinet in memory",
+         "usage: selfex test PACKAGE|CABINET\n"
+         "\n"
+         "Decodes every file without writing anything and reports each one.\n"
+         "Exits with 1 when any file fails.\n",
+         {}, 1, 1, RunTest},
+        {"extract", "extract a package or cabinet as the package itself would",
+         "usage: selfex extract [-d DIR] PACKAGE|CABINET\n"
+         "\n"
+         "Extracts every file with its folders, time and attributes into DIR (default:\n"
+         "the current folder), refusing unsafe stored names. Shows progress on a terminal.\n"
+         "\n"
+         "  -d, --directory DIR   where to extract (created if missing)\n",
+         {{"directory", 'd', true}}, 1, 1, RunExtract},
+    };
+    return commands;
+}
+
+void PrintOverview(std::ostream &out)
+{
+    out << "usage: selfex COMMAND [OPTIONS] ARGUMENTS\n\n"
+           "Makes and inspects self-extracting packages: a stub executable followed by a\n"
+           "Microsoft cabinet.\n\ncommands:\n";
+    for (const CommandDef &command : Commands()) {
+        std::string name = command.Name;
+        out << "  " << name << std::string(10 - name.size(), ' ') << command.Summary << "\n";
+    }
+    out << "\nRun 'selfex COMMAND --help' for the options of a command.\n"
+           "Exit codes: 0 success, 1 failure, 2 bad usage.\n";
+}
+
+} // namespace
+
+int Fail(ToolContext &context, const char *command, const std::string &message)
+{
+    context.Err << "selfex " << command << ": " << message << "\n";
+    return EXIT_FAILED;
+}
+
+int UsageError(ToolContext &context, const char *command, const std::string &message)
+{
+    context.Err << "selfex " << command << ": " << message << "\n"
+                << "Try 'selfex " << command << " --help'.\n";
+    return EXIT_USAGE;
+}
+
+int RunSelfex(const std::vector<std::string> &args, ToolContext &context)
+{
+    if (args.empty()) {
+        PrintOverview(context.Err);
+        return EXIT_USAGE;
+    }
+    const std::string &name = args[0];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintOverview(context.Out);
+        return EXIT_OK;
+    }
+    for (const CommandDef &command : Commands()) {
+        if (name != command.Name)
+            continue;
+        std::vector<OptionSpec> specs = command.Options;
+        specs.push_back({"help", 'h', false});
+        ParsedArgs parsed;
+        std::string error;
+        if (!ParseArgs(std::vector<std::string>(args.begin() + 1, args.end()), specs, parsed, error))
+            return UsageError(context, command.Name, error);
+        if (parsed.Has("help")) {
+            context.Out << "selfex " << command.Name << ": " << command.Summary << "\n\n" << command.Usage;
+            return EXIT_OK;
+        }
+        size_t count = parsed.Operands.size();
+        if (count < command.MinOperands)
+            return UsageError(context, command.Name, "missing operand");
+        if (count > command.MaxOperands)
+            return UsageError(context, command.Name, "unexpected operand '" + parsed.Operands[command.MaxOperands] + "'");
+        return command.Run(parsed, context);
+    }
+    context.Err << "selfex: unknown command '" << name << "'\n";
+    PrintOverview(context.Err);
+    return EXIT_USAGE;
+}
+
+} // namespace Selfex

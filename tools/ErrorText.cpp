@@ -1,0 +1,100 @@
+// Words for the extractor's failures.
+#include "tools/ErrorText.h"
+
+namespace Selfex {
+
+namespace {
+
+// The decompressor's own numbers (FDIERROR), which also appear in Code.
+const char *DescribeFdiError(int32_t code)
+{
+    switch (code) {
+    case 1: return "a cabinet could not be opened";
+    case 2: return "no cabinet found (no \"MSCF\" header where a package keeps its cabinet)";
+    case 3: return "the cabinet has a version this decompressor does not know";
+    case 4: return "the cabinet is corrupt or truncated";
+    case 5: return "the decompressor ran out of memory";
+    case 6: return "the cabinet uses an unknown compression method";
+    case 7: return "the compressed data is corrupt";
+    case 8: return "an output file could not be written";
+    case 9: return "the cabinets of the set disagree about their reserved areas";
+    case 10: return "the next cabinet of the set is not the expected one";
+    case 11: return "the extraction was stopped";
+    case 12: return "the cabinet ends before its data does";
+    default: return nullptr;
+    }
+}
+
+std::string DescribeCode(int32_t code, int32_t detail)
+{
+    switch (code) {
+    case 0:
+        return detail == ERROR_OUTOFMEMORY ? "no thread slot left for the extractor" : std::string();
+    case FDIERROR_TARGET_FILE:
+        if (detail == ERROR_INVALID_NAME)
+            return "a stored name is unsafe (absolute, with a drive or stream colon, an empty, \".\" or "
+                   "\"..\" level, or a device name) and was refused";
+        if (detail == 0)
+            return "an output file could not be created, or did not receive all its bytes";
+        return "a folder for an output file could not be created: " + DescribeWindowsError(detail);
+    case Cabinet::ERR_CABINET_DLL:
+        return "the cabinet decompressor (Cabinet.dll, on Linux libcabinet.so) could not be loaded";
+    case Cabinet::ERR_BAD_PATH:
+        return "the cabinet's path has no usable folder or file name";
+    case Cabinet::ERR_ENCIPHERED:
+        return "the cabinet is enciphered (header \"CRYP\"), which is not supported";
+    case Cabinet::ERR_MEMORY_FULL:
+        return "a file delivered more bytes than its stored size";
+    case Cabinet::ERR_WRONG_THREAD:
+        return "the extractor was used from a thread other than its own";
+    case Cabinet::ERR_THREAD_BUSY:
+        return "this thread already runs an extractor";
+    case Cabinet::ERR_CABINET_LOOP:
+        return "the cabinet set leads back to a cabinet it already passed";
+    default: {
+        const char *words = DescribeFdiError(code);
+        return words ? words : "unknown failure";
+    }
+    }
+}
+
+} // namespace
+
+std::string DescribeWindowsError(int32_t code)
+{
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND: return "file not found";
+    case ERROR_PATH_NOT_FOUND: return "path not found";
+    case ERROR_ACCESS_DENIED: return "access denied";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return "out of memory";
+    case ERROR_INVALID_DRIVE: return "no such drive";
+    case ERROR_WRITE_PROTECT: return "the medium is write-protected";
+    case ERROR_SHARING_VIOLATION: return "the file is in use";
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return "a file of that name exists";
+    case ERROR_DISK_FULL: return "the disk is full";
+    case ERROR_INVALID_NAME: return "invalid name";
+    case ERROR_FILENAME_EXCED_RANGE: return "the name is too long";
+    default: return "error " + std::to_string(code);
+    }
+}
+
+std::string DescribeExtractError(const Cabinet::ExtractError &error)
+{
+    std::string words;
+    if (error.Code != 0 || error.Detail != 0)
+        words = DescribeCode(error.Code, error.Detail);
+    if (words.empty() && error.Erf.fError) {
+        const char *fdi = DescribeFdiError(error.Erf.erfOper);
+        words = fdi ? fdi : "the decompressor failed";
+    }
+    if (words.empty())
+        words = "the extraction failed";
+    words += " (code " + std::to_string(error.Code) + ", detail " + std::to_string(error.Detail);
+    if (error.Erf.fError)
+        words += "; FDI error " + std::to_string(error.Erf.erfOper) + ", type " + std::to_string(error.Erf.erfType);
+    return words + ")";
+}
+
+} // namespace Selfex

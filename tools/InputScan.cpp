@@ -1,0 +1,195 @@
+// Turns the inputs of "selfex pack" into cabinet members.
+#include "tools/InputScan.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/Win32.h"
+#include "tools/FileIo.h"
+#include "tools/TextConv.h"
+
+namespace fs = std::filesystem;
+
+namespace Selfex {
+
+namespace {
+
+// 1980-01-01 00:00:00 in 100-nanosecond units since 1601-01-01.
+constexpr uint64_t DOS_EPOCH = 119600064000000000ull;
+constexpr uint16_t DOS_FIRST_DATE = (0 << 9) | (1 << 5) | 1;
+constexpr uint16_t DOS_LAST_DATE = (127 << 9) | (12 << 5) | 31;
+constexpr uint16_t DOS_LAST_TIME = (23 << 11) | (59 << 5) | 29;
+
+class CScanner {
+public:
+    CScanner(const std::string &excludedPath, ScanResult &result) : m_Result(result)
+    {
+        if (!excludedPath.empty())
+            m_Excluded = Normal(fs::u8path(excludedPath));
+    }
+
+    void AddInput(const std::string &input)
+    {
+        fs::path path = fs::u8path(input);
+        std::error_code failure;
+        fs::file_status status = fs::status(path, failure);
+        if (failure || !fs::exists(status)) {
+            Problem(input, "no such file or folder");
+        } else if (fs::is_directory(status)) {
+            AddFolder(path, std::string());
+        } else if (fs::is_regular_file(status)) {
+            std::string name = path.filename().u8string();
+            std::string why = StoredComponentProblem(name);
+            if (why.empty())
+                AddFile(path, name);
+            else
+                Problem(input, "cannot be stored: " + why);
+        } else {
+            Problem(input, "not a regular file or folder");
+        }
+    }
+
+private:
+    static fs::path Normal(const fs::path &path)
+    {
+        std::error_code ignored;
+        return fs::absolute(path, ignored).lexically_normal();
+    }
+
+    void Problem(const std::string &what, const std::string &why) { m_Result.Problems.push_back(what + ": " + why); }
+
+    // prefix: the stored name of the folder with its trailing "\", or empty.
+    void AddFolder(const fs::path &folder, const std::string &prefix)
+    {
+        std::error_code failure;
+        std::vector<fs::directory_entry> entries;
+        for (fs::directory_iterator it(folder, failure), end; !failure && it != end; it.increment(failure))
+            entries.push_back(*it);
+        if (failure) {
+            Problem(folder.u8string(), "cannot read the folder: " + failure.message());
+            return;
+        }
+        if (entries.empty()) {
+            m_Result.Notes.push_back(folder.u8string() + ": empty folder left out (cabinets hold only files)");
+            return;
+        }
+        std::sort(entries.begin(), entries.end(), [](const fs::directory_entry &a, const fs::directory_entry &b) {
+            return a.path().filename().u8string() < b.path().filename().u8string();
+        });
+        for (const fs::directory_entry &entry : entries)
+            AddEntry(entry, prefix);
+    }
+
+    void AddEntry(const fs::directory_entry &entry, const std::string &prefix)
+    {
+        std::string shown = entry.path().u8string();
+        std::string component = entry.path().filename().u8string();
+        std::string why = StoredComponentProblem(component);
+        if (!why.empty()) {
+            Problem(shown, "cannot be stored: " + why);
+            return;
+        }
+        std::error_code failure;
+        bool isLink = entry.is_symlink(failure);
+        fs::file_status status = entry.status(failure);
+        if (fs::is_directory(status) && isLink) {
+            m_Result.Notes.push_back(shown + ": link to a folder left out (links to folders are not followed)");
+        } else if (fs::is_directory(status)) {
+            AddFolder(entry.path(), prefix + component + "\\");
+        } else if (fs::is_regular_file(status)) {
+            AddFile(entry.path(), prefix + component);
+        } else if (isLink) {
+            Problem(shown, "a link that leads nowhere");
+        } else {
+            Problem(shown, "not a regular file or folder");
+        }
+    }
+
+    void AddFile(const fs::path &source, const std::string &name)
+    {
+        std::string shown = source.u8string();
+        if (!m_Excluded.empty() && Normal(source) == m_Excluded) {
+            m_Result.Notes.push_back(shown + ": the output file itself left out");
+            return;
+        }
+        if (name.size() > CAB_MAX_NAME_BYTES) {
+            Problem(shown, "the stored name \"" + name + "\" has " + std::to_string(name.size()) +
+                               " bytes; a cabinet allows " + std::to_string(CAB_MAX_NAME_BYTES));
+            return;
+        }
+        std::string clash;
+        if (!m_Names.Add(name, clash)) {
+            Problem(shown, "stored as \"" + name + "\", which collides with \"" + clash +
+                               "\" (Windows does not tell letter case apart, and a name is a file or a folder)");
+            return;
+        }
+
+        WideString wide = ToPlatformPath(shown);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        DWORD attributes = GetFileAttributesW(wide.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
+            Problem(shown, "cannot read its attributes (error " + std::to_string(GetLastError()) + ")");
+            return;
+        }
+        uint64_t size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+        if (size > CAB_MAX_FOLDER_BYTES) {
+            Problem(shown, std::to_string(size) + " bytes; a cabinet holds files of up to " +
+                               std::to_string(CAB_MAX_FOLDER_BYTES) + " bytes");
+            return;
+        }
+        // Open it once now, so that an unreadable file fails the run before
+        // any output exists.
+        CFileMemberSource probe;
+        CabMember member;
+        member.Name = name;
+        member.Source = shown;
+        std::string error;
+        if (!probe.Open(member, error)) {
+            m_Result.Problems.push_back(error);
+            return;
+        }
+        member.Size = static_cast<uint32_t>(size);
+        member.Attribs = static_cast<uint16_t>(attributes & CAB_ATTRIB_STORABLE);
+        ToDosDateTime(data.ftLastWriteTime, member.Date, member.Time);
+        m_Result.Members.push_back(std::move(member));
+    }
+
+    ScanResult &m_Result;
+    fs::path m_Excluded;
+    CStoredNameSet m_Names;
+};
+
+} // namespace
+
+void ScanInputs(const std::vector<std::string> &inputs, const std::string &excludedPath, ScanResult &result)
+{
+    CScanner scanner(excludedPath, result);
+    for (const std::string &input : inputs) {
+        // Names the platform cannot express in UTF-16 (or UTF-8) make the
+        // file system library throw; they cannot be stored either.
+        try {
+            scanner.AddInput(input);
+        } catch (const std::exception &failure) {
+            result.Problems.push_back(input + ": " + failure.what());
+        }
+    }
+}
+
+void ToDosDateTime(const FILETIME &utc, uint16_t &date, uint16_t &time)
+{
+    FILETIME local;
+    WORD dosDate = 0;
+    WORD dosTime = 0;
+    if (FileTimeToLocalFileTime(&utc, &local) && FileTimeToDosDateTime(&local, &dosDate, &dosTime)) {
+        date = dosDate;
+        time = dosTime;
+        return;
+    }
+    uint64_t ticks = static_cast<uint64_t>(utc.dwHighDateTime) << 32 | utc.dwLowDateTime;
+    bool early = ticks < DOS_EPOCH + 14 * 36000000000ull; // no zone is more than 14 hours ahead
+    date = early ? DOS_FIRST_DATE : DOS_LAST_DATE;
+    time = early ? 0 : DOS_LAST_TIME;
+}
+
+} // namespace Selfex

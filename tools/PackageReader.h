@@ -1,0 +1,75 @@
+// Reads packages and bare cabinets through Cabinet::CExtract, exactly as the
+// stub does: the same header search, name checks, times and attributes.
+//
+// The extractor finds a cabinet only from offset 160000 on, where a package
+// keeps it. A bare cabinet (a file that starts with "MSCF") is therefore
+// read through a staging folder: the first read-open of each cabinet of its
+// set copies it there behind 160000 zero bytes, which makes it a package
+// as far as the extractor can tell.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cabinet/Extract.h"
+
+namespace Selfex {
+
+// One stored file as the extractor reports it.
+struct StoredFile {
+    std::string Name;      // stored name, UTF-8, "\" between levels
+    uint32_t Size = 0;     // uncompressed bytes
+    uint16_t Date = 0;     // MS-DOS date and time as stored; both 0 when the
+    uint16_t Time = 0;     // stored value is not a valid date
+    uint16_t Attribs = 0;  // all 16 stored bits
+};
+
+// What an extraction run tells its observer; every call happens inside Copy.
+class IExtractObserver {
+public:
+    virtual ~IExtractObserver() = default;
+    // A file is about to be extracted.
+    virtual void OnFileStart(const StoredFile &file) = 0;
+    // written of the current file's size bytes are out.
+    virtual void OnBytes(uint32_t written) = 0;
+    // The current file is complete; in memory mode data holds its bytes.
+    virtual void OnFileDone(const uint8_t *data, uint32_t size) = 0;
+};
+
+class CPackageReader {
+public:
+    CPackageReader();
+    ~CPackageReader();
+    CPackageReader(const CPackageReader &) = delete;
+    CPackageReader &operator=(const CPackageReader &) = delete;
+
+    // Opens path (UTF-8), a package or a bare cabinet, and checks that it
+    // holds a cabinet. False with a message in error.
+    bool Open(const std::string &path, std::string &error);
+    // The file count from the cabinet header (of the first cabinet of a set).
+    uint32_t HeaderFileCount() const { return m_HeaderFiles; }
+    // Offset of the cabinet in the file: 0 for a bare cabinet.
+    uint32_t CabinetOffset() const { return m_CabinetOffset; }
+
+    // Every stored file of the set, in order, without decoding any data.
+    // Fails on the first stored name the extractor refuses as unsafe.
+    bool List(std::vector<StoredFile> &files, std::string &error);
+    // Decodes every file in memory; observer.OnFileDone gets its bytes.
+    bool Test(IExtractObserver &observer, std::string &error);
+    // Extracts every file below destination (UTF-8, created if missing).
+    bool Extract(const std::string &destination, IExtractObserver &observer, std::string &error);
+
+private:
+    class CToolExtract;
+    bool Run(const std::string &destination, IExtractObserver *observer, std::vector<StoredFile> *files,
+             std::string &error);
+
+    std::unique_ptr<CToolExtract> m_Extract;
+    std::string m_CabinetPath;   // what the extractor opens: the package, or the staged copy
+    uint32_t m_HeaderFiles = 0;
+    uint32_t m_CabinetOffset = 0;
+};
+
+} // namespace Selfex

@@ -1,0 +1,284 @@
+// Writes one MS-CAB cabinet.
+#include "tools/cabwriter/CabWriter.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "tools/cabwriter/CabChecksum.h"
+#include "tools/cabwriter/MszipEncoder.h"
+
+namespace Selfex {
+
+namespace {
+
+bool IsAscii(const std::string &text)
+{
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+// Where each member goes: its folder and its offset in the folder's
+// uncompressed data.
+struct Placement {
+    std::vector<uint16_t> Folder;
+    std::vector<uint32_t> Offset;
+    uint32_t FolderCount = 0;
+};
+
+Placement PlaceMembers(const std::vector<CabMember> &members, uint32_t folderLimit)
+{
+    Placement placement;
+    uint64_t used = 0;
+    for (const CabMember &member : members) {
+        // An empty file fits anywhere; it never opens a folder of its own.
+        if (placement.FolderCount == 0 || (member.Size > 0 && used > 0 && used + member.Size > folderLimit)) {
+            ++placement.FolderCount;
+            used = 0;
+        }
+        placement.Folder.push_back(static_cast<uint16_t>(placement.FolderCount - 1));
+        placement.Offset.push_back(static_cast<uint32_t>(used));
+        used += member.Size;
+    }
+    return placement;
+}
+
+// CFHEADER, the CFFOLDER table with its sizes still open, and the CFFILE table.
+std::vector<uint8_t> BuildTables(const std::vector<CabMember> &members, const Placement &placement,
+                                 const CabOptions &options)
+{
+    uint32_t filesOffset = CAB_HEADER_SIZE + CAB_FOLDER_ENTRY_SIZE * placement.FolderCount;
+    uint32_t size = filesOffset;
+    for (const CabMember &member : members)
+        size += CAB_FILE_ENTRY_FIXED + static_cast<uint32_t>(member.Name.size()) + 1;
+    std::vector<uint8_t> tables(size, 0);
+
+    uint8_t *header = tables.data();
+    header[0] = 'M';
+    header[1] = 'S';
+    header[2] = 'C';
+    header[3] = 'F';
+    // cbCabinet (offset 8) waits for the end of the run.
+    PutLe32(header + 16, filesOffset); // coffFiles
+    header[24] = CAB_VERSION_MINOR;
+    header[25] = CAB_VERSION_MAJOR;
+    PutLe16(header + 26, static_cast<uint16_t>(placement.FolderCount));
+    PutLe16(header + 28, static_cast<uint16_t>(members.size()));
+    PutLe16(header + 30, 0); // flags: no set neighbours, no reserve
+    PutLe16(header + 32, options.SetId);
+    PutLe16(header + 34, 0); // iCabinet
+
+    uint16_t method = options.Method == Compression::Mszip ? CAB_COMPRESS_MSZIP : CAB_COMPRESS_NONE;
+    for (uint32_t i = 0; i < placement.FolderCount; ++i)
+        PutLe16(header + CAB_HEADER_SIZE + CAB_FOLDER_ENTRY_SIZE * i + 6, method);
+
+    uint8_t *entry = tables.data() + filesOffset;
+    for (size_t i = 0; i < members.size(); ++i) {
+        const CabMember &member = members[i];
+        uint16_t attribs = member.Attribs & CAB_ATTRIB_STORABLE;
+        if (!IsAscii(member.Name))
+            attribs |= CAB_ATTRIB_NAME_IS_UTF;
+        PutLe32(entry, member.Size);
+        PutLe32(entry + 4, placement.Offset[i]);
+        PutLe16(entry + 8, placement.Folder[i]);
+        PutLe16(entry + 10, member.Date);
+        PutLe16(entry + 12, member.Time);
+        PutLe16(entry + 14, attribs);
+        std::copy(member.Name.begin(), member.Name.end(), entry + CAB_FILE_ENTRY_FIXED);
+        entry += CAB_FILE_ENTRY_FIXED + member.Name.size() + 1; // the terminator is already 0
+    }
+    return tables;
+}
+
+// Cuts a folder's data into CFDATA blocks and appends them to the sink.
+class CBlockWriter {
+public:
+    CBlockWriter(const CabOptions &options, ICabSink &sink, uint32_t offset)
+        : m_Options(options), m_Sink(sink), m_Offset(offset)
+    {
+    }
+
+    uint32_t Offset() const { return m_Offset; }
+    uint32_t FolderBlocks() const { return m_FolderBlocks; }
+    uint32_t TotalBlocks() const { return m_TotalBlocks; }
+
+    void StartFolder()
+    {
+        m_Encoder.StartFolder();
+        m_Fill = 0;
+        m_FolderBlocks = 0;
+    }
+
+    // The unfilled part of the current block.
+    uint8_t *Space() { return m_Block + m_Fill; }
+    uint32_t SpaceBytes() const { return CAB_BLOCK_SIZE - m_Fill; }
+
+    // Takes count bytes placed at Space(); a full block is written at once.
+    bool Commit(uint32_t count, std::string &error)
+    {
+        m_Fill += count;
+        return m_Fill < CAB_BLOCK_SIZE || Flush(error);
+    }
+
+    // Writes the last, partial block of the folder, if any.
+    bool FinishFolder(std::string &error) { return m_Fill == 0 || Flush(error); }
+
+private:
+    bool Flush(std::string &error)
+    {
+        uint8_t *payload = m_Output + CAB_DATA_HEADER_SIZE;
+        uint32_t size = m_Fill;
+        if (m_Options.Method == Compression::Mszip) {
+            size = m_Encoder.CompressBlock(m_Block, m_Fill, payload, MSZIP_OUTPUT_CAPACITY);
+            if (size == 0 || size > CAB_MAX_PAYLOAD) {
+                error = "MSZIP compression failed";
+                return false;
+            }
+        } else {
+            std::copy(m_Block, m_Block + m_Fill, payload);
+        }
+        uint32_t total = CAB_DATA_HEADER_SIZE + size;
+        if (static_cast<uint64_t>(m_Offset) + total > m_Options.MaxCabinetBytes) {
+            error = "the cabinet would be larger than " + std::to_string(m_Options.MaxCabinetBytes) +
+                    " bytes, more than the extractor can address";
+            return false;
+        }
+        PutLe32(m_Output, CabDataChecksum(payload, static_cast<uint16_t>(size), static_cast<uint16_t>(m_Fill)));
+        PutLe16(m_Output + 4, static_cast<uint16_t>(size));
+        PutLe16(m_Output + 6, static_cast<uint16_t>(m_Fill));
+        if (!m_Sink.Append(m_Output, total, error))
+            return false;
+        m_Offset += total;
+        m_Fill = 0;
+        ++m_FolderBlocks;
+        ++m_TotalBlocks;
+        return true;
+    }
+
+    const CabOptions &m_Options;
+    ICabSink &m_Sink;
+    CMszipEncoder m_Encoder;
+    uint32_t m_Offset;
+    uint32_t m_Fill = 0;
+    uint32_t m_FolderBlocks = 0;
+    uint32_t m_TotalBlocks = 0;
+    uint8_t m_Block[CAB_BLOCK_SIZE];
+    uint8_t m_Output[CAB_DATA_HEADER_SIZE + MSZIP_OUTPUT_CAPACITY];
+};
+
+// Copies one member into the folder's blocks, checking that its source
+// delivers exactly Size bytes.
+bool CopyMember(const CabMember &member, IMemberSource &source, CBlockWriter &blocks, std::string &error)
+{
+    if (!source.Open(member, error))
+        return false;
+    uint32_t remaining = member.Size;
+    bool ok = true;
+    while (ok && remaining > 0) {
+        uint32_t want = std::min(remaining, blocks.SpaceBytes());
+        int64_t got = source.Read(blocks.Space(), want, error);
+        if (got <= 0) {
+            if (got == 0)
+                error = member.Name + ": the file became shorter while it was being packed";
+            ok = false;
+            break;
+        }
+        remaining -= static_cast<uint32_t>(got);
+        ok = blocks.Commit(static_cast<uint32_t>(got), error);
+    }
+    if (ok) {
+        uint8_t probe;
+        int64_t extra = source.Read(&probe, 1, error);
+        if (extra != 0) {
+            if (extra > 0)
+                error = member.Name + ": the file grew while it was being packed";
+            ok = false;
+        }
+    }
+    source.Close();
+    return ok;
+}
+
+} // namespace
+
+bool CheckCabMembers(const std::vector<CabMember> &members, const CabOptions &options, std::string &error)
+{
+    if (members.size() > CAB_MAX_FILES) {
+        error = std::to_string(members.size()) + " files: a cabinet holds at most " +
+                std::to_string(CAB_MAX_FILES);
+        return false;
+    }
+    if (options.FolderLimit == 0 || options.FolderLimit > CAB_MAX_FOLDER_BYTES) {
+        error = "the folder size must lie between 1 and " + std::to_string(CAB_MAX_FOLDER_BYTES) + " bytes";
+        return false;
+    }
+    for (const CabMember &member : members) {
+        if (member.Name.empty() || member.Name.size() > CAB_MAX_NAME_BYTES) {
+            error = "\"" + member.Name + "\": a stored name must be 1 to " +
+                    std::to_string(CAB_MAX_NAME_BYTES) + " bytes long, this one has " +
+                    std::to_string(member.Name.size());
+            return false;
+        }
+        if (member.Name.find('\0') != std::string::npos) {
+            error = "a stored name holds a zero byte";
+            return false;
+        }
+        if (member.Size > CAB_MAX_FOLDER_BYTES) {
+            error = member.Name + ": " + std::to_string(member.Size) +
+                    " bytes, more than a cabinet folder holds (" + std::to_string(CAB_MAX_FOLDER_BYTES) + ")";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteCabinet(const std::vector<CabMember> &members, const CabOptions &options, IMemberSource &source,
+                  ICabSink &sink, CabSummary &summary, std::string &error)
+{
+    summary = CabSummary();
+    if (!CheckCabMembers(members, options, error))
+        return false;
+
+    // 1. The tables, with the sizes that compression decides still open.
+    Placement placement = PlaceMembers(members, options.FolderLimit);
+    std::vector<uint8_t> tables = BuildTables(members, placement, options);
+    if (tables.size() > options.MaxCabinetBytes) {
+        error = "the file table alone is larger than the cabinet may be";
+        return false;
+    }
+    if (!sink.Append(tables.data(), tables.size(), error))
+        return false;
+
+    // 2. The data blocks, folder by folder, noting where each folder starts.
+    auto blocks = std::make_unique<CBlockWriter>(options, sink, static_cast<uint32_t>(tables.size()));
+    size_t next = 0;
+    for (uint32_t folder = 0; folder < placement.FolderCount; ++folder) {
+        uint8_t *entry = tables.data() + CAB_HEADER_SIZE + CAB_FOLDER_ENTRY_SIZE * folder;
+        PutLe32(entry, blocks->Offset()); // coffCabStart
+        blocks->StartFolder();
+        for (; next < members.size() && placement.Folder[next] == folder; ++next) {
+            if (!CopyMember(members[next], source, *blocks, error))
+                return false;
+            summary.UncompressedBytes += members[next].Size;
+        }
+        if (!blocks->FinishFolder(error))
+            return false;
+        PutLe16(entry + 4, static_cast<uint16_t>(blocks->FolderBlocks())); // cCFData
+    }
+
+    // 3. The header and folder table again, now complete.
+    PutLe32(tables.data() + 8, blocks->Offset()); // cbCabinet
+    uint32_t fixedPart = CAB_HEADER_SIZE + CAB_FOLDER_ENTRY_SIZE * placement.FolderCount;
+    if (!sink.Overwrite(0, tables.data(), fixedPart, error))
+        return false;
+
+    summary.Files = static_cast<uint32_t>(members.size());
+    summary.Folders = placement.FolderCount;
+    summary.Blocks = blocks->TotalBlocks();
+    summary.CabinetBytes = blocks->Offset();
+    return true;
+}
+
+} // namespace Selfex
