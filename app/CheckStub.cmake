@@ -1,12 +1,15 @@
 # Checks a built stub against the rules of the package layout; run as
-#   cmake -DSTUB=<stub.exe> -P CheckStub.cmake
+#   cmake -DSTUB=<stub.exe> [-DOBJDUMP=<objdump>] -P CheckStub.cmake
 #
 # A package is the stub followed by a cabinet whose header the stub finds by
 # searching for "MSCF" from offset 160000 on, no later than 225529 (a shorter
 # stub is padded up to 160000 by the packer). So the stub may be at most
 # 225529 bytes long, and none of its own bytes from 160000 on may read
-# "MSCF", or the search would stop inside the stub. A stub that breaks a rule
-# is deleted, so that the next build links and checks it again.
+# "MSCF", or the search would stop inside the stub. With OBJDUMP given, the
+# stub may also import only from system DLLs that every Windows has: the
+# runtime is linked in, and the common controls come through the manifest.
+# A stub that breaks a rule is deleted, so that the next build links and
+# checks it again.
 cmake_minimum_required(VERSION 3.25)
 set(STUB_SIZE_LIMIT 225529)
 set(CABINET_SEARCH_START 160000)
@@ -43,5 +46,21 @@ if(size GREATER CABINET_SEARCH_START)
     endif()
     math(EXPR digit "${digit} + 1")
   endwhile()
+endif()
+if(OBJDUMP)
+  set(SYSTEM_DLLS advapi32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll shlwapi.dll user32.dll)
+  execute_process(COMMAND "${OBJDUMP}" -p "${STUB}" OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
+  if(failed)
+    reject("${OBJDUMP} cannot read it")
+  endif()
+  string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
+  foreach(import IN LISTS imports)
+    string(REPLACE "DLL Name: " "" dll "${import}")
+    string(STRIP "${dll}" dll)
+    string(TOLOWER "${dll}" dll)
+    if(NOT dll IN_LIST SYSTEM_DLLS)
+      reject("imports from ${dll}, which is no system DLL of every Windows")
+    endif()
+  endforeach()
 endif()
 message(STATUS "${STUB}: ${size} bytes, package rules met")

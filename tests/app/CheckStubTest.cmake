@@ -1,0 +1,76 @@
+# Feeds app/CheckStub.cmake files that meet or break each package rule and
+# checks its verdict: a stub that breaks one must fail the build and be
+# deleted, one that meets all must stay.
+#   cmake -DCHECK_SCRIPT=... -DWORK_DIR=... -DSTUB=<built stub> -DOBJDUMP=... -P CheckStubTest.cmake
+cmake_minimum_required(VERSION 3.25)
+file(REMOVE_RECURSE "${WORK_DIR}")
+file(MAKE_DIRECTORY "${WORK_DIR}")
+set(failures 0)
+
+# check(name accepted-or-rejected file [objdump])
+function(check name expected file)
+  set(objdump_arg "")
+  if(ARGC GREATER 3)
+    set(objdump_arg "-DOBJDUMP=${ARGV3}")
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -DSTUB=${file} ${objdump_arg} -P ${CHECK_SCRIPT}
+                  RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE errors)
+  if(EXISTS "${file}")
+    set(kept TRUE)
+  else()
+    set(kept FALSE)
+  endif()
+  if(expected STREQUAL "accepted" AND result EQUAL 0 AND kept)
+    return()
+  endif()
+  if(expected STREQUAL "rejected" AND NOT result EQUAL 0 AND NOT kept)
+    return()
+  endif()
+  message(SEND_ERROR "${name}: expected ${expected}, got result ${result}, file kept: ${kept}\n${errors}")
+endfunction()
+
+# A file of size bytes of filler with "MSCF" at offset at (-1: none).
+function(make_file name size at)
+  if(at LESS 0)
+    string(REPEAT "x" ${size} bytes)
+  else()
+    string(REPEAT "x" ${at} head)
+    math(EXPR rest "${size} - ${at} - 4")
+    string(REPEAT "x" ${rest} tail)
+    set(bytes "${head}MSCF${tail}")
+  endif()
+  file(WRITE "${WORK_DIR}/${name}" "${bytes}")
+endfunction()
+
+make_file(limit.bin 225529 -1)
+check("225529 bytes" accepted "${WORK_DIR}/limit.bin")
+make_file(over.bin 225530 -1)
+check("225530 bytes" rejected "${WORK_DIR}/over.bin")
+make_file(short.bin 1000 -1)
+check("a stub the packer pads" accepted "${WORK_DIR}/short.bin")
+
+make_file(before.bin 200000 159996)
+check("MSCF just before the search" accepted "${WORK_DIR}/before.bin")
+make_file(straddling.bin 200000 159998)
+check("MSCF across offset 160000" accepted "${WORK_DIR}/straddling.bin")
+make_file(first.bin 200000 160000)
+check("MSCF at 160000" rejected "${WORK_DIR}/first.bin")
+make_file(odd.bin 200000 170001)
+check("MSCF at an odd offset" rejected "${WORK_DIR}/odd.bin")
+make_file(last.bin 225529 225525)
+check("MSCF in the last bytes" rejected "${WORK_DIR}/last.bin")
+
+# Imports, read through a stand-in for objdump.
+file(WRITE "${WORK_DIR}/objdump-system.sh" "#!/bin/sh\nprintf '\\tDLL Name: KERNEL32.dll\\n\\tDLL Name: SHLWAPI.dll\\n'\n")
+file(WRITE "${WORK_DIR}/objdump-comctl.sh" "#!/bin/sh\nprintf '\\tDLL Name: USER32.dll\\n\\tDLL Name: COMCTL32.dll\\n'\n")
+file(CHMOD "${WORK_DIR}/objdump-system.sh" "${WORK_DIR}/objdump-comctl.sh" PERMISSIONS OWNER_READ OWNER_EXECUTE)
+make_file(system.bin 1000 -1)
+check("system DLLs only" accepted "${WORK_DIR}/system.bin" "${WORK_DIR}/objdump-system.sh")
+make_file(comctl.bin 1000 -1)
+check("an import of comctl32" rejected "${WORK_DIR}/comctl.bin" "${WORK_DIR}/objdump-comctl.sh")
+make_file(unreadable.bin 1000 -1)
+check("a file objdump cannot read" rejected "${WORK_DIR}/unreadable.bin" "${OBJDUMP}")
+
+# The stub of this build, as its post-build step saw it.
+file(COPY_FILE "${STUB}" "${WORK_DIR}/stub.exe")
+check("the built stub" accepted "${WORK_DIR}/stub.exe" "${OBJDUMP}")
