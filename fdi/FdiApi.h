@@ -100,6 +100,16 @@ typedef int (*PFNCLOSE)(intptr_t hf);
 typedef int32_t (*PFNSEEK)(intptr_t hf, int32_t dist, int seektype);
 typedef int (*PFNFDIDECRYPT)(PFDIDECRYPT pfdid);
 
+// Declarators for the callbacks, as the SDK names them.
+#define FNALLOC(fn) void *fn(uint32_t cb)
+#define FNFREE(fn) void fn(void *pv)
+#define FNOPEN(fn) intptr_t fn(char *pszFile, int oflag, int pmode)
+#define FNREAD(fn) uint32_t fn(intptr_t hf, void *pv, uint32_t cb)
+#define FNWRITE(fn) uint32_t fn(intptr_t hf, void *pv, uint32_t cb)
+#define FNCLOSE(fn) int fn(intptr_t hf)
+#define FNSEEK(fn) int32_t fn(intptr_t hf, int32_t dist, int seektype)
+#define FNFDIDECRYPT(fn) int fn(PFDIDECRYPT pfdid)
+
 typedef struct {
     int32_t cb;          // COPY_FILE: uncompressed size; CLOSE_FILE_INFO: 1 when _A_EXEC was stored
     char *psz1;          // file name, or next cabinet name
@@ -126,6 +136,7 @@ typedef enum {
 } FDINOTIFICATIONTYPE;
 
 typedef intptr_t (*PFNFDINOTIFY)(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin);
+#define FNFDINOTIFY(fn) intptr_t fn(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin)
 
 // Creates a decompressor context. All memory and file access of the context
 // goes through the seven callbacks. Returns NULL on failure with perf filled.

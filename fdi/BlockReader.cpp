@@ -1,0 +1,144 @@
+// Reading CFDATA blocks: checksums, reserves and split blocks.
+//
+// Format notes:
+//   - The checksum covers the payload first, then the four bytes of cbData
+//     and cbUncomp; a stored 0 means "not computed". Whether the data
+//     reserve between header and payload is covered is not settled among
+//     writers: libmspack and Wine leave it out, 7-Zip folds it in after the
+//     size fields. A block passes when either sum matches, so both kinds of
+//     writer are accepted (CheckBlock tests pin both).
+//   - A block split at a cabinet boundary has cbUncomp 0 in its head part,
+//     which must be the folder's last block in that cabinet; the tail is the
+//     first block of the next cabinet's first folder and carries the real
+//     cbUncomp. Each part has its own checksum over its own bytes. The
+//     joined payload obeys the same 38912-byte limit as a whole block, and
+//     that limit is checked at each part's header, before its bytes are read.
+#include "fdi/BlockReader.h"
+
+#include <cstring>
+
+namespace Fdi {
+
+uint32_t ComputeChecksum(const uint8_t *data, uint32_t size, uint32_t seed) {
+    // XOR is associative, so eight bytes at a time fold into the same sum:
+    // the two halves of a little-endian 64-bit word are two 32-bit words.
+    uint64_t wide = 0;
+    uint32_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        wide ^= word;
+    }
+    uint32_t sum = seed ^ uint32_t(wide) ^ uint32_t(wide >> 32);
+    if (i + 4 <= size) {
+        sum ^= Le32(data + i);
+        i += 4;
+    }
+    uint32_t tail = 0;
+    for (; i < size; ++i) {
+        tail = tail << 8 | data[i];
+    }
+    return sum ^ tail;
+}
+
+namespace {
+
+static_assert(sizeof(uint64_t) == 8 && (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__),
+              "the 64-bit checksum fold assumes a little-endian host");
+
+} // namespace
+
+Fault CBlockReader::Start(ICabinetChain *chain, CabinetFile *cabinet, uint32_t folderIndex, uint16_t typeCompress) {
+    m_Chain = chain;
+    m_Cabinet = cabinet;
+    m_TypeCompress = typeCompress;
+    m_IsLastFolder = folderIndex + 1 == cabinet->Header.CFolders;
+    m_BlocksLeft = cabinet->Folders[folderIndex].CCFData;
+    m_BlocksDone = 0;
+    m_Crossings = 0;
+    return cabinet->Stream.SeekTo(cabinet->Folders[folderIndex].CoffCabStart);
+}
+
+Fault CBlockReader::MoveToNextCabinet() {
+    // Only a last folder goes on, and only when its cabinet names a next.
+    if (!m_IsLastFolder || !m_Cabinet->Header.HasNext()) {
+        return Fault::Corrupt;
+    }
+    CabinetFile *next = nullptr;
+    Fault fault = m_Chain->NextCabinet(m_Cabinet, &next);
+    if (fault != Fault::None) {
+        return fault;
+    }
+    if (next->Header.CFolders == 0 || !IsSameCompression(next->Folders[0].TypeCompress, m_TypeCompress)) {
+        return Fault::Corrupt;
+    }
+    m_Cabinet = next;
+    m_IsLastFolder = next->Header.CFolders == 1;
+    m_BlocksLeft = next->Folders[0].CCFData;
+    ++m_Crossings;
+    return next->Stream.SeekTo(next->Folders[0].CoffCabStart);
+}
+
+Fault CBlockReader::ReadBlock(uint8_t *out, uint32_t room, uint32_t *cbData, uint32_t *cbUncomp) {
+    CCabStream &stream = m_Cabinet->Stream;
+    uint8_t header[CFDATA_SIZE + 255];
+    uint32_t reserve = m_Cabinet->Header.DataReserve;
+    Fault fault = stream.Read(header, CFDATA_SIZE + reserve);
+    if (fault != Fault::None) {
+        return fault;
+    }
+    uint32_t stored = Le32(header + CFDATA_CSUM);
+    *cbData = Le16(header + CFDATA_CB_DATA);
+    *cbUncomp = Le16(header + CFDATA_CB_UNCOMP);
+    // Both sizes are checked before a byte of payload is read.
+    if (*cbData > room || *cbUncomp > BLOCK_OUTPUT_MAX) {
+        return Fault::Corrupt;
+    }
+    fault = stream.Read(out, *cbData);
+    if (fault != Fault::None) {
+        return fault;
+    }
+    if (stored == 0) {
+        return Fault::None;
+    }
+    uint32_t payloadSum = ComputeChecksum(out, *cbData, 0);
+    if (ComputeChecksum(header + CFDATA_CB_DATA, 4, payloadSum) == stored ||
+        (reserve > 0 && ComputeChecksum(header + CFDATA_CB_DATA, 4 + reserve, payloadSum) == stored)) {
+        return Fault::None;
+    }
+    return Fault::Corrupt;
+}
+
+Fault CBlockReader::Next(uint8_t *input, uint32_t *inSize, uint32_t *outSize) {
+    uint32_t held = 0;
+    uint32_t cbUncomp = 0;
+    while (cbUncomp == 0) {
+        if (m_BlocksLeft == 0) {
+            Fault fault = MoveToNextCabinet();
+            if (fault != Fault::None) {
+                return fault;
+            }
+            continue;
+        }
+        uint32_t cbData = 0;
+        Fault fault = ReadBlock(input + held, BLOCK_INPUT_MAX - held, &cbData, &cbUncomp);
+        if (fault != Fault::None) {
+            return fault;
+        }
+        --m_BlocksLeft;
+        held += cbData;
+        // The head of a split block ends the folder's part in this cabinet.
+        if (cbUncomp == 0 && m_BlocksLeft != 0) {
+            return Fault::Corrupt;
+        }
+    }
+    if (++m_BlocksDone > FOLDER_BLOCKS_MAX) {
+        return Fault::Corrupt;
+    }
+    std::memset(input + held, 0, CODEC_INPUT_PADDING);
+    *inSize = held;
+    *outSize = cbUncomp;
+    return Fault::None;
+}
+
+} // namespace Fdi

@@ -1,0 +1,58 @@
+// Reading the CFDATA blocks of one folder: block headers, reserve areas,
+// checksums, and blocks split across the cabinets of a set.
+#pragma once
+
+#include <cstdint>
+
+#include "fdi/CabinetFile.h"
+#include "fdi/Codec.h"
+#include "fdi/Fault.h"
+
+namespace Fdi {
+
+// Size of the input buffer Next fills: the largest block plus the zero
+// padding the codecs may read past its end.
+constexpr uint32_t BLOCK_INPUT_BUFFER = BLOCK_INPUT_MAX + CODEC_INPUT_PADDING;
+
+// The CFDATA checksum: XOR of the little-endian 32-bit words of size bytes,
+// the last one to three bytes packed with the first of them highest,
+// continuing from seed.
+uint32_t ComputeChecksum(const uint8_t *data, uint32_t size, uint32_t seed);
+
+class CBlockReader {
+public:
+    // Starts at the first block of folder folderIndex of cabinet (the
+    // folder's compression word is typeCompress). chain supplies the next
+    // cabinet when the folder continues there.
+    Fault Start(ICabinetChain *chain, CabinetFile *cabinet, uint32_t folderIndex, uint16_t typeCompress);
+
+    // Reads the next whole block into input (BLOCK_INPUT_BUFFER bytes):
+    // *inSize payload bytes, joined from all parts of a split block, followed
+    // by CODEC_INPUT_PADDING zero bytes; *outSize is its cbUncomp (1..32768).
+    // EndOfFile: the cabinet ends inside the block. Corrupt: a bad size,
+    // checksum or block count, a read failure, or a continuation with another
+    // compression. Faults of the chain are passed on.
+    Fault Next(uint8_t *input, uint32_t *inSize, uint32_t *outSize);
+
+    // The cabinet the next block comes from.
+    CabinetFile *Cabinet() const { return m_Cabinet; }
+    // How often the folder moved on into another cabinet since Start.
+    uint32_t Crossings() const { return m_Crossings; }
+
+private:
+    // Reads one CFDATA (header, reserve, payload) into out, which has room
+    // bytes left, and verifies its checksum.
+    Fault ReadBlock(uint8_t *out, uint32_t room, uint32_t *cbData, uint32_t *cbUncomp);
+    // Moves on to the first folder of the next cabinet.
+    Fault MoveToNextCabinet();
+
+    ICabinetChain *m_Chain = nullptr;
+    CabinetFile *m_Cabinet = nullptr;
+    uint16_t m_TypeCompress = 0;
+    bool m_IsLastFolder = false; // the folder is the last of m_Cabinet: it may go on
+    uint32_t m_BlocksLeft = 0;   // blocks of the folder still unread in m_Cabinet
+    uint32_t m_BlocksDone = 0;   // whole blocks read since Start
+    uint32_t m_Crossings = 0;
+};
+
+} // namespace Fdi

@@ -1,0 +1,72 @@
+// Buffered reading of one open cabinet through the client's read and seek
+// callbacks.
+//
+// The reader keeps a small read-ahead buffer so that the many short fields
+// of the header and the tables cost few callbacks, and reads large payloads
+// straight into the caller's memory. Positions are logical: counted from the
+// cabinet's first byte (where the handle stood when the reader was made),
+// which is how the client expects SEEK_SET targets. Only SEEK_SET and
+// SEEK_CUR are used.
+//
+// Results: Fault::None; Fault::EndOfFile when the cabinet ends before the
+// bytes asked for (read returned 0); Fault::Corrupt when a read or seek
+// callback failed (-1, or a count larger than asked for) or a position would
+// leave the 31-bit range the seek callback can express.
+#pragma once
+
+#include <cstdint>
+
+#include "fdi/Context.h"
+#include "fdi/Fault.h"
+
+namespace Fdi {
+
+// Read-ahead buffer size each stream needs (see CCabStream's constructor).
+constexpr uint32_t STREAM_BUFFER_SIZE = 4096;
+
+class CCabStream {
+public:
+    // buffer: STREAM_BUFFER_SIZE bytes owned by the caller, alive as long as
+    // the stream. The handle's current position counts as position 0.
+    CCabStream(const FileCallbacks &files, intptr_t handle, uint8_t *buffer);
+
+    CCabStream(const CCabStream &) = delete;
+    CCabStream &operator=(const CCabStream &) = delete;
+
+    intptr_t Handle() const { return m_Handle; }
+    // Logical position of the next byte Read returns.
+    uint32_t Position() const { return m_BufferStart + m_BufferPos; }
+
+    // Reads exactly size bytes into out.
+    Fault Read(void *out, uint32_t size);
+    // Reads a NUL-terminated string of at most maxLength bytes (plus NUL)
+    // into out, which has room for maxLength + 1 bytes. A string without its
+    // NUL within maxLength + 1 bytes, or cut by the end of the cabinet, is
+    // Corrupt; *length receives the length without the NUL.
+    Fault ReadString(char *out, uint32_t maxLength, uint32_t *length);
+    // Skips count bytes forward.
+    Fault Skip(uint32_t count);
+    // Moves to a logical position (an offset stored in the cabinet).
+    Fault SeekTo(uint32_t position);
+    // Moves the handle back to the logical position, giving up the
+    // read-ahead, so that the client sees it just behind the bytes used.
+    Fault Sync();
+
+private:
+    // Reads into out until size bytes arrived or the cabinet ended;
+    // *got receives the count.
+    Fault ReadRaw(uint8_t *out, uint32_t size, uint32_t *got);
+    // Refills the buffer with what follows the bytes not yet used; keeps
+    // those bytes at its start.
+    Fault Refill();
+
+    FileCallbacks m_Files;
+    intptr_t m_Handle;
+    uint8_t *m_Buffer;
+    uint32_t m_BufferStart = 0; // logical position of m_Buffer[0]
+    uint32_t m_BufferPos = 0;   // next unread byte in m_Buffer
+    uint32_t m_BufferLength = 0; // valid bytes in m_Buffer
+    bool m_AtEnd = false;       // the last read came up short: nothing more follows
+};
+
+} // namespace Fdi
