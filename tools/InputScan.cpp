@@ -109,7 +109,8 @@ private:
     void AddFile(const fs::path &source, const std::string &name)
     {
         std::string shown = source.u8string();
-        if (!m_Excluded.empty() && Normal(source) == m_Excluded) {
+        // Only a file of the output's name can be the output.
+        if (!m_Excluded.empty() && source.filename() == m_Excluded.filename() && Normal(source) == m_Excluded) {
             m_Result.Notes.push_back(shown + ": the output file itself left out");
             return;
         }
@@ -127,8 +128,7 @@ private:
 
         WideString wide = ToPlatformPath(shown);
         WIN32_FILE_ATTRIBUTE_DATA data;
-        DWORD attributes = GetFileAttributesW(wide.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
+        if (!GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
             Problem(shown, "cannot read its attributes (error " + std::to_string(GetLastError()) + ")");
             return;
         }
@@ -150,7 +150,7 @@ private:
             return;
         }
         member.Size = static_cast<uint32_t>(size);
-        member.Attribs = static_cast<uint16_t>(attributes & CAB_ATTRIB_STORABLE);
+        member.Attribs = static_cast<uint16_t>(data.dwFileAttributes & CAB_ATTRIB_STORABLE);
         ToDosDateTime(data.ftLastWriteTime, member.Date, member.Time);
         m_Result.Members.push_back(std::move(member));
     }

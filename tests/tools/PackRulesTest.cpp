@@ -1,0 +1,187 @@
+// The rules pack applies before writing: stored names, name collisions, the
+// stub's layout and the header search, MS-DOS time limits, UTF-8 validity,
+// and the option syntax.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tools/ArgParser.h"
+#include "tools/InputScan.h"
+#include "tools/PackageLayout.h"
+#include "tools/StoredName.h"
+#include "tools/TextConv.h"
+
+using namespace Selfex;
+
+TEST(StoredName, RefusesWhatWindowsCannotCreateOrTheExtractorRefuses)
+{
+    struct Case {
+        const char *Component;
+        const char *Problem; // empty: storable
+    } cases[] = {
+        {"readme.txt", ""},
+        {".hidden", ""},
+        {"caf\xC3\xA9 \xE2\x98\x95", ""},
+        {"CONSOLE.txt", ""},     // only the exact device names are reserved
+        {"COM10", ""},
+        {"nul.tar.gz", "device name"},
+        {"Aux", "device name"},
+        {"lpt9.log", "device name"},
+        {"COM\xC2\xB9", "device name"},
+        {"con .txt", "device name"},
+        {"CONIN$", "device name"},
+        {"", "empty"},
+        {".", "\".\" or \"..\""},
+        {"..", "\".\" or \"..\""},
+        {"a:b", "the character ':'"},
+        {"a\\b", "the character '\\'"},
+        {"what?", "the character '?'"},
+        {"pipe|", "the character '|'"},
+        {"tab\there", "control character"},
+        {"trailing.", "trailing dot"},
+        {"trailing ", "trailing dot or space"},
+        {"bad\xC3(", "not valid UTF-8"},
+    };
+    for (const Case &c : cases) {
+        std::string problem = StoredComponentProblem(c.Component);
+        if (c.Problem[0] == 0)
+            EXPECT_EQ(problem, "") << c.Component;
+        else
+            EXPECT_NE(problem.find(c.Problem), std::string::npos) << c.Component << ": " << problem;
+    }
+}
+
+TEST(StoredName, SetRefusesNamesThatCollideOnWindows)
+{
+    CStoredNameSet names;
+    std::string clash;
+    EXPECT_TRUE(names.Add("docs\\a.txt", clash));
+    EXPECT_TRUE(names.Add("Docs\\b.txt", clash)) << "folders merge whatever their case";
+    EXPECT_TRUE(names.Add("docs\\sub\\c.txt", clash));
+    EXPECT_FALSE(names.Add("DOCS\\A.TXT", clash));
+    EXPECT_EQ(clash, "docs\\a.txt");
+    EXPECT_FALSE(names.Add("docs\\sub", clash)) << "a file where a folder is";
+    EXPECT_EQ(clash, "docs\\sub");
+    EXPECT_FALSE(names.Add("docs\\a.txt\\inner", clash)) << "a folder where a file is";
+    EXPECT_EQ(clash, "docs\\a.txt");
+    EXPECT_TRUE(names.Add("docs\\\xC3\xA9.txt", clash));
+    EXPECT_TRUE(names.Add("docs\\\xC3\x89.txt", clash)) << "only ASCII letters fold";
+}
+
+TEST(PackageLayout, StubMustEndBeforeTheLastHeaderOffsetAndHoldNoHeaderFromTheSearchStart)
+{
+    struct Case {
+        size_t Size;
+        long MscfAt;
+        bool Accepted;
+    } cases[] = {
+        {0, -1, true},
+        {159999, 159995, true},   // wholly before the search start
+        {160003, 159999, true},   // begins before it: the search never sees it
+        {160004, 160000, false},
+        {225529, -1, true},
+        {225529, 225525, false},
+        {225530, -1, false},
+    };
+    for (const Case &c : cases) {
+        std::vector<uint8_t> stub(c.Size, 'x');
+        if (c.MscfAt >= 0)
+            std::copy_n("MSCF", 4, stub.begin() + c.MscfAt);
+        EXPECT_EQ(StubProblem(stub.data(), stub.size()).empty(), c.Accepted) << c.Size << " / " << c.MscfAt;
+    }
+    EXPECT_EQ(CabinetOffsetBehind(0), 160000u);
+    EXPECT_EQ(CabinetOffsetBehind(168960), 168960u);
+}
+
+TEST(PackageLayout, HeaderSearchTakesTheFirstMatchUpToPosition65529)
+{
+    struct Case {
+        std::vector<long> Matches;
+        size_t WindowSize;
+        int32_t Found;
+    } cases[] = {
+        {{0}, 65536, 0},
+        {{65529}, 65536, 65529},
+        {{65530}, 65536, -1},
+        {{65532}, 65536, -1},
+        {{500, 100}, 65536, 100},
+        {{}, 65536, -1},
+        {{10}, 13, -1},          // a short read: the magic does not fit
+        {{10}, 14, 10},
+        {{}, 3, -1},
+    };
+    for (const Case &c : cases) {
+        std::vector<uint8_t> window(65536, 0);
+        for (long at : c.Matches)
+            std::copy_n("MSCF", 4, window.begin() + at);
+        EXPECT_EQ(FindCabinetHeader(window.data(), c.WindowSize), c.Found)
+            << (c.Matches.empty() ? -1 : c.Matches[0]) << " in " << c.WindowSize;
+    }
+}
+
+TEST(DosTime, ClampsTimesOutsideTheMsDosRange)
+{
+    uint16_t date = 1;
+    uint16_t time = 1;
+    ToDosDateTime(FILETIME{0, 0}, date, time); // 1601
+    EXPECT_EQ(date, (0 << 9) | (1 << 5) | 1);
+    EXPECT_EQ(time, 0);
+    ToDosDateTime(FILETIME{0, 0x7FFFFFFF}, date, time); // far beyond 2107
+    EXPECT_EQ(date, (127 << 9) | (12 << 5) | 31);
+    EXPECT_EQ(time, (23 << 11) | (59 << 5) | 29);
+}
+
+TEST(Utf8, AcceptsOnlyWellFormedShortestForms)
+{
+    struct Case {
+        const char *Bytes;
+        bool Valid;
+    } cases[] = {
+        {"plain", true},
+        {"\xC3\xA9", true},
+        {"\xE2\x82\xAC", true},
+        {"\xF0\x9F\x98\x80", true},
+        {"\xF4\x8F\xBF\xBF", true},      // U+10FFFF
+        {"\x80", false},                 // stray continuation
+        {"\xC0\xAF", false},             // overlong "/"
+        {"\xE0\x80\xAF", false},         // overlong
+        {"\xF0\x80\x80\xAF", false},     // overlong
+        {"\xED\xA0\x80", false},         // a surrogate
+        {"\xF4\x90\x80\x80", false},     // beyond U+10FFFF
+        {"\xE2\x82", false},             // cut short
+        {"\xC3\x28", false},             // bad continuation
+        {"\xFF", false},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(IsValidUtf8(c.Bytes), c.Valid) << c.Bytes;
+}
+
+TEST(ArgParser, AcceptsTheUsualOptionFormsAndRefusesTheRest)
+{
+    std::vector<OptionSpec> specs = {{"output", 'o', true}, {"json", 0, false}, {"stub", 0, true}};
+    ParsedArgs parsed;
+    std::string error;
+    ASSERT_TRUE(ParseArgs({"-o", "a", "in1", "--stub=s", "--json", "--", "-x", "--json"}, specs, parsed, error)) << error;
+    EXPECT_EQ(parsed.Get("output"), "a");
+    EXPECT_EQ(parsed.Get("stub"), "s");
+    EXPECT_TRUE(parsed.Has("json"));
+    EXPECT_EQ(parsed.Operands, (std::vector<std::string>{"in1", "-x", "--json"}));
+    ASSERT_TRUE(ParseArgs({"-ob", "--output", "c", "-"}, specs, parsed, error));
+    EXPECT_EQ(parsed.Get("output"), "c") << "the last use wins";
+    EXPECT_EQ(parsed.Operands, std::vector<std::string>{"-"});
+
+    struct Case {
+        std::vector<std::string> Args;
+        const char *Message;
+    } bad[] = {
+        {{"--frob"}, "unknown option --frob"},
+        {{"-z"}, "unknown option -z"},
+        {{"--json=yes"}, "takes no value"},
+        {{"--output"}, "needs a value"},
+        {{"x", "-o"}, "needs a value"},
+    };
+    for (const Case &c : bad) {
+        EXPECT_FALSE(ParseArgs(c.Args, specs, parsed, error)) << c.Message;
+        EXPECT_NE(error.find(c.Message), std::string::npos) << error;
+    }
+}
