@@ -72,6 +72,9 @@ constexpr uint16_t IFOLD_CONTINUED_PREV_AND_NEXT = 0xFFFF; // both
 inline bool IsContinuedFromPrev(uint16_t iFolder) {
     return iFolder == IFOLD_CONTINUED_FROM_PREV || iFolder == IFOLD_CONTINUED_PREV_AND_NEXT;
 }
+inline bool IsContinuedToNext(uint16_t iFolder) {
+    return iFolder == IFOLD_CONTINUED_TO_NEXT || iFolder == IFOLD_CONTINUED_PREV_AND_NEXT;
+}
 
 // CFDATA
 constexpr uint32_t CFDATA_SIZE = 8;

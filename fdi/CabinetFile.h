@@ -20,6 +20,8 @@ struct CabinetFile {
     FolderEntry *Folders = nullptr; // Header.CFolders entries
     bool ContinuedFromPrev = false; // some CFFILE entry is 0xFFFD or 0xFFFF:
                                     // folder 0 continues the previous cabinet's last
+    bool ContinuesToNext = false;   // some CFFILE entry is 0xFFFE or 0xFFFF:
+                                    // the last folder goes on in the next cabinet
     uint8_t StreamBuffer[STREAM_BUFFER_SIZE];
 };
 

@@ -109,8 +109,9 @@ private:
     // Files and folders.
     Fault ProcessEntry(uint32_t index);
     Fault ExtractFile(const FileRecord &file, const char *name, intptr_t handle);
-    Fault StartFolder(uint32_t folderIndex, bool continued);
-    Fault WalkBack(CabinetFile **earliest);
+    Fault StartFolder(uint32_t folderIndex);
+    Fault FindFolderStart(CabinetFile **start);
+    bool IsLinkedBack(CabinetFile *previous, CabinetFile *current);
     Fault OpenEarlierCabinet(const char *name, uint32_t setIndex, CabinetFile **cabinet);
     Fault AskForNextCabinet(CabinetFile *current, CabinetFile **next);
 
@@ -147,9 +148,8 @@ public:
         : m_Cabinet(cabinet), m_Records(records), m_Memory(memory), m_Names(names), m_Size(size), m_Used(used) {}
 
     Fault OnFile(const FileEntry &entry) override {
-        if (IsContinuedFromPrev(entry.IFolder)) {
-            m_Cabinet.ContinuedFromPrev = true;
-        }
+        m_Cabinet.ContinuedFromPrev |= IsContinuedFromPrev(entry.IFolder);
+        m_Cabinet.ContinuesToNext |= IsContinuedToNext(entry.IFolder);
         uint32_t need = entry.NameLength + 1;
         if (*m_Size - *m_Used < need) {
             // Grow the names block by doubling; a cabinet's names are at most
@@ -182,14 +182,15 @@ private:
     uint32_t m_Count = 0;
 };
 
-// Looks through another cabinet's CFFILE entries: notes whether its first
-// folder continues an earlier cabinet and whether a continued entry has
-// the given name.
+// Looks through another cabinet's CFFILE entries: notes whether its folders
+// continue from or into a neighbour and whether a continued entry has the
+// given name.
 class CTableScanner final : public IFileVisitor {
 public:
     CTableScanner(CabinetFile &cabinet, const char *continuedName) : m_Cabinet(cabinet), m_Name(continuedName) {}
 
     Fault OnFile(const FileEntry &entry) override {
+        m_Cabinet.ContinuesToNext |= IsContinuedToNext(entry.IFolder);
         if (IsContinuedFromPrev(entry.IFolder)) {
             m_Cabinet.ContinuedFromPrev = true;
             if (m_Name && SameNameIgnoringCase(entry.Name, m_Name)) {
@@ -453,19 +454,22 @@ Fault CCopySession::ExtractFile(const FileRecord &file, const char *name, intptr
     if (file.IFolder == IFOLD_CONTINUED_TO_NEXT || folderIndex >= header.CFolders) {
         folderIndex = header.CFolders - 1u;
     }
-    bool continued = folderIndex == 0 && m_First->ContinuedFromPrev && header.HasPrev();
+    // Offsets in a folder that came from an earlier cabinet, or goes on in
+    // the next, count beyond this cabinet's blocks.
+    bool mayStartEarlier = folderIndex == 0 && header.HasPrev();
     bool mayContinue = folderIndex + 1 == header.CFolders && header.HasNext();
     uint64_t end = uint64_t(file.Offset) + file.Size;
     if (end > FOLDER_OUTPUT_MAX) {
         return Fault::Corrupt;
     }
-    if (!continued && !mayContinue && end > uint64_t(m_First->Folders[folderIndex].CCFData) * BLOCK_OUTPUT_MAX) {
+    if (!mayStartEarlier && !mayContinue &&
+        end > uint64_t(m_First->Folders[folderIndex].CCFData) * BLOCK_OUTPUT_MAX) {
         return Fault::Corrupt;
     }
     m_Target = handle;
     m_TargetName = name;
     if (!m_Reader->CanContinue(folderIndex, file.Offset)) {
-        Fault fault = StartFolder(folderIndex, continued);
+        Fault fault = StartFolder(folderIndex);
         if (fault != Fault::None) {
             return fault;
         }
@@ -473,19 +477,22 @@ Fault CCopySession::ExtractFile(const FileRecord &file, const char *name, intptr
     return m_Reader->Produce(file.Offset, file.Size, *this);
 }
 
-Fault CCopySession::StartFolder(uint32_t folderIndex, bool continued) {
+Fault CCopySession::StartFolder(uint32_t folderIndex) {
     m_Reader->Invalidate();
     CloseOther();
-    if (!continued) {
+    if (folderIndex != 0 || !m_First->Header.HasPrev()) {
         return m_Reader->Start(folderIndex, this, m_First, folderIndex);
     }
-    CabinetFile *earliest = nullptr;
-    Fault fault = WalkBack(&earliest);
+    CabinetFile *start = nullptr;
+    Fault fault = FindFolderStart(&start);
     if (fault != Fault::None) {
         return fault;
     }
-    m_Other = earliest;
-    return m_Reader->Start(folderIndex, this, earliest, earliest->Header.CFolders - 1u);
+    if (start == m_First) {
+        return m_Reader->Start(folderIndex, this, m_First, 0);
+    }
+    m_Other = start;
+    return m_Reader->Start(folderIndex, this, start, start->Header.CFolders - 1u);
 }
 
 Fault CCopySession::OpenEarlierCabinet(const char *name, uint32_t setIndex, CabinetFile **cabinet) {
@@ -516,37 +523,76 @@ Fault CCopySession::OpenEarlierCabinet(const char *name, uint32_t setIndex, Cabi
     return fault;
 }
 
-Fault CCopySession::WalkBack(CabinetFile **earliest) {
-    // Back through the set while the folder goes on further back: a cabinet
-    // whose only folder is itself continued from an earlier one.
+bool CCopySession::IsLinkedBack(CabinetFile *previous, CabinetFile *current) {
+    // The entries say so when a file crosses the boundary. Without such a
+    // file the data still does when the previous cabinet's last folder ends
+    // in the head of a split block.
+    if (current->ContinuedFromPrev || previous->ContinuesToNext) {
+        return true;
+    }
+    const FolderEntry &folder = previous->Folders[previous->Header.CFolders - 1u];
+    CCabStream &stream = previous->Stream;
+    if (folder.CCFData == 0 || stream.SeekTo(folder.CoffCabStart) != Fault::None) {
+        return false;
+    }
+    for (uint32_t block = 0;; ++block) {
+        uint8_t header[CFDATA_SIZE];
+        if (stream.Read(header, CFDATA_SIZE) != Fault::None) {
+            return false;
+        }
+        if (block + 1u == folder.CCFData) {
+            return Le16(header + CFDATA_CB_UNCOMP) == 0;
+        }
+        if (stream.Skip(previous->Header.DataReserve + uint32_t(Le16(header + CFDATA_CB_DATA))) != Fault::None) {
+            return false;
+        }
+    }
+}
+
+Fault CCopySession::FindFolderStart(CabinetFile **start) {
+    // Back through the set while folder 0 of a cabinet continues the last
+    // folder of the one before; the folder starts in the last folder of the
+    // earliest cabinet reached (or in folder 0 of the first cabinet when
+    // nothing goes back). A missing or unsuitable earlier cabinet is a
+    // failure only where the entries say the folder goes back.
     CabinetFile *current = m_First;
     for (;;) {
         const CabHeader &header = current->Header;
-        if (header.ICabinet == 0) {
-            return Fault::Corrupt;
-        }
+        bool mustGoBack = current->ContinuedFromPrev;
         CabinetFile *previous = nullptr;
-        Fault fault = OpenEarlierCabinet(header.PrevCabinet, header.ICabinet - 1u, &previous);
+        Fault fault = Fault::Corrupt;
+        if (header.HasPrev() && header.ICabinet > 0) {
+            fault = OpenEarlierCabinet(header.PrevCabinet, header.ICabinet - 1u, &previous);
+        }
         bool found = false;
         if (fault == Fault::None) {
             fault = ScanFileTable(previous, nullptr, &found);
         }
-        if (fault == Fault::None && !previous->Header.HasNext()) {
+        bool linked = fault == Fault::None && IsLinkedBack(previous, current);
+        uint16_t typeHere = current->Folders[0].TypeCompress;
+        if (linked && !IsSameCompression(previous->Folders[previous->Header.CFolders - 1u].TypeCompress, typeHere)) {
+            linked = false;
             fault = Fault::Corrupt;
+        }
+        if (!linked) {
+            if (previous) {
+                CloseCabinet(previous);
+            }
+            if (mustGoBack) {
+                if (current != m_First) {
+                    CloseCabinet(current);
+                }
+                return fault == Fault::None ? Fault::Corrupt : fault;
+            }
+            *start = current;
+            return Fault::None;
         }
         if (current != m_First) {
             CloseCabinet(current);
         }
-        if (fault != Fault::None) {
-            if (previous) {
-                CloseCabinet(previous);
-            }
-            return fault;
-        }
         current = previous;
-        const CabHeader &before = current->Header;
-        if (!(before.CFolders == 1 && current->ContinuedFromPrev && before.HasPrev())) {
-            *earliest = current;
+        if (current->Header.CFolders > 1) {
+            *start = current;
             return Fault::None;
         }
     }

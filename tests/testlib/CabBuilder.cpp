@@ -152,22 +152,45 @@ CabImage CCabBuilder::Build() const {
     return BuildSet({""}, UINT32_MAX).front();
 }
 
+std::vector<CabImage> CCabBuilder::BuildSetByPrefix(const std::string &prefix, uint32_t payloadPerCabinet,
+                                                    std::vector<std::string> *names) const {
+    std::vector<std::string> list;
+    std::vector<CabImage> set = BuildNamedSet(list, payloadPerCabinet, prefix);
+    if (names) {
+        *names = list;
+    }
+    return set;
+}
+
 std::vector<CabImage> CCabBuilder::BuildSet(const std::vector<std::string> &names, uint32_t payloadPerCabinet) const {
-    if (names.empty() || payloadPerCabinet == 0) {
-        throw std::logic_error("BuildSet needs names and a capacity");
+    if (names.empty()) {
+        throw std::logic_error("BuildSet needs names");
+    }
+    std::vector<std::string> list = names;
+    return BuildNamedSet(list, payloadPerCabinet, std::string());
+}
+
+std::vector<CabImage> CCabBuilder::BuildNamedSet(std::vector<std::string> &names, uint32_t payloadPerCabinet,
+                                                 const std::string &prefix) const {
+    if (payloadPerCabinet == 0) {
+        throw std::logic_error("BuildSet needs a capacity");
     }
     // Cut every folder's blocks into cabinets, splitting blocks that do not
     // fit the room left.
     std::vector<Piece> pieces;
     std::vector<size_t> firstCab(m_Folders.size()), lastCab(m_Folders.size());
+    std::vector<std::vector<BlockPlace>> blockCabs(m_Folders.size());
     size_t cabinet = 0;
     uint64_t room = payloadPerCabinet;
     for (size_t f = 0; f < m_Folders.size(); ++f) {
         std::vector<BlockSpec> blocks = EncodeFolder(m_Folders[f]);
         firstCab[f] = cabinet;
         bool first = true;
+        uint64_t output = 0;
         for (const BlockSpec &block : blocks) {
             size_t done = 0;
+            BlockPlace place{output, block.Uncompressed, 0, 0};
+            output += block.Uncompressed;
             do {
                 if (room == 0) {
                     ++cabinet;
@@ -182,37 +205,40 @@ std::vector<CabImage> CCabBuilder::BuildSet(const std::vector<std::string> &name
                     firstCab[f] = cabinet;
                     first = false;
                 }
+                if (done == 0) {
+                    place.StartCabinet = cabinet;
+                }
+                place.EndCabinet = cabinet;
                 room -= take;
                 done += take;
             } while (done < block.Payload.size());
+            blockCabs[f].push_back(place);
         }
         lastCab[f] = cabinet;
+    }
+    if (!prefix.empty()) {
+        names.clear();
+        for (size_t n = 0; n <= cabinet; ++n) {
+            names.push_back(prefix + std::to_string(n + 1) + ".cab");
+        }
     }
     if (cabinet + 1 != names.size()) {
         throw std::logic_error("BuildSet: the data fills " + std::to_string(cabinet + 1) + " cabinets, not " +
                                std::to_string(names.size()));
-    }
-    // rangeEnds[f][n]: the folder's uncompressed bytes decodable once the
-    // blocks completed in cabinets 0..n are read.
-    std::vector<std::vector<uint64_t>> rangeEnds(m_Folders.size(), std::vector<uint64_t>(names.size(), 0));
-    for (const Piece &piece : pieces) {
-        for (size_t n = piece.Cabinet; n < names.size(); ++n) {
-            rangeEnds[piece.Folder][n] += piece.Uncompressed;
-        }
     }
     bool isSet = names.size() > 1;
     std::vector<CabImage> images;
     for (size_t n = 0; n < names.size(); ++n) {
         std::string prev = isSet ? (n > 0 ? names[n - 1] : "") : m_Options.PrevCabinet;
         std::string next = isSet ? (n + 1 < names.size() ? names[n + 1] : "") : m_Options.NextCabinet;
-        images.push_back(WriteCabinet(n, pieces, firstCab, lastCab, rangeEnds, prev, next, isSet));
+        images.push_back(WriteCabinet(n, pieces, firstCab, lastCab, blockCabs, prev, next, isSet));
     }
     return images;
 }
 
 CabImage CCabBuilder::WriteCabinet(size_t cabinet, const std::vector<Piece> &pieces,
                                    const std::vector<size_t> &folderFirstCab, const std::vector<size_t> &folderLastCab,
-                                   const std::vector<std::vector<uint64_t>> &rangeEnds, const std::string &prevName,
+                                   const std::vector<std::vector<BlockPlace>> &blockCabs, const std::string &prevName,
                                    const std::string &nextName, bool isSet) const {
     const CabOptions &o = m_Options;
     // Folders present in this cabinet, with their local index.
@@ -235,23 +261,19 @@ CabImage CCabBuilder::WriteCabinet(size_t cabinet, const std::vector<Piece> &pie
     std::vector<std::pair<size_t, uint16_t>> listed;
     for (size_t index : order) {
         const FileSpec &file = m_Files.at(index);
-        const std::vector<uint64_t> &ends = rangeEnds[file.Folder];
-        size_t first = folderFirstCab[file.Folder], last = folderLastCab[file.Folder];
-        size_t startCab = last, endCab = last;
-        for (size_t n = first; n <= last; ++n) {
-            if (file.Offset < ends[n]) {
-                startCab = n;
-                break;
+        // A file lies from the cabinet where the block holding its first
+        // byte starts (or ends) to the one where the block holding its last
+        // byte ends.
+        const std::vector<BlockPlace> &blocks = blockCabs[file.Folder];
+        size_t startCab = folderFirstCab[file.Folder], endCab = startCab;
+        uint64_t last = file.Size ? uint64_t(file.Offset) + file.Size - 1 : file.Offset;
+        for (const BlockPlace &block : blocks) {
+            if (file.Offset >= block.Offset && (file.Offset < block.Offset + block.Size || &block == &blocks.back())) {
+                startCab = o.ListWhereBlocksEnd ? block.EndCabinet : block.StartCabinet;
+                endCab = startCab;
             }
-        }
-        if (file.Size == 0) {
-            endCab = startCab;
-        } else {
-            for (size_t n = startCab; n <= last; ++n) {
-                if (uint64_t(file.Offset) + file.Size <= ends[n]) {
-                    endCab = n;
-                    break;
-                }
+            if (file.Size && last >= block.Offset && last < block.Offset + block.Size) {
+                endCab = block.EndCabinet;
             }
         }
         if (cabinet < startCab || cabinet > endCab) {

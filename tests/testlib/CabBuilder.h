@@ -19,9 +19,10 @@
 // the given number of payload bytes; a block that does not fit is split, its
 // first part ending the cabinet with cbUncomp 0 and the rest starting the
 // next one. A file is listed in every cabinet that holds part of its bytes,
-// with iFolder 0xFFFE (continues), 0xFFFD (continued) or 0xFFFF (both),
-// exactly where a decoder finds the bytes: the output of a split block
-// belongs to the cabinet holding its last part.
+// with iFolder 0xFFFE (continues), 0xFFFD (continued) or 0xFFFF (both): a
+// file starts in the cabinet where the block holding its first byte starts
+// (CabOptions::ListWhereBlocksEnd: ends) and ends where the block holding
+// its last byte ends.
 #pragma once
 
 #include <cstddef>
@@ -69,6 +70,11 @@ struct CabOptions {
     uint8_t FolderReserve = 0;
     uint8_t DataReserve = 0;
     uint8_t ReserveFill = 0;    // byte every reserve area is filled with
+    // Sets: list a file from the cabinet where the block holding its first
+    // byte ends instead of where it starts. A file starting inside a block
+    // split across two cabinets then belongs to the second one, in the
+    // folder continued from the first.
+    bool ListWhereBlocksEnd = false;
     // Names in the header of a single Build (the flags follow them).
     // BuildSet sets the cabinet names itself and uses the disk names.
     std::string PrevCabinet, PrevDisk, NextCabinet, NextDisk;
@@ -119,6 +125,10 @@ public:
     // bytes of CFDATA payload. Throws std::logic_error when the data needs
     // more or fewer cabinets than names.
     std::vector<CabImage> BuildSet(const std::vector<std::string> &names, uint32_t payloadPerCabinet) const;
+    // As many cabinets as the data needs, named prefix + "1.cab", "2.cab", ...
+    // (*names receives the names when not NULL).
+    std::vector<CabImage> BuildSetByPrefix(const std::string &prefix, uint32_t payloadPerCabinet,
+                                           std::vector<std::string> *names = nullptr) const;
 
 private:
     struct FileSpec {
@@ -140,10 +150,19 @@ private:
         uint32_t RawSize = 0;           // raw folders: bytes given to files so far
     };
     struct Piece; // a CFDATA block or a part of a split one, placed in a cabinet
+    struct BlockPlace {
+        uint64_t Offset;      // of the block's output in the folder
+        uint32_t Size;        // cbUncomp
+        size_t StartCabinet;  // cabinet holding its first part
+        size_t EndCabinet;    // cabinet holding its last part
+    };
 
+    // Names the cabinets prefix1.cab... when prefix is not empty.
+    std::vector<CabImage> BuildNamedSet(std::vector<std::string> &names, uint32_t payloadPerCabinet,
+                                        const std::string &prefix) const;
     std::vector<BlockSpec> EncodeFolder(const FolderSpec &folder) const;
     CabImage WriteCabinet(size_t cabinet, const std::vector<Piece> &pieces, const std::vector<size_t> &folderFirstCab,
-                          const std::vector<size_t> &folderLastCab, const std::vector<std::vector<uint64_t>> &rangeEnds,
+                          const std::vector<size_t> &folderLastCab, const std::vector<std::vector<BlockPlace>> &blockCabs,
                           const std::string &prevName, const std::string &nextName, bool isSet) const;
 
     CabOptions m_Options;
