@@ -2,7 +2,6 @@
 // cabinet is written with known dates, times, attributes and names.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -59,10 +58,10 @@ public:
     }
 };
 
+// The expected files live in the source tree (tests/tools/golden).
 std::string Golden(const char *name)
 {
-    const char *source = std::getenv("SELFEX_SOURCE_DIR");
-    std::ifstream file(std::string(source ? source : ".") + "/tests/tools/golden/" + name, std::ios::binary);
+    std::ifstream file(std::string(SELFEX_TOOLS_GOLDEN_DIR) + "/" + name, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 
