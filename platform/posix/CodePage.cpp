@@ -124,7 +124,7 @@ void AppendUtf8(std::string &out, char32_t ch)
 // are acceptable, else the Win32 error.
 DWORD CheckConversionArguments(const void *source, int sourceLength, const void *target, int targetLength)
 {
-    if (source == nullptr || sourceLength == 0 || sourceLength < -1 || targetLength < 0)
+    if (source == nullptr || sourceLength == 0 || targetLength < 0)
         return ERROR_INVALID_PARAMETER;
     if (target == nullptr && targetLength > 0)
         return ERROR_INVALID_PARAMETER;
@@ -191,8 +191,9 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLen
     if ((flags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS)) != 0)
         return Host::Fail(ERROR_INVALID_FLAGS);
 
-    // A length of -1 takes the terminator along, and counts it.
-    const size_t length = sourceLength == -1 ? std::strlen(source) + 1 : static_cast<size_t>(sourceLength);
+    // A negative length (-1 by convention) takes the terminator along, and
+    // counts it.
+    const size_t length = sourceLength < 0 ? std::strlen(source) + 1 : static_cast<size_t>(sourceLength);
     const auto *bytes = reinterpret_cast<const unsigned char *>(source);
     std::u16string converted;
     if (codePage == CP_UTF8) {
@@ -218,7 +219,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLe
         return Host::Fail(ERROR_INVALID_FLAGS);
 
     size_t length = static_cast<size_t>(sourceLength);
-    if (sourceLength == -1) {
+    if (sourceLength < 0) {
         length = 1;
         while (source[length - 1] != 0)
             ++length;

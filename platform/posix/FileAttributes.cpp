@@ -86,7 +86,7 @@ BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes)
 {
     std::string hostPath;
     struct stat status;
-    if (!Host::ToHostPath(path, hostPath) || !Host::StatPath(hostPath, status))
+    if (!Host::ToHostPath(path, hostPath) || Host::RefuseFileAsFolder(hostPath) || !Host::StatPath(hostPath, status))
         return FALSE;
 
     // Without write permission a non-superuser cannot change extended

@@ -68,7 +68,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
         return INVALID_HANDLE_VALUE;
     }
     std::string hostPath;
-    if (!Host::ToHostPath(path, hostPath))
+    if (!Host::ToHostPath(path, hostPath) || Host::RefuseFileAsFolder(hostPath))
         return INVALID_HANDLE_VALUE;
 
     bool created;

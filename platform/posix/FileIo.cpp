@@ -29,7 +29,7 @@ int _wopen(const WCHAR *path, int oflag, int pmode)
     if (access > 2 || (oflag & _O_TEMPORARY) != 0)
         return FailOpen(ERROR_INVALID_PARAMETER);
     std::string hostPath;
-    if (!Host::ToHostPath(path, hostPath))
+    if (!Host::ToHostPath(path, hostPath) || Host::RefuseFileAsFolder(hostPath))
         return FailOpen(GetLastError());
 
     Host::OpenRequest request{};

@@ -26,7 +26,7 @@ BOOL RemoveDirectoryW(LPCWSTR path)
 {
     std::string hostPath;
     struct stat status;
-    if (!Host::ToHostPath(path, hostPath) || !Host::StatPath(hostPath, status))
+    if (!Host::ToHostPath(path, hostPath) || Host::RefuseFileAsFolder(hostPath) || !Host::StatPath(hostPath, status))
         return FALSE;
     if (!S_ISDIR(status.st_mode))
         return Host::Fail(ERROR_DIRECTORY);
@@ -38,7 +38,7 @@ BOOL RemoveDirectoryW(LPCWSTR path)
 BOOL DeleteFileW(LPCWSTR path)
 {
     std::string hostPath;
-    if (!Host::ToHostPath(path, hostPath))
+    if (!Host::ToHostPath(path, hostPath) || Host::RefuseFileAsFolder(hostPath))
         return FALSE;
     // lstat: a symbolic link is deleted itself, as Windows deletes a link.
     struct stat status;

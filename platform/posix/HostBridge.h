@@ -37,9 +37,14 @@ std::u16string Utf8ToUtf16(const std::string &text);
 // --- Paths (PathConvert.cpp) ---
 
 // Turns a Win32 path into a host path: UTF-8, "/"-separated, "." and ".."
-// levels and trailing dots and spaces of names removed as Win32 does. On
+// levels resolved and trailing dots and spaces trimmed as Win32 does. On
 // failure returns false with the Win32 error set as the last error.
 bool ToHostPath(LPCWSTR path, std::string &hostPath);
+// Windows refuses to open "file\" (a file named as a folder) with
+// ERROR_INVALID_NAME, while attribute queries say ERROR_PATH_NOT_FOUND.
+// For the opening calls: true, with that error set, when hostPath ends in
+// "/" and names an existing non-folder.
+bool RefuseFileAsFolder(const std::string &hostPath);
 // stat of a host path; on failure false with the Win32 error (PathError)
 // set as the last error.
 bool StatPath(const std::string &hostPath, struct stat &status);

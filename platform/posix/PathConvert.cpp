@@ -4,16 +4,16 @@
 // is UTF-8 with "/". On the way in, the levels are normalised as Win32 does
 // before a path reaches the file system: "." levels vanish, ".." removes the
 // level before it without looking at the disk (so "a\..\b" is "b" even when
-// "a" does not exist), and trailing dots and spaces of a name are dropped
-// ("setup.exe." is "setup.exe").
+// "a" does not exist), the last name loses its trailing dots and spaces
+// ("setup.exe. " is "setup.exe") and every other name one trailing dot.
 //
 // Refused, with the error Windows gives for a path it cannot resolve:
 //   - a drive ("C:\x", "Q:x"): POSIX has no drives, so every drive is a
 //     drive that does not exist: ERROR_PATH_NOT_FOUND;
 //   - a UNC or device path ("\\host\share", "\\.\x"): ERROR_BAD_NETPATH
 //     ("\\?\" is dropped, as it only switches off Win32 normalisation);
-//   - a character Windows forbids in names (0x01-0x1F, < > : " | ? *), a
-//     name of only dots and spaces other than "." and "..", and a lone
+//   - a character Windows forbids in names (0x01-0x1F, < > : " | ? *; the
+//     colon would name an NTFS stream, which POSIX cannot hold) and a lone
 //     surrogate, which has no UTF-8 form: ERROR_INVALID_NAME;
 //   - the empty path: ERROR_PATH_NOT_FOUND.
 #include <cerrno>
@@ -34,9 +34,13 @@ bool IsForbiddenInName(WCHAR ch)
            ch == u'*';
 }
 
-// Checks one level and drops its trailing dots and spaces; "." and ".."
-// stay as they are. Returns ERROR_SUCCESS or the Win32 error.
-DWORD NormaliseName(std::u16string &name)
+// Checks one level and trims it as Win32 does. The last level of a path
+// that does not end in a separator loses all trailing dots and spaces (a
+// level of nothing but dots, "...", becomes "." and so means its folder);
+// any other level loses one trailing dot, keeps trailing spaces, and may
+// not be three or more dots. "." and ".." stay for PushLevel. Returns
+// ERROR_SUCCESS or the Win32 error.
+DWORD NormaliseName(std::u16string &name, bool isLast)
 {
     for (const WCHAR ch : name) {
         if (IsForbiddenInName(ch))
@@ -44,9 +48,18 @@ DWORD NormaliseName(std::u16string &name)
     }
     if (name == u"." || name == u"..")
         return ERROR_SUCCESS;
-    while (!name.empty() && (name.back() == u'.' || name.back() == u' '))
+    if (isLast) {
+        while (!name.empty() && (name.back() == u'.' || name.back() == u' '))
+            name.pop_back();
+        if (name.empty())
+            name = u".";
+        return ERROR_SUCCESS;
+    }
+    if (name.find_first_not_of(u'.') == std::u16string::npos)
+        return ERROR_INVALID_NAME;
+    if (name.back() == u'.')
         name.pop_back();
-    return name.empty() ? ERROR_INVALID_NAME : ERROR_SUCCESS;
+    return ERROR_SUCCESS;
 }
 
 // Adds one level to the normalised list, resolving "." and ".." lexically.
@@ -91,20 +104,22 @@ bool ConvertPath(LPCWSTR path, std::string &hostPath, DWORD *error)
 
     const bool absolute = IsSeparator(text[0]);
     const bool trailing = IsSeparator(text.back());
-    std::vector<std::u16string> levels;
+    std::vector<std::u16string> names;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = start;
         while (end < text.size() && !IsSeparator(text[end]))
             ++end;
-        if (end > start) { // doubled separators are one, as on Windows
-            std::u16string name = text.substr(start, end - start);
-            *error = NormaliseName(name);
-            if (*error != ERROR_SUCCESS)
-                return false;
-            PushLevel(levels, absolute, std::move(name));
-        }
+        if (end > start) // doubled separators are one, as on Windows
+            names.push_back(text.substr(start, end - start));
         start = end + 1;
+    }
+    std::vector<std::u16string> levels;
+    for (size_t i = 0; i < names.size(); ++i) {
+        *error = NormaliseName(names[i], i + 1 == names.size() && !trailing);
+        if (*error != ERROR_SUCCESS)
+            return false;
+        PushLevel(levels, absolute, std::move(names[i]));
     }
 
     hostPath = absolute ? "/" : "";
@@ -132,6 +147,18 @@ bool ToHostPath(LPCWSTR path, std::string &hostPath)
         return true;
     SetLastError(error);
     return false;
+}
+
+bool RefuseFileAsFolder(const std::string &hostPath)
+{
+    if (hostPath.size() < 2 || hostPath.back() != '/')
+        return false;
+    struct stat status;
+    const std::string withoutSeparator = hostPath.substr(0, hostPath.size() - 1);
+    if (stat(withoutSeparator.c_str(), &status) != 0 || S_ISDIR(status.st_mode))
+        return false;
+    SetLastError(ERROR_INVALID_NAME);
+    return true;
 }
 
 bool StatPath(const std::string &hostPath, struct stat &status)

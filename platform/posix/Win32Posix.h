@@ -7,7 +7,8 @@
 //
 // Paths: "\" and "/" both separate levels. Levels are normalised as Win32
 // does ("." dropped, ".." resolved without looking at the disk, trailing
-// dots and spaces of names dropped). POSIX has no drives: a path with a
+// dots and spaces of the last name dropped, one trailing dot of other
+// names dropped). POSIX has no drives: a path with a
 // drive ("C:\x") names a drive that does not exist (ERROR_PATH_NOT_FOUND);
 // UNC and device paths give ERROR_BAD_NETPATH ("\\?\" is dropped);
 // characters Windows forbids in names (0x01-0x1F < > : " | ? *) and lone
