@@ -83,7 +83,10 @@ void DocumentsProposal(const WCHAR *documents, WCHAR *out, size_t capacity)
     if (capacity == 0)
         return;
     out[0] = 0;
-    if (!AppendText(out, capacity, documents) || !AppendText(out, capacity, WIDE("\\Tessaly")))
+    // A Documents folder at a drive root ("D:\") already ends in the
+    // separator (and Wine reports every shell folder so).
+    const WCHAR *subfolder = EndsInSeparator(documents) ? WIDE("Tessaly") : WIDE("\\Tessaly");
+    if (!AppendText(out, capacity, documents) || !AppendText(out, capacity, subfolder))
         out[0] = 0;
 }
 

@@ -36,8 +36,9 @@ void UpperCaseDriveLetter(WCHAR *folder);
 void TerminateWithin(WCHAR *buffer, size_t capacity);
 
 // The proposed folder when the Documents folder is the source: documents
-// followed by "\Tessaly". An empty documents text gives "\Tessaly" alone. A
-// result that does not fit into capacity gives the empty text.
+// followed by "\Tessaly", without doubling a separator that documents ends
+// in. An empty documents text gives "\Tessaly" alone. A result that does not
+// fit into capacity gives the empty text.
 void DocumentsProposal(const WCHAR *documents, WCHAR *out, size_t capacity);
 
 // Removes one trailing backslash from a proposed folder longer than three

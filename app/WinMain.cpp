@@ -22,15 +22,18 @@ void RestrictDllSearchToSystem()
     HMODULE kernel = GetModuleHandleW(WIDE("kernel32.dll"));
     auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
         reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
-        return;
+    // Windows 7 without KB2533623 lacks the call; there at least the
+    // current directory leaves the search.
+    if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        SetDllDirectoryW(WIDE(""));
 
-    // Windows 7 without KB2533623 lacks the call. There the current
-    // directory leaves the search, and the usual victims are loaded from the
-    // system directory now, so that a later load by name finds them loaded.
-    SetDllDirectoryW(WIDE(""));
+    // Some loaders still look beside the program for the imports of a system
+    // DLL (Wine does for the common controls' uxtheme.dll), and the old
+    // systems above for everything. A module already loaded is found by its
+    // name before any search, so the usual victims are loaded now, by their
+    // full path in the system directory.
     static const WCHAR *const PRELOADED[] = {WIDE("\\cabinet.dll"), WIDE("\\uxtheme.dll"),
-                                             WIDE("\\version.dll"), WIDE("\\dwmapi.dll")};
+                                             WIDE("\\dwmapi.dll"), WIDE("\\version.dll")};
     for (const WCHAR *name : PRELOADED) {
         WCHAR path[MAX_PATH] = {};
         UINT length = GetSystemDirectoryW(path, MAX_PATH);

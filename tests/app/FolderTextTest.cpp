@@ -107,6 +107,13 @@ TEST(ProposedFolder, DocumentsFallbackAppendsTessaly)
     DocumentsProposal(L"", out, MAX_PATH);
     EXPECT_EQ(Text(L"\\Tessaly"), Text(out));
 
+    // Documents at a drive root, or reported with a trailing backslash as
+    // Wine does: no doubled separator.
+    DocumentsProposal(L"D:\\", out, MAX_PATH);
+    EXPECT_EQ(Text(L"D:\\Tessaly"), Text(out));
+    DocumentsProposal(L"C:\\users\\me\\Documents\\", out, MAX_PATH);
+    EXPECT_EQ(Text(L"C:\\users\\me\\Documents\\Tessaly"), Text(out));
+
     // Cut, it would name another folder: nothing is proposed.
     Text documents = L"C:\\" + Text(250, L'd');
     DocumentsProposal(documents.c_str(), out, MAX_PATH);
