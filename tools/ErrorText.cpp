@@ -82,8 +82,15 @@ std::string DescribeWindowsError(int32_t code)
 
 std::string DescribeExtractError(const Cabinet::ExtractError &error)
 {
+    // A file cut short (Code 8, Detail 0) while the decompressor reports a
+    // failure of its own is that failure's consequence: Wine's FDI closes the
+    // output file normally after bad data, and the extractor then records
+    // the short file. The decompressor's reason is the one to tell.
+    bool shortFileAfterFdiError = error.Code == FDIERROR_TARGET_FILE && error.Detail == 0 && error.Erf.fError &&
+                                  error.Erf.erfOper != FDIERROR_NONE && error.Erf.erfOper != FDIERROR_TARGET_FILE &&
+                                  error.Erf.erfOper != FDIERROR_USER_ABORT;
     std::string words;
-    if (error.Code != 0 || error.Detail != 0)
+    if ((error.Code != 0 || error.Detail != 0) && !shortFileAfterFdiError)
         words = DescribeCode(error.Code, error.Detail);
     if (words.empty() && error.Erf.fError) {
         const char *fdi = DescribeFdiError(error.Erf.erfOper);

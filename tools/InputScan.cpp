@@ -15,8 +15,10 @@ namespace Selfex {
 
 namespace {
 
-// 1980-01-01 00:00:00 in 100-nanosecond units since 1601-01-01.
+// 1980-01-01 00:00:00 and 2108-01-01 00:00:00 in 100-nanosecond units
+// since 1601-01-01: the range of MS-DOS dates.
 constexpr uint64_t DOS_EPOCH = 119600064000000000ull;
+constexpr uint64_t DOS_END = 159992928000000000ull;
 constexpr uint16_t DOS_FIRST_DATE = (0 << 9) | (1 << 5) | 1;
 constexpr uint16_t DOS_LAST_DATE = (127 << 9) | (12 << 5) | 31;
 constexpr uint16_t DOS_LAST_TIME = (23 << 11) | (59 << 5) | 29;
@@ -178,16 +180,21 @@ void ScanInputs(const std::vector<std::string> &inputs, const std::string &exclu
 
 void ToDosDateTime(const FILETIME &utc, uint16_t &date, uint16_t &time)
 {
+    // Windows refuses times outside the MS-DOS range, Wine's
+    // FileTimeToDosDateTime wraps them: check the range here.
     FILETIME local;
     WORD dosDate = 0;
     WORD dosTime = 0;
-    if (FileTimeToLocalFileTime(&utc, &local) && FileTimeToDosDateTime(&local, &dosDate, &dosTime)) {
+    bool converted = FileTimeToLocalFileTime(&utc, &local) != 0;
+    uint64_t ticks = static_cast<uint64_t>(local.dwHighDateTime) << 32 | local.dwLowDateTime;
+    if (!converted)
+        ticks = static_cast<uint64_t>(utc.dwHighDateTime) << 32 | utc.dwLowDateTime;
+    if (converted && ticks >= DOS_EPOCH && ticks < DOS_END && FileTimeToDosDateTime(&local, &dosDate, &dosTime)) {
         date = dosDate;
         time = dosTime;
         return;
     }
-    uint64_t ticks = static_cast<uint64_t>(utc.dwHighDateTime) << 32 | utc.dwLowDateTime;
-    bool early = ticks < DOS_EPOCH + 14 * 36000000000ull; // no zone is more than 14 hours ahead
+    bool early = ticks < DOS_EPOCH;
     date = early ? DOS_FIRST_DATE : DOS_LAST_DATE;
     time = early ? 0 : DOS_LAST_TIME;
 }
