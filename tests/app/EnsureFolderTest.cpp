@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "app/EnsureFolder.h"
-#include "tests/app/TempFolder.h"
+#include "tests/app/PathChecks.h"
+#include "tests/testlib/TempDir.h"
 
 namespace {
 
 TEST(EnsureFolder, CreatesMissingParentsFromTheTop)
 {
-    CTempFolder temp;
+    CTempDir temp;
     // Without a trailing backslash every level is made and the result is true.
     EXPECT_TRUE(EnsureFolder((temp / L"a\\b\\c").c_str()));
     EXPECT_TRUE(FolderExists(temp / L"a\\b\\c"));
@@ -23,14 +24,14 @@ TEST(EnsureFolder, CreatesMissingParentsFromTheTop)
 
 TEST(EnsureFolder, AcceptsAnExistingFolderAtOnce)
 {
-    CTempFolder temp;
+    CTempDir temp;
     EXPECT_TRUE(EnsureFolder(temp.Path().c_str()));
     EXPECT_TRUE(EnsureFolder((temp.Path() + L"\\").c_str()));
 }
 
 TEST(EnsureFolder, FailsBelowAFileWithoutCreatingAnything)
 {
-    CTempFolder temp;
+    CTempDir temp;
     HANDLE file = CreateFileW((temp / L"file").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
@@ -45,7 +46,7 @@ TEST(EnsureFolder, StopsWhereTheParentIsThePathItself)
 {
     // Each of these would climb to itself forever; a stack overflow would
     // end the test program.
-    CTempFolder temp;
+    CTempDir temp;
     EXPECT_FALSE(EnsureFolder((temp / L"missing\\end/").c_str()));
     EXPECT_FALSE(FolderExists(temp / L"missing"));
 
@@ -62,7 +63,7 @@ TEST(EnsureFolder, StopsWhereTheParentIsThePathItself)
 
 TEST(EnsureFolder, FailsForAPathLongerThanItCanClimb)
 {
-    CTempFolder temp;
+    CTempDir temp;
     std::wstring deep = temp / (std::wstring(150, L'd') + L"\\" + std::wstring(150, L'e') + L"\\");
     EXPECT_FALSE(EnsureFolder(deep.c_str()));
 }

@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "app/ExtractionRun.h"
-#include "tests/app/TempFolder.h"
+#include "tests/app/PathChecks.h"
+#include "tests/testlib/TempDir.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ protected:
         return RunExtraction(package.c_str(), target.c_str(), nullptr, nullptr);
     }
 
-    CTempFolder m_Temp;
+    CTempDir m_Temp;
     std::vector<uint8_t> m_Cabinet;
 };
 

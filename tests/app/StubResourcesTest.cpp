@@ -201,44 +201,46 @@ std::string Describe(const Control &control)
     return ::testing::AssertionSuccess();
 }
 
+// Compares everything of a template that the dialog manager reads.
+::testing::AssertionResult SameDialog(const Dialog &expected, const Dialog &actual)
+{
+    if (expected.Style != actual.Style || expected.Width != actual.Width || expected.Height != actual.Height ||
+        expected.Caption != actual.Caption || expected.FontSize != actual.FontSize || expected.Font != actual.Font) {
+        char text[256];
+        std::snprintf(text, sizeof text, "style 0x%08x, %dx%d, caption \"%s\", font %d \"%s\"", actual.Style,
+                      actual.Width, actual.Height, Narrow(actual.Caption).c_str(), actual.FontSize,
+                      Narrow(actual.Font).c_str());
+        return ::testing::AssertionFailure() << text;
+    }
+    return SameControls(expected.Controls, actual.Controls);
+}
+
+const uint32_t CHILD = WS_CHILD | WS_VISIBLE;
+
 TEST_F(StubResources, FolderDialogHasItsLayoutStylesAndTabOrder)
 {
-    Dialog dialog = ReadDialog(Resource(RT_DIALOG, MAKEINTRESOURCEW(101)));
-    EXPECT_EQ(uint32_t(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFONT), dialog.Style);
-    EXPECT_EQ(262, dialog.Width);
-    EXPECT_EQ(57, dialog.Height);
-    EXPECT_EQ(L"", dialog.Caption);
-    EXPECT_EQ(8, dialog.FontSize);
-    EXPECT_EQ(L"Tahoma", dialog.Font);
-
-    const uint32_t child = WS_CHILD | WS_VISIBLE;
-    const std::vector<Control> expected = {
-        {-1, L"STATIC", L"&Extract Folder:", 7, 7, 51, 8, child | WS_GROUP | SS_LEFT},
-        {1000, L"EDIT", L"", 7, 17, 230, 14, child | WS_BORDER | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL},
-        {1001, L"BUTTON", L"...", 239, 17, 16, 14, child | WS_TABSTOP | BS_PUSHBUTTON},
-        {IDOK, L"BUTTON", L"OK", 150, 37, 50, 14, child | WS_TABSTOP | BS_DEFPUSHBUTTON},
-        {IDCANCEL, L"BUTTON", L"Cancel", 205, 37, 50, 14, child | WS_TABSTOP | BS_PUSHBUTTON},
-    };
-    EXPECT_TRUE(SameControls(expected, dialog.Controls));
+    const Dialog expected = {
+        WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFONT, 262, 57, L"", 8, L"Tahoma",
+        {
+            {-1, L"STATIC", L"&Extract Folder:", 7, 7, 51, 8, CHILD | WS_GROUP | SS_LEFT},
+            {1000, L"EDIT", L"", 7, 17, 230, 14, CHILD | WS_BORDER | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL},
+            {1001, L"BUTTON", L"...", 239, 17, 16, 14, CHILD | WS_TABSTOP | BS_PUSHBUTTON},
+            {IDOK, L"BUTTON", L"OK", 150, 37, 50, 14, CHILD | WS_TABSTOP | BS_DEFPUSHBUTTON},
+            {IDCANCEL, L"BUTTON", L"Cancel", 205, 37, 50, 14, CHILD | WS_TABSTOP | BS_PUSHBUTTON},
+        }};
+    EXPECT_TRUE(SameDialog(expected, ReadDialog(Resource(RT_DIALOG, MAKEINTRESOURCEW(101)))));
 }
 
 TEST_F(StubResources, ProgressDialogHasNoCloseBoxAndAStepBar)
 {
-    Dialog dialog = ReadDialog(Resource(RT_DIALOG, MAKEINTRESOURCEW(102)));
-    EXPECT_EQ(uint32_t(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER | DS_SETFONT), dialog.Style);
-    EXPECT_EQ(199, dialog.Width);
-    EXPECT_EQ(39, dialog.Height);
-    EXPECT_EQ(L"Extract", dialog.Caption);
-    EXPECT_EQ(8, dialog.FontSize);
-    EXPECT_EQ(L"Tahoma", dialog.Font);
-
-    const uint32_t child = WS_CHILD | WS_VISIBLE;
-    const std::vector<Control> expected = {
-        {1002, L"STATIC", L"", 7, 7, 186, 8, child | WS_GROUP | SS_LEFT},
-        // Without PBS_SMOOTH: the bar advances in blocks.
-        {1003, L"msctls_progress32", L"Progress", 7, 17, 186, 14, child | WS_BORDER},
-    };
-    EXPECT_TRUE(SameControls(expected, dialog.Controls));
+    const Dialog expected = {
+        WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER | DS_SETFONT, 199, 39, L"Extract", 8, L"Tahoma",
+        {
+            {1002, L"STATIC", L"", 7, 7, 186, 8, CHILD | WS_GROUP | SS_LEFT},
+            // Without PBS_SMOOTH: the bar advances in blocks.
+            {1003, L"msctls_progress32", L"Progress", 7, 17, 186, 14, CHILD | WS_BORDER},
+        }};
+    EXPECT_TRUE(SameDialog(expected, ReadDialog(Resource(RT_DIALOG, MAKEINTRESOURCEW(102)))));
 }
 
 TEST_F(StubResources, StringTableHoldsTheThreeTexts)

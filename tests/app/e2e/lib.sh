@@ -42,6 +42,19 @@ probe() {
     "$WINE64" "$PROBE" "$@" | tr -d '\r'
 }
 
+# wait_until TENTHS WHAT COMMAND...: polls COMMAND every tenth of a second
+# until it succeeds; after TENTHS tries the scenario fails with WHAT.
+wait_until() {
+    tries=$1
+    what=$2
+    shift 2
+    until "$@" >/dev/null 2>&1; do
+        tries=$((tries - 1))
+        [ $tries -gt 0 ] || fail "$what"
+        sleep 0.1
+    done
+}
+
 cleanup() {
     status=$?
     set +e
@@ -80,12 +93,7 @@ start_display() {
     rm -f "$WORK/display"
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
     XVFB_PID=$!
-    i=0
-    while [ ! -s "$WORK/display" ]; do
-        i=$((i + 1))
-        [ $i -lt 300 ] || fail "Xvfb did not start"
-        sleep 0.1
-    done
+    wait_until 300 "Xvfb did not start" test -s "$WORK/display"
     DISPLAY=:$(cat "$WORK/display")
     export DISPLAY
 }
@@ -146,12 +154,7 @@ start_package() {
 
 # Waits for the package to end by itself and checks its exit code, 0.
 expect_exit_0() {
-    i=0
-    while [ ! -s "$WORK/exit" ]; do
-        i=$((i + 1))
-        [ $i -lt 600 ] || fail "the package did not end"
-        sleep 0.1
-    done
+    wait_until 600 "the package did not end" test -s "$WORK/exit"
     wait "$STUB_PID" 2>/dev/null || true
     STUB_PID=
     [ "$(cat "$WORK/exit")" = 0 ] || fail "exit code $(cat "$WORK/exit"), expected 0"
@@ -209,12 +212,7 @@ watch_progress() {
     # Not through probe(): its filter would hold "ready" back until the end.
     "$WINE64" "$PROBE" watch Extract 60000 >"$WORK/watch" &
     WATCH_PID=$!
-    i=0
-    until grep -q ready "$WORK/watch" 2>/dev/null; do
-        i=$((i + 1))
-        [ $i -lt 300 ] || fail "the progress watch did not start"
-        sleep 0.1
-    done
+    wait_until 300 "the progress watch did not start" grep -q ready "$WORK/watch"
 }
 
 # expect_progress STATUS POS MAX: what the progress dialog showed last, and

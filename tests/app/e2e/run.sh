@@ -19,10 +19,7 @@ scenario_enter_proposed() {
     keys Return
     # Screenshots while the progress dialog shows; one of them must show
     # the bar filled after the run.
-    i=0
-    while [ $i -lt 100 ] && ! xdotool search --name '^Extract$' >/dev/null 2>&1; do
-        i=$((i + 1)); sleep 0.1
-    done
+    wait_until 100 "no progress dialog" xdotool search --name '^Extract$'
     i=0
     while xdotool search --name '^Extract$' >/dev/null 2>&1 && [ $i -lt 40 ]; do
         import -window root "$WORK/progress-$i.png" 2>/dev/null || true
@@ -89,6 +86,33 @@ scenario_readonly_base_location_root() {
     expect_tree "$WORK/rdrive"
 }
 
+# A "BaseLocation" that fills the 520-byte buffer without a terminator is
+# cut inside the buffer (259 characters); a longer one counts as missing.
+# The value is taken as text whatever its type, so REG_BINARY stores the
+# characters without the terminator that REG_SZ would add.
+scenario_readonly_base_location_unterminated() {
+    key='HKCU\Software\Quorvane\Tessaly'
+    profile=$(ls -d "$PREFIX"/drive_c/users/*/Documents | grep -v /Public/ | head -n 1)
+    user=$(basename "$(dirname "$profile")")
+    for length in 260 261; do
+        value="R:\\$(printf '%0*d' $((length - 3)) 0 | tr 0 A)"
+        hex=$(printf '%s' "$value" | iconv -f ASCII -t UTF-16LE | od -An -v -tx1 | tr -d ' \n')
+        "$WINE64" reg delete "$key" /f >/dev/null 2>&1 || true
+        "$WINE64" reg add "$key" /v BaseLocation /t REG_BINARY /d "$hex" /f >/dev/null 2>&1 || fail "reg add"
+        make_package Long$length
+        chmod a-w "$WORK/run/Long$length.exe"
+        start_package Long$length
+        wait_dialog Long$length 1000
+        if [ $length = 260 ]; then
+            expect_text Long$length 1000 "$(printf '%s' "$value" | cut -c1-259)"
+        else
+            expect_text Long$length 1000 "C:\\users\\$user\\Documents\\Tessaly"
+        fi
+        keys Escape
+        expect_exit_0
+    done
+}
+
 # Without "BaseLocation" a read-only package proposes Documents\Tessaly.
 scenario_readonly_documents() {
     set_base_location none
@@ -151,7 +175,7 @@ scenario_existing_subfolder() {
     gone_dialog Exists 65535
     wait_dialog Exists 1000
     expect_no_files "$WORK/run/Exists"
-    keys Return
+    click Exists 1
     wait_dialog Exists 65535
     keys Return
     expect_exit_0
@@ -282,7 +306,9 @@ scenario_folder_picker() {
     keys Return
     gone_dialog 'Browse for Folder'
     expect_text Picker 1000 "$(winpath "$WORK/run/Pick")"
-    keys Escape
+    # A click, not a key: the focus may still be on its way back from the
+    # picker.
+    click Picker 2
     expect_exit_0
 }
 
@@ -308,7 +334,7 @@ scenario_dll_planting() {
     wait_dialog 'Browse for Folder'
     keys Escape
     gone_dialog 'Browse for Folder'
-    keys Return
+    click Planted 1
     expect_exit_0
     expect_tree "$WORK/run/Planted"
     markers=$(cd "$WORK/run" && ls ./*.loaded 2>/dev/null || true)
