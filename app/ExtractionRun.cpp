@@ -9,6 +9,7 @@
 
 namespace {
 
+// The extractor takes its paths as buffers; each copy lives for one call.
 bool IsPackageCabinet(Cabinet::CExtract &extract, const WCHAR *modulePath, FDICABINETINFO *info)
 {
     CStrBufW path(modulePath);

@@ -3,9 +3,9 @@
 
 #include "app/FolderPicker.h"
 #include "app/FolderText.h"
-#include "support/WideText.h"
 #include "app/Globals.h"
 #include "app/resource.h"
+#include "support/WideText.h"
 
 #include <shlwapi.h>
 

@@ -1,7 +1,6 @@
 // The shell's folder picker as the folder dialog uses it (see FolderPicker.h).
 #include "app/FolderPicker.h"
 
-#include "app/FolderText.h"
 #include "support/WideText.h"
 
 int BrowseForFolder(HWND owner, const WCHAR *title, const WCHAR *initial, WCHAR *out, size_t capacity)

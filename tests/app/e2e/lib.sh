@@ -224,7 +224,7 @@ $(sed -n 2p "$WORK/watch" | tr -d '\r')
 EOF
     [ "$status|$pos|$max" = "$1|$2|$3" ] ||
         fail "progress showed \"$status\" at $pos of $max, expected \"$1\" at $2 of $3"
-    [ "$shown" -ge 950 ] && [ "$shown" -le 6000 ] || fail "progress dialog shown for $shown ms"
+    [ "$shown" -ge 950 ] && [ "$shown" -le 10000 ] || fail "progress dialog shown for $shown ms"
 }
 
 # expect_tree DIR: DIR holds the source tree exactly, with its time stamps
