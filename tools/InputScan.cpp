@@ -33,6 +33,8 @@ public:
 
     void AddInput(const std::string &input)
     {
+        if (m_TooMany)
+            return;
         fs::path path = fs::u8path(input);
         std::error_code failure;
         fs::file_status status = fs::status(path, failure);
@@ -79,8 +81,8 @@ private:
         std::sort(entries.begin(), entries.end(), [](const fs::directory_entry &a, const fs::directory_entry &b) {
             return a.path().filename().u8string() < b.path().filename().u8string();
         });
-        for (const fs::directory_entry &entry : entries)
-            AddEntry(entry, prefix);
+        for (size_t i = 0; i < entries.size() && !m_TooMany; ++i)
+            AddEntry(entries[i], prefix);
     }
 
     void AddEntry(const fs::directory_entry &entry, const std::string &prefix)
@@ -121,6 +123,13 @@ private:
                                " bytes; a cabinet allows " + std::to_string(CAB_MAX_NAME_BYTES));
             return;
         }
+        // No need to look at the rest once the cabinet is known to overflow.
+        if (m_Result.Members.size() == CAB_MAX_FILES) {
+            m_Result.Problems.push_back("more than " + std::to_string(CAB_MAX_FILES) +
+                                        " files: a cabinet holds at most " + std::to_string(CAB_MAX_FILES));
+            m_TooMany = true;
+            return;
+        }
         std::string clash;
         if (!m_Names.Add(name, clash)) {
             Problem(shown, "stored as \"" + name + "\", which collides with \"" + clash +
@@ -158,6 +167,7 @@ private:
     }
 
     ScanResult &m_Result;
+    bool m_TooMany = false;
     fs::path m_Excluded;
     CStoredNameSet m_Names;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -283,6 +284,10 @@ TEST_F(PackTest, ReadFailureWhileWritingLeavesNoOutput)
 
 TEST_F(PackTest, RefusesMoreFilesThanACabinetHolds)
 {
+    // The refusal is the same code on both systems; making 65536 files
+    // through Wine's file system layer takes minutes.
+    if (std::getenv("WINEPREFIX") != nullptr)
+        GTEST_SKIP() << "65536 files take too long to make under Wine; the native run covers this";
     for (int i = 0; i < 65536; ++i) {
         std::string name = At("in/" + std::to_string(i / 1000) + "/" + std::to_string(i));
         if (i % 1000 == 0)
@@ -292,7 +297,7 @@ TEST_F(PackTest, RefusesMoreFilesThanACabinetHolds)
     fs::create_directories(fs::u8path(At("out")));
     CommandResult result = Run({"pack", "-o", At("out/many.cab"), At("in")});
     EXPECT_EQ(result.Code, 1);
-    EXPECT_NE(result.Err.find("65536 files: a cabinet holds at most 65535"), std::string::npos) << result.Err;
+    EXPECT_NE(result.Err.find("more than 65535 files: a cabinet holds at most 65535"), std::string::npos) << result.Err;
     EXPECT_TRUE(Tree("out").empty());
 }
 
