@@ -59,6 +59,20 @@ DWORD AttributesOf(const struct stat &status, int fd, const std::string &hostPat
     return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
 }
 
+WIN32_FILE_ATTRIBUTE_DATA DescribeFile(const struct stat &status, const std::string &hostPath)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    data.dwFileAttributes = AttributesOf(status, -1, hostPath);
+    data.ftLastWriteTime = FileTimeFromTimespec(status.st_mtim);
+    data.ftLastAccessTime = FileTimeFromTimespec(status.st_atim);
+    // POSIX keeps no creation time that can be set; report the last write.
+    data.ftCreationTime = data.ftLastWriteTime;
+    const uint64_t size = S_ISDIR(status.st_mode) ? 0 : static_cast<uint64_t>(status.st_size);
+    data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data.nFileSizeLow = static_cast<DWORD>(size);
+    return data;
+}
+
 void StoreDosAttributes(int fd, const std::string &hostPath, DWORD attributes)
 {
     char value[16];
@@ -114,14 +128,6 @@ BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID inf
     if (!Host::ToHostPath(path, hostPath) || !Host::StatPath(hostPath, status))
         return FALSE;
 
-    auto *data = static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(info);
-    data->dwFileAttributes = Host::AttributesOf(status, -1, hostPath);
-    data->ftLastWriteTime = Host::FileTimeFromTimespec(status.st_mtim);
-    data->ftLastAccessTime = Host::FileTimeFromTimespec(status.st_atim);
-    // POSIX keeps no creation time that can be set; report the last write.
-    data->ftCreationTime = data->ftLastWriteTime;
-    const uint64_t size = S_ISDIR(status.st_mode) ? 0 : static_cast<uint64_t>(status.st_size);
-    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    data->nFileSizeLow = static_cast<DWORD>(size);
+    *static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(info) = Host::DescribeFile(status, hostPath);
     return TRUE;
 }

@@ -68,13 +68,13 @@ void FillFindData(const std::string &hostPath, const std::u16string &name, WIN32
     // A dangling symbolic link is still listed, with its own status.
     if (stat(hostPath.c_str(), &status) != 0 && lstat(hostPath.c_str(), &status) != 0)
         std::memset(&status, 0, sizeof status);
-    data->dwFileAttributes = Host::AttributesOf(status, -1, hostPath);
-    data->ftLastWriteTime = Host::FileTimeFromTimespec(status.st_mtim);
-    data->ftLastAccessTime = Host::FileTimeFromTimespec(status.st_atim);
-    data->ftCreationTime = data->ftLastWriteTime;
-    const uint64_t size = S_ISDIR(status.st_mode) ? 0 : static_cast<uint64_t>(status.st_size);
-    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    data->nFileSizeLow = static_cast<DWORD>(size);
+    const WIN32_FILE_ATTRIBUTE_DATA described = Host::DescribeFile(status, hostPath);
+    data->dwFileAttributes = described.dwFileAttributes;
+    data->ftCreationTime = described.ftCreationTime;
+    data->ftLastAccessTime = described.ftLastAccessTime;
+    data->ftLastWriteTime = described.ftLastWriteTime;
+    data->nFileSizeHigh = described.nFileSizeHigh;
+    data->nFileSizeLow = described.nFileSizeLow;
     name.copy(data->cFileName, name.size());
 }
 

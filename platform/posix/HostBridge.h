@@ -60,6 +60,8 @@ DWORD CopyOutText(const std::u16string &text, LPWSTR buffer, DWORD size);
 // The Win32 attributes of a file from its status and, for hidden, system
 // and archive, its "user.DOSATTRIB" extended attribute (fd, or path if fd < 0).
 DWORD AttributesOf(const struct stat &status, int fd, const std::string &hostPath);
+// What GetFileAttributesExW reports for a file of that status.
+WIN32_FILE_ATTRIBUTE_DATA DescribeFile(const struct stat &status, const std::string &hostPath);
 // Stores hidden, system and archive in "user.DOSATTRIB" (fd, or path if
 // fd < 0); silently does nothing where the file system has no user xattrs.
 void StoreDosAttributes(int fd, const std::string &hostPath, DWORD attributes);

@@ -4,7 +4,9 @@
 // Expected FILETIME values were computed independently (Python's datetime:
 // microseconds since 1601-01-01 times 10).
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "tests/platform/HostControl.h"
 #include "tests/testlib/TempDir.h"
@@ -153,6 +155,8 @@ TEST(FileTimeConversion, LocalTimeFollowsTheProcessTimeZone)
 {
     if (!IsPosixLayer())
         GTEST_SKIP() << "Windows takes the time zone from the system, not from TZ";
+    const char *original = std::getenv("TZ");
+    const std::string saved = original != nullptr ? original : "";
     const uint64_t january = 125911584000000000;
     struct Case {
         const char *zone;
@@ -162,7 +166,17 @@ TEST(FileTimeConversion, LocalTimeFollowsTheProcessTimeZone)
         ASSERT_TRUE(SetEnvironment("TZ", c.zone));
         EXPECT_EQ(LocalOffsetSeconds(january), c.offset) << c.zone;
     }
-    SetEnvironment("TZ", nullptr);
+    SetEnvironment("TZ", original != nullptr ? saved.c_str() : nullptr);
+}
+
+TEST(FileTimeConversion, LocalTimeFollowsTheZoneTheProgramStartedIn)
+{
+    // The platform_tests_time_zone entry starts the program with TZ set and
+    // the offset it implies, which Windows under Wine takes from TZ too.
+    const char *expected = std::getenv("SELFEX_TEST_LOCAL_OFFSET");
+    if (expected == nullptr)
+        GTEST_SKIP() << "needs the environment of the platform_tests_time_zone entry";
+    EXPECT_EQ(LocalOffsetSeconds(125911584000000000), std::atoll(expected));
 }
 
 class FileTimeApplyTest : public TempDirTest {};
