@@ -6,14 +6,15 @@
 // them into "/"-separated UTF-8 at the system boundary and back.
 //
 // Paths: "\" and "/" both separate levels. Levels are normalised as Win32
-// does ("." dropped, ".." resolved without looking at the disk, trailing
-// dots and spaces of the last name dropped, one trailing dot of other
-// names dropped). POSIX has no drives: a path with a
-// drive ("C:\x") names a drive that does not exist (ERROR_PATH_NOT_FOUND);
-// UNC and device paths give ERROR_BAD_NETPATH ("\\?\" is dropped);
-// characters Windows forbids in names (0x01-0x1F < > : " | ? *) and lone
-// surrogates give ERROR_INVALID_NAME. Names compare with the host's case
-// sensitivity; Windows ignores case.
+// does: "." dropped, ".." resolved without looking at the disk, the last
+// name stripped of trailing dots and spaces, other names of one trailing
+// dot. POSIX has no drives: a path with a drive ("C:\x") names a drive that
+// does not exist (ERROR_PATH_NOT_FOUND); UNC and device paths give
+// ERROR_BAD_NETPATH ("\\?\" is dropped); characters Windows forbids in
+// names (0x01-0x1F < > : " | ? *) and lone surrogates give
+// ERROR_INVALID_NAME, as does opening "file\" (a file named as a folder;
+// attribute look-ups say ERROR_PATH_NOT_FOUND). Names compare with the
+// host's case sensitivity; Windows ignores case.
 //
 // Provided behaviour and known differences from Windows:
 //
