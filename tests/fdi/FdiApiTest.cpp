@@ -58,10 +58,10 @@ TEST(FdiApi, IsCabinetReportsTheHeader) {
     for (const IoCall &call : client.IoLog()) {
         EXPECT_TRUE(call.Kind == 'o' || call.Kind == 'r' || call.Kind == 's') << call.Kind;
         if (call.Kind == 'r') {
-            end = call.Position + call.B;
+            end = call.Position + call.Result;
         }
         if (call.Kind == 's') {
-            end = call.B;
+            end = call.Result;
         }
     }
     EXPECT_EQ(size_t(end), image.Layout.Folders[0]);

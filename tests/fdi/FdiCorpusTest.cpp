@@ -7,6 +7,11 @@
 //
 // Known differences against Wine's Cabinet.dll (these tests run there too,
 // cross-built):
+//   - Wine crashes (a NULL read in FDICopy) on bad_nofolders.cab, whose files
+//     name folder 0 of a cabinet without folders; that file is not run there.
+//   - Wine frees a block it never allocated while decoding the Quantum
+//     folder of mszip_lzx_qtm.cab, and leaks blocks on some failures; the
+//     memory balance is asserted natively only.
 //   - Malformed files Wine accepts: hidden-files.cab (Wine reads the entries
 //     behind the folders and ignores coffFiles; we refuse a coffFiles that
 //     points elsewhere), cve-2017-11423-fname-overread.cab (Wine has no name
@@ -66,6 +71,12 @@ bool ReadExpectedFor(const std::string &file, std::vector<ExpectedEntry> *entrie
 
 // FDI's memory and handles are all given back.
 ::testing::AssertionResult IsClean(const CFdiTestClient &client) {
+    if (FDI_UNDER_TEST_IS_WINE) {
+        return ::testing::AssertionSuccess(); // see the file comment
+    }
+    if (client.StrayFrees() != 0) {
+        return ::testing::AssertionFailure() << client.StrayFrees() << " frees of unknown blocks";
+    }
     if (client.LiveAllocations() != 0) {
         return ::testing::AssertionFailure() << client.LiveAllocations() << " blocks not freed";
     }
@@ -154,7 +165,7 @@ TEST(FdiCorpus, MalformedCabinetsFailCleanly) {
     };
     const Corpus &corpus = LoadCorpus();
     for (const ManifestEntry &entry : corpus.Manifest) {
-        if (!entry.IsMalformed()) {
+        if (!entry.IsMalformed() || (FDI_UNDER_TEST_IS_WINE && entry.File == "bad_nofolders.cab")) {
             continue;
         }
         SCOPED_TRACE(entry.File);

@@ -9,7 +9,11 @@
 //     cabinet that ends inside a data block (we: EOF); and 0 in erfType for
 //     an unknown version (we: the version).
 //   - Wine accepts names longer than 255 bytes and a coffFiles that does not
-//     follow the folder table.
+//     follow the folder table, and crashes on a file naming folder 0 of a
+//     cabinet without folders (that case is not run there).
+//   - Wine leaks blocks when a copy fails on a cut or unreadable cabinet and
+//     reports CORRUPT_CABINET or nothing for failed allocations; memory
+//     balance and ALLOC_FAIL are asserted natively only.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -38,7 +42,7 @@ CopyResult CopyBytes(const std::vector<uint8_t> &bytes, CFdiTestClient *given = 
     client.AddFile("cabs\\t.cab", bytes);
     bool ok = client.Copy("t.cab", DIR);
     EXPECT_TRUE(client.Destroy());
-    EXPECT_EQ(client.LiveAllocations(), 0);
+    EXPECT_EQ(client.LiveAllocations(), FDI_UNDER_TEST_IS_WINE ? client.LiveAllocations() : 0);
     EXPECT_EQ(client.OpenCabinetHandles(), 0);
     for (const Output &output : client.Outputs()) {
         EXPECT_TRUE(output.CloseInfo || output.ClosedByFdi || FDI_UNDER_TEST_IS_WINE) << output.Name;
@@ -97,6 +101,9 @@ TEST(FdiError, HeaderProblems) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.What);
+        if (FDI_UNDER_TEST_IS_WINE && std::string(c.What) == "no folders") {
+            continue; // crashes Wine
+        }
         std::vector<uint8_t> bytes = TwoFileCabinet().Bytes;
         c.Spoil(bytes);
         CopyResult run = CopyBytes(bytes);
@@ -199,7 +206,8 @@ TEST(FdiError, BadDataBlocks) {
          [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Blocks[0] + 6, 32767); }, 7, 4},
         {"MSZIP bad deflate", CAB_COMPRESS_MSZIP,
          [](CabImage &i) { i.Bytes[i.Layout.Blocks[0] + 10] = 0xFF; }, 7, 4},
-        {"too few blocks", CAB_COMPRESS_NONE, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Folders[0] + 4, 1); }, 4, 4},
+        // Wine reads on past the folder's declared block count.
+        {"too few blocks", CAB_COMPRESS_NONE, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Folders[0] + 4, 1); }, 4, 0},
         {"unknown compression", CAB_COMPRESS_NONE,
          [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Folders[0] + 6, 4); }, 6, 4},
         {"LZX window 14", CAB_COMPRESS_NONE, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Folders[0] + 6, 0x0E03); },
@@ -213,7 +221,7 @@ TEST(FdiError, BadDataBlocks) {
             RefreshChecksum(image, b);
         }
         CopyResult run = CopyBytes(image.Bytes);
-        EXPECT_FALSE(run.Ok);
+        EXPECT_EQ(run.Ok, Expect(c.Oper, c.WineOper) == 0);
         EXPECT_EQ(run.Oper, Expect(c.Oper, c.WineOper));
     }
 }
@@ -310,10 +318,13 @@ TEST(FdiError, AllocationFailureAtEveryAllocation) {
         }
         client.FailAllocation = n;
         bool ok = client.Copy("s2.cab", DIR);
+        client.Destroy();
+        if (FDI_UNDER_TEST_IS_WINE) {
+            continue;
+        }
         if (!ok) {
             EXPECT_EQ(client.Erf().erfOper, FDIERROR_ALLOC_FAIL);
         }
-        client.Destroy();
         EXPECT_EQ(client.LiveAllocations(), 0);
         EXPECT_EQ(client.OpenCabinetHandles(), 0);
     }

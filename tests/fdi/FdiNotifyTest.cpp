@@ -5,6 +5,7 @@
 //
 // Known differences against Wine's Cabinet.dll (these tests run there too):
 //   - Wine sends no ENUMERATE; the documented ones are checked natively.
+//   - Wine ignores CLOSE_FILE_INFO's result, -1 included.
 //   - Wine leaves _A_EXEC in CLOSE_FILE_INFO's attribs.
 //   - When the copy stops while a file is open (abort at NEXT_CABINET, a
 //     failed continuation), Wine sends CLOSE_FILE_INFO for the partial file
@@ -244,17 +245,24 @@ TEST(FdiNotify, AbortAtEveryNotificationStopsCleanly) {
     AddSpanningSet(reference);
     ASSERT_TRUE(reference.Copy("s1.cab", DIR));
     size_t total = reference.Notes().size();
-    ASSERT_GE(total, 8u);
+    ASSERT_GE(total, 7u);
     for (size_t n = 1; n <= total; ++n) {
         FDINOTIFICATIONTYPE type = reference.Notes()[n - 1].Type;
         SCOPED_TRACE("abort at notification " + std::to_string(n) + " (type " + std::to_string(type) + ")");
+        if (FDI_UNDER_TEST_IS_WINE && type == fdintCLOSE_FILE_INFO) {
+            continue; // Wine ignores CLOSE_FILE_INFO's result
+        }
         CFdiTestClient client;
         AddSpanningSet(client);
         client.AbortAtNote = int(n);
         EXPECT_FALSE(client.Copy("s1.cab", DIR));
         EXPECT_EQ(client.Erf().erfOper, FDIERROR_USER_ABORT);
         EXPECT_TRUE(client.Erf().fError);
-        EXPECT_EQ(client.Notes().size(), n); // nothing after the abort
+        // Nothing after the abort (Wine sends CLOSE_FILE_INFO for a file left
+        // open by an abort in the NEXT_CABINET dialogue).
+        bool wineClose = FDI_UNDER_TEST_IS_WINE && client.Notes().size() == n + 1 &&
+                         client.Notes().back().Type == fdintCLOSE_FILE_INFO;
+        EXPECT_TRUE(client.Notes().size() == n || wineClose) << client.Notes().size();
         EXPECT_TRUE(client.Destroy());
         EXPECT_EQ(client.LiveAllocations(), 0);
         if (FDI_UNDER_TEST_IS_WINE) {

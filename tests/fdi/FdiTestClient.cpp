@@ -158,8 +158,8 @@ FNFREE(CFdiTestClient::Free) {
     }
     auto found = client->m_Blocks.find(pv);
     if (found == client->m_Blocks.end()) {
-        std::fprintf(stderr, "FDI freed a block it never allocated\n");
-        std::abort();
+        ++client->m_StrayFrees; // not ours to free: left alone
+        return;
     }
     client->m_Blocks.erase(found);
     --client->m_LiveAllocations;
@@ -169,7 +169,7 @@ FNFREE(CFdiTestClient::Free) {
 FNOPEN(CFdiTestClient::Open) {
     CFdiTestClient *client = g_Client;
     std::string path = pszFile ? pszFile : "";
-    IoCall call{'o', -1, oflag, pmode, 0, path};
+    IoCall call{'o', -1, oflag, pmode, 0, 0, path};
     if (client->m_Files.count(path) == 0) {
         client->m_Io.push_back(call);
         return -1;
@@ -187,7 +187,7 @@ FNOPEN(CFdiTestClient::Open) {
 FNREAD(CFdiTestClient::Read) {
     CFdiTestClient *client = g_Client;
     auto found = client->m_Open.find(hf);
-    IoCall call{'r', hf, cb, 0, found == client->m_Open.end() ? -1 : found->second.Position, {}};
+    IoCall call{'r', hf, cb, 0, 0, found == client->m_Open.end() ? -1 : found->second.Position, {}};
     uint32_t result = uint32_t(-1);
     if (++client->m_Reads == client->FailRead) {
         result = client->ReadFailResult;
@@ -201,14 +201,14 @@ FNREAD(CFdiTestClient::Read) {
         }
         found->second.Position += result;
     }
-    call.B = int32_t(result);
+    call.Result = int32_t(result);
     client->m_Io.push_back(call);
     return result;
 }
 
 FNWRITE(CFdiTestClient::Write) {
     CFdiTestClient *client = g_Client;
-    IoCall call{'w', hf, cb, 0, 0, {}};
+    IoCall call{'w', hf, cb, 0, 0, 0, {}};
     auto found = client->m_OutputHandles.find(hf);
     uint32_t result = uint32_t(-1);
     if (++client->m_Writes == client->FailWrite) {
@@ -221,14 +221,14 @@ FNWRITE(CFdiTestClient::Write) {
         output.LargestWrite = cb > output.LargestWrite ? uint32_t(cb) : output.LargestWrite;
         result = cb;
     }
-    call.B = int32_t(result);
+    call.Result = int32_t(result);
     client->m_Io.push_back(call);
     return result;
 }
 
 FNCLOSE(CFdiTestClient::Close) {
     CFdiTestClient *client = g_Client;
-    client->m_Io.push_back(IoCall{'c', hf, 0, 0, 0, {}});
+    client->m_Io.push_back(IoCall{'c', hf, 0, 0, 0, 0, {}});
     if (client->m_Open.erase(hf) == 1) {
         return 0;
     }
@@ -245,7 +245,7 @@ FNCLOSE(CFdiTestClient::Close) {
 FNSEEK(CFdiTestClient::Seek) {
     CFdiTestClient *client = g_Client;
     auto found = client->m_Open.find(hf);
-    IoCall call{'s', hf, dist, seektype, found == client->m_Open.end() ? -1 : found->second.Position, {}};
+    IoCall call{'s', hf, dist, seektype, 0, found == client->m_Open.end() ? -1 : found->second.Position, {}};
     int32_t result = -1;
     if (found != client->m_Open.end()) {
         int64_t size = int64_t(client->m_Files[found->second.Path].size()) - found->second.Base;
@@ -259,7 +259,7 @@ FNSEEK(CFdiTestClient::Seek) {
             result = int32_t(target);
         }
     }
-    call.B = result;
+    call.Result = result;
     client->m_Io.push_back(call);
     return result;
 }

@@ -45,12 +45,13 @@ struct Output {
 
 // One call of the file callbacks, for checking FDI's I/O pattern.
 struct IoCall {
-    char Kind;        // 'o' open, 'r' read, 's' seek, 'c' close, 'w' write
-    intptr_t Handle;  // the handle (open: the result)
-    int64_t A = 0;    // open: flags; read/write: count; seek: distance
-    int64_t B = 0;    // open: permission; read/write: result; seek: origin
+    char Kind;           // 'o' open, 'r' read, 's' seek, 'c' close, 'w' write
+    intptr_t Handle;     // the handle (open: the result)
+    int64_t A = 0;       // open: flags; read/write: count; seek: distance
+    int64_t B = 0;       // open: permission; seek: origin
+    int64_t Result = 0;  // read/write: count moved; seek: new position
     int64_t Position = 0; // cabinet position before the call (reads and seeks)
-    std::string Path; // open only
+    std::string Path;    // open only
 };
 
 class CFdiTestClient {
@@ -92,6 +93,8 @@ public:
     int OpenCabinetHandles() const { return int(m_Open.size()); }
     // Calls of close on handles nobody opened (or closed twice).
     int StrayCloses() const { return m_StrayCloses; }
+    // Calls of free on blocks the alloc callback never gave out.
+    int StrayFrees() const { return m_StrayFrees; }
     void ClearRecords();
 
     // Behaviour switches.
@@ -148,7 +151,7 @@ private:
     std::map<void *, uint32_t> m_Blocks;
     int64_t m_LiveAllocations = 0, m_TotalAllocations = 0;
     intptr_t m_NextCabinetHandle = 0, m_NextOutputHandle = 0;
-    int m_Reads = 0, m_Writes = 0, m_StrayCloses = 0;
+    int m_Reads = 0, m_Writes = 0, m_StrayCloses = 0, m_StrayFrees = 0;
 };
 
 // Builds a map from output name to content for easy comparisons.

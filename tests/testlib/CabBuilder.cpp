@@ -295,7 +295,10 @@ CabImage CCabBuilder::WriteCabinet(size_t cabinet, const std::vector<Piece> &pie
                               (nextName.empty() ? 0 : FLAG_NEXT_CABINET) | (reserve ? FLAG_RESERVE_PRESENT : 0));
     CabImage image;
     std::vector<uint8_t> &out = image.Bytes;
-    out.insert(out.end(), {'M', 'S', 'C', 'F', 0, 0, 0, 0});
+    for (char c : {'M', 'S', 'C', 'F'}) {
+        out.push_back(uint8_t(c));
+    }
+    Append32(out, 0);
     Append32(out, 0); // cbCabinet, filled in below
     Append32(out, 0);
     Append32(out, 0); // coffFiles, filled in below
