@@ -78,7 +78,7 @@ bool SameNameIgnoringCase(const char *first, const char *second) {
 class CCopySession final : public ICabinetChain, private IOutputSink {
 public:
     CCopySession(Context &context, const char *cabinetPath, PFNFDINOTIFY notify, void *user)
-        : m_Context(context), m_Memory(context.Memory), m_Files(context.Files), m_CabinetPath(cabinetPath),
+        : m_Memory(context.Memory), m_Files(context.Files), m_CabinetPath(cabinetPath),
           m_Notify(notify), m_User(user) {}
     ~CCopySession() override;
 
@@ -118,7 +118,6 @@ private:
     Fault NextCabinet(CabinetFile *current, CabinetFile **next) override;
     Fault Write(const uint8_t *data, uint32_t size) override;
 
-    Context &m_Context;
     const Allocator &m_Memory;
     const FileCallbacks &m_Files;
     const char *m_CabinetPath;
