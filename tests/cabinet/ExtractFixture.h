@@ -29,8 +29,8 @@ std::filesystem::path FsPath(const WString &path);
 std::vector<std::string> ListTree(const WString &folder);
 
 // The file at path has the stored MS-DOS date and time (local time unless
-// attribute bit 0x100 says UTC) as its last-write time, and exactly the
-// stored read-only, hidden, system and archive bits.
+// attribute bit 0x100 says UTC) as its last-write time, where they convert,
+// and exactly the stored read-only, hidden, system and archive bits.
 ::testing::AssertionResult HasStoredTimeAndAttributes(const WString &path, uint16_t date, uint16_t time,
                                                       uint16_t attribs);
 
