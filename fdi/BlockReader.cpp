@@ -79,11 +79,11 @@ Fault CBlockReader::MoveToNextCabinet() {
     return next->Stream.SeekTo(next->Folders[0].CoffCabStart);
 }
 
-Fault CBlockReader::ReadBlock(uint8_t *out, uint32_t room, uint32_t *cbData, uint32_t *cbUncomp) {
+Fault CBlockReader::ReadBlock(uint32_t room, const uint8_t **payload, uint32_t *cbData, uint32_t *cbUncomp) {
     CCabStream &stream = m_Cabinet->Stream;
-    uint8_t header[CFDATA_SIZE + 255];
-    uint32_t reserve = m_Cabinet->Header.DataReserve;
-    Fault fault = stream.Read(header, CFDATA_SIZE + reserve);
+    uint32_t headerSize = CFDATA_SIZE + m_Cabinet->Header.DataReserve;
+    const uint8_t *header = nullptr;
+    Fault fault = stream.Peek(headerSize, &header);
     if (fault != Fault::None) {
         return fault;
     }
@@ -94,14 +94,17 @@ Fault CBlockReader::ReadBlock(uint8_t *out, uint32_t room, uint32_t *cbData, uin
     if (*cbData > room || *cbUncomp > BLOCK_OUTPUT_MAX) {
         return Fault::Corrupt;
     }
-    fault = stream.Read(out, *cbData);
+    fault = stream.Peek(headerSize + *cbData, &header);
     if (fault != Fault::None) {
         return fault;
     }
+    stream.Consume(headerSize + *cbData);
+    *payload = header + headerSize;
     if (stored == 0) {
         return Fault::None;
     }
-    uint32_t payloadSum = ComputeChecksum(out, *cbData, 0);
+    uint32_t payloadSum = ComputeChecksum(*payload, *cbData, 0);
+    uint32_t reserve = headerSize - CFDATA_SIZE;
     if (ComputeChecksum(header + CFDATA_CB_DATA, 4, payloadSum) == stored ||
         (reserve > 0 && ComputeChecksum(header + CFDATA_CB_DATA, 4 + reserve, payloadSum) == stored)) {
         return Fault::None;
@@ -109,9 +112,11 @@ Fault CBlockReader::ReadBlock(uint8_t *out, uint32_t room, uint32_t *cbData, uin
     return Fault::Corrupt;
 }
 
-Fault CBlockReader::Next(uint8_t *input, uint32_t *inSize, uint32_t *outSize) {
+Fault CBlockReader::Next(uint8_t *input, const uint8_t **payload, uint32_t *inSize, uint32_t *outSize) {
     uint32_t held = 0;
     uint32_t cbUncomp = 0;
+    const uint8_t *part = nullptr;
+    uint32_t cbData = 0;
     while (cbUncomp == 0) {
         if (m_BlocksLeft == 0) {
             Fault fault = MoveToNextCabinet();
@@ -120,13 +125,17 @@ Fault CBlockReader::Next(uint8_t *input, uint32_t *inSize, uint32_t *outSize) {
             }
             continue;
         }
-        uint32_t cbData = 0;
-        Fault fault = ReadBlock(input + held, BLOCK_INPUT_MAX - held, &cbData, &cbUncomp);
+        Fault fault = ReadBlock(BLOCK_INPUT_MAX - held, &part, &cbData, &cbUncomp);
         if (fault != Fault::None) {
             return fault;
         }
         --m_BlocksLeft;
-        held += cbData;
+        if (cbUncomp == 0 || held > 0) {
+            // A part of a split block: joined in input, since the cabinet
+            // it lies in may be gone before the rest is read.
+            std::memcpy(input + held, part, cbData);
+            held += cbData;
+        }
         // The head of a split block ends the folder's part in this cabinet.
         if (cbUncomp == 0 && m_BlocksLeft != 0) {
             return Fault::Corrupt;
@@ -135,8 +144,14 @@ Fault CBlockReader::Next(uint8_t *input, uint32_t *inSize, uint32_t *outSize) {
     if (++m_BlocksDone > FOLDER_BLOCKS_MAX) {
         return Fault::Corrupt;
     }
-    std::memset(input + held, 0, CODEC_INPUT_PADDING);
-    *inSize = held;
+    if (held > 0) {
+        std::memset(input + held, 0, CODEC_INPUT_PADDING);
+        *payload = input;
+        *inSize = held;
+    } else {
+        *payload = part;
+        *inSize = cbData;
+    }
     *outSize = cbUncomp;
     return Fault::None;
 }

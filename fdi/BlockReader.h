@@ -26,13 +26,15 @@ public:
     // cabinet when the folder continues there.
     Fault Start(ICabinetChain *chain, CabinetFile *cabinet, uint32_t folderIndex, uint16_t typeCompress);
 
-    // Reads the next whole block into input (BLOCK_INPUT_BUFFER bytes):
-    // *inSize payload bytes, joined from all parts of a split block, followed
-    // by CODEC_INPUT_PADDING zero bytes; *outSize is its cbUncomp (1..32768).
-    // EndOfFile: the cabinet ends inside the block. Corrupt: a bad size,
-    // checksum or block count, a read failure, or a continuation with another
-    // compression. Faults of the chain are passed on.
-    Fault Next(uint8_t *input, uint32_t *inSize, uint32_t *outSize);
+    // Reads the next whole block: *payload points to its *inSize payload
+    // bytes, *outSize is its cbUncomp (1..32768). A block that lies whole in
+    // one cabinet is left where it was read (valid until the next call);
+    // the parts of a split block are joined in input (BLOCK_INPUT_BUFFER
+    // bytes), followed by CODEC_INPUT_PADDING zero bytes. EndOfFile: the
+    // cabinet ends inside the block. Corrupt: a bad size, checksum or block
+    // count, a read failure, or a continuation with another compression.
+    // Faults of the chain are passed on.
+    Fault Next(uint8_t *input, const uint8_t **payload, uint32_t *inSize, uint32_t *outSize);
 
     // The cabinet the next block comes from.
     CabinetFile *Cabinet() const { return m_Cabinet; }
@@ -40,9 +42,9 @@ public:
     uint32_t Crossings() const { return m_Crossings; }
 
 private:
-    // Reads one CFDATA (header, reserve, payload) into out, which has room
-    // bytes left, and verifies its checksum.
-    Fault ReadBlock(uint8_t *out, uint32_t room, uint32_t *cbData, uint32_t *cbUncomp);
+    // Reads one CFDATA (header, reserve, payload) whose payload may be at
+    // most room bytes, verifies its checksum and points *payload at it.
+    Fault ReadBlock(uint32_t room, const uint8_t **payload, uint32_t *cbData, uint32_t *cbUncomp);
     // Moves on to the first folder of the next cabinet.
     Fault MoveToNextCabinet();
 

@@ -13,8 +13,8 @@ constexpr uint32_t POSITION_MAX = 0x7FFFFFFF;
 
 } // namespace
 
-CCabStream::CCabStream(const FileCallbacks &files, intptr_t handle, uint8_t *buffer)
-    : m_Files(files), m_Handle(handle), m_Buffer(buffer) {}
+CCabStream::CCabStream(const FileCallbacks &files, intptr_t handle, uint8_t *buffer, uint32_t bufferSize)
+    : m_Files(files), m_Handle(handle), m_Buffer(buffer), m_Capacity(bufferSize) {}
 
 Fault CCabStream::ReadRaw(uint8_t *out, uint32_t size, uint32_t *got) {
     *got = 0;
@@ -40,7 +40,7 @@ Fault CCabStream::Refill() {
     m_BufferPos = 0;
     m_BufferLength = kept;
     uint32_t got = 0;
-    Fault fault = ReadRaw(m_Buffer + kept, STREAM_BUFFER_SIZE - kept, &got);
+    Fault fault = ReadRaw(m_Buffer + kept, m_Capacity - kept, &got);
     m_BufferLength += got;
     return fault;
 }
@@ -59,7 +59,7 @@ Fault CCabStream::Read(void *out, uint32_t size) {
     if (uint64_t(Position()) + size > POSITION_MAX) {
         return Fault::Corrupt;
     }
-    if (size >= STREAM_BUFFER_SIZE) {
+    if (size >= m_Capacity) {
         // Large payloads go straight to the caller.
         uint32_t got = 0;
         Fault fault = ReadRaw(target, size, &got);
@@ -83,9 +83,26 @@ Fault CCabStream::Read(void *out, uint32_t size) {
     return Fault::None;
 }
 
+Fault CCabStream::Peek(uint32_t size, const uint8_t **data) {
+    if (m_BufferLength - m_BufferPos < size) {
+        if (size > m_Capacity || uint64_t(Position()) + size > POSITION_MAX) {
+            return Fault::Corrupt;
+        }
+        Fault fault = Refill();
+        if (fault != Fault::None) {
+            return fault;
+        }
+        if (m_BufferLength < size) {
+            return Fault::EndOfFile;
+        }
+    }
+    *data = m_Buffer + m_BufferPos;
+    return Fault::None;
+}
+
 Fault CCabStream::ReadString(char *out, uint32_t maxLength, uint32_t *length) {
     // The whole string, terminator included, must fit the buffer at once.
-    static_assert(STREAM_BUFFER_SIZE > 256, "a name and its NUL must fit the read-ahead");
+    static_assert(STREAM_BUFFER_MIN > 256, "a name and its NUL must fit the read-ahead");
     if (m_BufferLength - m_BufferPos < maxLength + 1 && !m_AtEnd) {
         Fault fault = Refill();
         if (fault != Fault::None) {

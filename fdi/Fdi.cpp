@@ -58,6 +58,9 @@ FDIERROR ErrorCodeOf(Fault fault) {
 
 namespace {
 
+// FDIIsCabinet reads only the header and its names.
+constexpr uint32_t HEADER_READ_AHEAD = 4096;
+
 void SetError(PERF erf, Fault fault, int32_t detail) {
     erf->erfOper = ErrorCodeOf(fault);
     erf->erfType = detail;
@@ -101,8 +104,8 @@ FDI_EXPORT FDI_BOOL FDIIsCabinet(HFDI hfdi, intptr_t hf, PFDICABINETINFO pfdici)
     }
     // Only read and seek are used, from the handle's current position; the
     // read-ahead is given back so the handle stands just behind the header.
-    uint8_t buffer[STREAM_BUFFER_SIZE];
-    CCabStream stream(context->Files, hf, buffer);
+    uint8_t buffer[HEADER_READ_AHEAD];
+    CCabStream stream(context->Files, hf, buffer, HEADER_READ_AHEAD);
     CabHeader header;
     uint16_t version = 0;
     if (ReadHeader(stream, &header, &version) != Fault::None || stream.Sync() != Fault::None) {

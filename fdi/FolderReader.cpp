@@ -74,22 +74,29 @@ Fault CFolderReader::Start(uint32_t key, ICabinetChain *chain, CabinetFile *cabi
 }
 
 Fault CFolderReader::DecodeNextBlock() {
+    const uint8_t *payload = nullptr;
     uint32_t inSize = 0, outSize = 0;
-    Fault fault = m_Blocks.Next(m_Input, &inSize, &outSize);
+    Fault fault = m_Blocks.Next(m_Input, &payload, &inSize, &outSize);
     if (fault != Fault::None) {
         return fault;
     }
     if (m_Codec == nullptr) {
-        // Stored data: the payload is the output.
+        // Stored data: the payload is the output, used where it lies.
         if (inSize != outSize) {
             return Fault::Corrupt;
         }
-        std::memcpy(m_Output, m_Input, outSize);
+        m_Block = payload;
     } else {
+        if (payload != m_Input) {
+            // Codecs get their input with zero padding behind it.
+            std::memcpy(m_Input, payload, inSize);
+            std::memset(m_Input + inSize, 0, CODEC_INPUT_PADDING);
+        }
         fault = FaultFromStatus(m_Codec->DecodeBlock(m_Input, inSize, m_Output, outSize));
         if (fault != Fault::None) {
             return fault;
         }
+        m_Block = m_Output;
     }
     m_OutputLength = outSize;
     m_DecodedEnd += outSize;
@@ -110,7 +117,7 @@ Fault CFolderReader::Produce(uint64_t offset, uint32_t size, IOutputSink &sink) 
         }
         uint64_t blockStart = m_DecodedEnd - m_OutputLength;
         uint64_t stop = end < m_DecodedEnd ? end : m_DecodedEnd;
-        Fault fault = sink.Write(m_Output + (position - blockStart), uint32_t(stop - position));
+        Fault fault = sink.Write(m_Block + (position - blockStart), uint32_t(stop - position));
         if (fault != Fault::None) {
             m_Valid = false;
             return fault;

@@ -67,7 +67,9 @@ private:
     bool m_HasCodecType = false;  // m_CodecType is valid (stored or a live codec)
     bool m_Valid = false;         // a folder is started and in order
     uint32_t m_Key = 0;
-    uint64_t m_DecodedEnd = 0;    // folder offset just past the block in m_Output
+    const uint8_t *m_Block = nullptr; // output of the block in hand: m_Output, or
+                                      // for stored data the payload where it was read
+    uint64_t m_DecodedEnd = 0;    // folder offset just past the block in hand
     uint32_t m_OutputLength = 0;  // bytes of that block
 };
 

@@ -1,0 +1,83 @@
+#!/bin/sh
+# Throughput of our FDI on large stored and MSZIP cabinets, beside
+# cabextract -t and 7zz t on the same files in the same run, and (stored) a
+# plain read of the file. The cabinets are built once with gcab from files
+# on this machine (BENCH_INPUT_MB megabytes of binaries, libraries and
+# headers from /usr) and kept in the work folder.
+#
+# Environment: BUILD_DIR (the Release build, default build/native-release),
+# BENCH_WORK (where the cabinets go), BENCH_INPUT_MB (default 300),
+# BENCH_RUNS (best of, default 3).
+# Targets: MSZIP >= 1.2x cabextract and >= 0.9x 7zz; stored within 10% of a
+# plain read.
+set -eu
+cd "$(dirname "$0")/../.."
+BUILD_DIR=${BUILD_DIR:-$PWD/build/native-release}
+BENCH=$BUILD_DIR/bin/fdi_bench
+WORK=${BENCH_WORK:-$BUILD_DIR/bench-fdi-store-mszip}
+INPUT_MB=${BENCH_INPUT_MB:-300}
+RUNS=${BENCH_RUNS:-3}
+
+for tool in gcab cabextract 7zz; do
+  command -v $tool >/dev/null || { echo "fdi-store-mszip: $tool is not installed"; exit 1; }
+done
+[ -x "$BENCH" ] || { echo "fdi-store-mszip: $BENCH not built"; exit 1; }
+mkdir -p "$WORK"
+
+# 1. The inputs: regular files from /usr in a fixed order, no names gcab or
+#    the shell would mangle, until INPUT_MB are collected.
+if [ ! -f "$WORK/mszip.cab" ] || [ ! -f "$WORK/stored.cab" ]; then
+  echo "building ${INPUT_MB} MB cabinets with gcab in $WORK ..."
+  (cd / && find usr/bin usr/lib/x86_64-linux-gnu usr/include usr/share/doc -type f -size -64M 2>/dev/null \
+     | grep -E '^[A-Za-z0-9_./+-]+$' | LC_ALL=C sort \
+     | while read -r f; do [ -r "$f" ] && echo "$(stat -c %s "$f") $f"; done \
+     | awk -v limit=$((INPUT_MB * 1000000)) '{ total += $1; print $2; if (total >= limit) exit }') \
+     > "$WORK/files.txt"
+  # One gcab call each, so every file lands in the same cabinet (the names
+  # hold no blanks, so plain word splitting is safe).
+  (cd / && set -- $(cat "$WORK/files.txt") && gcab -c -z "$WORK/mszip.tmp" "$@" && gcab -c "$WORK/stored.tmp" "$@")
+  mv "$WORK/mszip.tmp" "$WORK/mszip.cab"
+  mv "$WORK/stored.tmp" "$WORK/stored.cab"
+fi
+
+now() { date +%s.%N; }
+# best_seconds CMD...: the shortest wall time of RUNS runs.
+best_seconds() {
+  best=""
+  i=0
+  while [ $i -lt "$RUNS" ]; do
+    start=$(now)
+    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; return 1; }
+    end=$(now)
+    best=$(echo "$start $end ${best:-999999}" | awk '{ t = $2 - $1; print (t < $3 ? t : $3) }')
+    i=$((i + 1))
+  done
+  echo "$best"
+}
+rate() { echo "$1 $2" | awk '{ printf "%.1f", $1 / $2 / 1e6 }'; }
+ratio() { echo "$1 $2" | awk '{ printf "%.2f", $1 / $2 }'; }
+verdict() { echo "$1 $2" | awk '{ print ($1 >= $2 ? "ok" : "BELOW TARGET") }'; }
+
+status=0
+for kind in mszip stored; do
+  cab="$WORK/$kind.cab"
+  cat "$cab" >/dev/null # warm the page cache for every contender
+  set -- $("$BENCH" "$cab" "$RUNS")
+  bytes=$2
+  ours=$4
+  cabx=$(rate "$bytes" "$(best_seconds cabextract -q -t "$cab")")
+  sz=$(rate "$bytes" "$(best_seconds 7zz t -bd "$cab")")
+  echo "$kind: $(echo "$bytes" | awk '{ printf "%.0f", $1 / 1e6 }') MB out; MB/s: ours $ours, cabextract -t $cabx, 7zz t $sz;" \
+       "ours/cabextract $(ratio "$ours" "$cabx"), ours/7zz $(ratio "$ours" "$sz")"
+  if [ $kind = mszip ]; then
+    echo "  target ours/cabextract >= 1.2: $(verdict "$(ratio "$ours" "$cabx")" 1.2);" \
+         "ours/7zz >= 0.9: $(verdict "$(ratio "$ours" "$sz")" 0.9)"
+    [ "$(verdict "$(ratio "$ours" "$cabx")" 1.2)" = ok ] && [ "$(verdict "$(ratio "$ours" "$sz")" 0.9)" = ok ] || status=1
+  else
+    set -- $("$BENCH" --read "$cab" "$RUNS")
+    echo "  plain read of the file: $4 MB/s; ours/read $(ratio "$ours" "$4")" \
+         "(target >= 0.9: $(verdict "$(ratio "$ours" "$4")" 0.9))"
+    [ "$(verdict "$(ratio "$ours" "$4")" 0.9)" = ok ] || status=1
+  fi
+done
+exit $status
