@@ -1,0 +1,281 @@
+// LZX and Quantum folders through FDICopy: corpus folders extracted one
+// file at a time and in every subset (skipped files are decoded and
+// dropped, each FDICopy starts the folder afresh), folders of different
+// window sizes side by side, folders spanning a cabinet set with split
+// blocks (history carries on in the next cabinet), and windows outside
+// the format's range.
+//
+// Native only: these reach the codecs through our FDI; the corpus rows
+// themselves run against Wine's Cabinet.dll too (FdiCorpusTest).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/fdi/CodecRun.h"
+#include "tests/fdi/FdiTestClient.h"
+#include "tests/testlib/BitWriter.h"
+#include "tests/testlib/CabBuilder.h"
+#include "tests/testlib/CorpusExpect.h"
+#include "tests/testlib/LzxWriter.h"
+#include "tests/testlib/Sha256.h"
+
+namespace {
+
+using namespace FdiTest;
+using namespace TestLib;
+
+const char *const DIR = "cabs\\";
+constexpr uint32_t FRAME = 32768;
+
+uint16_t LzxType(unsigned windowBits) { return static_cast<uint16_t>(3 | windowBits << 8); }
+uint16_t QuantumType(unsigned level, unsigned windowBits) {
+    return static_cast<uint16_t>(2 | level << 4 | windowBits << 8);
+}
+
+// The blocks of one folder and the bytes they stand for.
+struct Folder {
+    CodecTest::Blocks Blocks;
+    std::vector<uint32_t> Sizes;
+    std::vector<uint8_t> Data;
+};
+
+// An LZX folder of `size` bytes: a frame of raw bytes, then frames of
+// matches reaching back across frames (and, for small windows, across the
+// window's end), each frame its own CFDATA block.
+Folder MakeLzxFolder(unsigned windowBits, uint32_t size, uint32_t seed) {
+    CLzxWriter lzx(windowBits);
+    lzx.StreamHeader(0);
+    CodecTest::CExpected expected;
+    const uint32_t rawSize = size < FRAME ? size : FRAME;
+    lzx.UncompressedBlock(rawSize);
+    expected.Literals(RandomBytes(rawSize, seed));
+    lzx.RawBytes(expected.Bytes());
+    if (rawSize % 2) {
+        lzx.PadByte();
+    }
+    std::vector<LzxOp> ops;
+    uint32_t state = seed;
+    const uint32_t window = 1u << windowBits;
+    for (uint32_t pos = rawSize; pos < size;) {
+        state = state * 1103515245 + 12345;
+        uint32_t length = 2 + (state >> 8) % 256;
+        const uint32_t frameEnd = (pos / FRAME + 1) * FRAME;
+        length = std::min({length, frameEnd - pos, size - pos});
+        if (length < 2) {
+            ops.push_back(Lit(static_cast<uint8_t>(state >> 16)));
+            expected.Literals(std::vector<uint8_t>{static_cast<uint8_t>(state >> 16)});
+            pos += 1;
+            continue;
+        }
+        const uint32_t reach = std::min(pos, window - 3);
+        const uint32_t offset = 1 + (state >> 4) % reach;
+        ops.push_back(Copy(length, offset));
+        expected.Copy(offset, length);
+        pos += length;
+    }
+    uint32_t pos = rawSize;
+    if (pos % FRAME == 0 && pos < size) {
+        lzx.EndFrame();
+    }
+    if (!ops.empty()) {
+        lzx.VerbatimBlock(size - rawSize, lzx.MainTreeFor(ops), CLzxWriter::LengthTreeFor(ops));
+    }
+    for (const LzxOp &op : ops) {
+        lzx.Write({op});
+        pos += op.What == LzxOp::Literal ? 1 : op.Value;
+        if (pos % FRAME == 0 && pos < size) {
+            lzx.EndFrame();
+        }
+    }
+    Folder folder;
+    folder.Blocks = lzx.Finish();
+    folder.Data = expected.Bytes();
+    folder.Sizes = CodecTest::FrameSizes(size);
+    return folder;
+}
+
+// A Quantum folder of `size` bytes: literals and matches, framed in 32 KiB.
+Folder MakeQuantumFolder(unsigned windowBits, uint32_t size, uint32_t seed) {
+    CQuantumEncoder encoder(windowBits);
+    CodecTest::CExpected expected;
+    Folder folder;
+    uint32_t state = seed;
+    const uint32_t window = 1u << windowBits;
+    for (uint32_t pos = 0; pos < size;) {
+        state = state * 1103515245 + 12345;
+        const uint32_t frameEnd = std::min((pos / FRAME + 1) * FRAME, size);
+        uint32_t length = 3 + (state >> 8) % 257;
+        if (pos < 64 || (state >> 20) % 3 == 0 || length + 2 > frameEnd - pos) {
+            const uint8_t byte = static_cast<uint8_t>(state >> 12);
+            encoder.Literal(byte);
+            expected.Literals(std::vector<uint8_t>{byte});
+            pos += 1;
+        } else {
+            const uint32_t offset = 1 + (state >> 4) % std::min(pos, window);
+            // Lengths 3 and 4 have slot models of 24 and 36 entries only.
+            if (length < 5 && QuantumOffsetSlot(offset).Slot >= (length == 3 ? 24u : 36u)) {
+                length = 5;
+            }
+            encoder.Match(offset, length);
+            expected.Copy(offset, length);
+            pos += length;
+        }
+        if (pos == frameEnd) {
+            folder.Blocks.push_back(encoder.FinishBlock(seed % 5));
+        }
+    }
+    folder.Data = expected.Bytes();
+    folder.Sizes = CodecTest::FrameSizes(size);
+    return folder;
+}
+
+// Adds a raw folder holding `folder`, cut into files of the given sizes.
+void AddFolder(CCabBuilder &builder, uint16_t type, const Folder &folder, const std::vector<std::string> &names,
+               const std::vector<uint32_t> &sizes) {
+    builder.AddFolder(type);
+    for (size_t i = 0; i < names.size(); ++i) {
+        builder.AddRawFile(names[i], sizes[i]);
+    }
+    for (size_t i = 0; i < folder.Blocks.size(); ++i) {
+        builder.AddRawBlock(folder.Blocks[i], static_cast<uint16_t>(folder.Sizes[i]));
+    }
+}
+
+std::vector<uint8_t> Slice(const std::vector<uint8_t> &data, size_t offset, size_t size) {
+    return std::vector<uint8_t>(data.begin() + static_cast<long>(offset),
+                                data.begin() + static_cast<long>(offset + size));
+}
+
+TEST(LzxQuantumFolder, CorpusFilesOneAtATimeAndInEverySubset) {
+    const char *const cabinets[] = {"pymspack-000.cab", "test_fuzz.cab", "test_read_format_cab_3.cab",
+                                    "test_read_format_cab_filename_cp932.cab", "mszip_lzx_qtm.cab"};
+    for (const char *name : cabinets) {
+        SCOPED_TRACE(name);
+        std::vector<ExpectedEntry> entries;
+        std::string error;
+        ASSERT_TRUE(ReadExpected(CorpusDir() + "/" + name + ".expected.tsv", &entries, &error)) << error;
+        std::vector<uint8_t> bytes;
+        ASSERT_TRUE(ReadWholeFile(CorpusDir() + "/" + name, &bytes));
+        ASSERT_LE(entries.size(), 4u);
+        CFdiTestClient client; // one context for every copy
+        client.AddFile(std::string(DIR) + name, bytes);
+        // Subsets in falling order: later copies want earlier files again.
+        for (unsigned subset = (1u << entries.size()) - 1; subset > 0; --subset) {
+            client.ClearRecords();
+            client.Want = [&](const std::string &file) {
+                for (size_t i = 0; i < entries.size(); ++i) {
+                    if (entries[i].NameBytes == file) {
+                        return ((subset >> i) & 1) != 0;
+                    }
+                }
+                return false;
+            };
+            ASSERT_TRUE(client.Copy(name, DIR)) << "subset " << subset;
+            size_t wanted = 0;
+            for (size_t i = 0; i < entries.size(); ++i) {
+                if (!((subset >> i) & 1)) {
+                    continue;
+                }
+                ++wanted;
+                const Output *output = client.FindOutput(entries[i].NameBytes);
+                ASSERT_NE(output, nullptr) << entries[i].Name;
+                EXPECT_EQ(Sha256Hex(output->Data), entries[i].Sha256) << entries[i].Name << ", subset " << subset;
+            }
+            EXPECT_EQ(client.Outputs().size(), wanted);
+        }
+        EXPECT_TRUE(client.Destroy());
+        EXPECT_EQ(client.LiveAllocations(), 0);
+    }
+}
+
+TEST(LzxQuantumFolder, FoldersOfEveryWindowSizeSideBySide) {
+    // Each folder gets a codec for its own window; a small window after a
+    // large one (and the reverse) must not inherit anything.
+    struct Spec {
+        uint16_t Type;
+        Folder Data;
+    };
+    std::vector<Spec> specs;
+    for (unsigned bits : {21u, 15u, 18u}) {
+        specs.push_back({LzxType(bits), MakeLzxFolder(bits, 70000, bits)});
+    }
+    for (unsigned bits : {10u, 21u, 12u}) {
+        specs.push_back({QuantumType(bits % 7 + 1, bits), MakeQuantumFolder(bits, 40000, bits)});
+    }
+    CCabBuilder builder;
+    for (size_t i = 0; i < specs.size(); ++i) {
+        AddFolder(builder, specs[i].Type, specs[i].Data, {"f" + std::to_string(i)},
+                  {static_cast<uint32_t>(specs[i].Data.Data.size())});
+    }
+    CFdiTestClient client;
+    client.AddFile(std::string(DIR) + "w.cab", builder.Build().Bytes);
+    ASSERT_TRUE(client.Copy("w.cab", DIR)) << client.Erf().erfOper;
+    for (size_t i = 0; i < specs.size(); ++i) {
+        const Output *output = client.FindOutput("f" + std::to_string(i));
+        ASSERT_NE(output, nullptr) << i;
+        EXPECT_TRUE(output->Data == specs[i].Data.Data) << "folder " << i;
+    }
+    EXPECT_TRUE(client.Destroy());
+    EXPECT_EQ(client.LiveAllocations(), 0);
+}
+
+TEST(LzxQuantumFolder, FoldersSpanningASetWithSplitBlocks) {
+    // One folder across three cabinets; blocks split at each boundary, so
+    // the codec sees reassembled blocks and carries its window and models
+    // from one cabinet into the next.
+    for (bool lzx : {true, false}) {
+        SCOPED_TRACE(lzx ? "LZX" : "Quantum");
+        const Folder folder = lzx ? MakeLzxFolder(16, 150000, 7) : MakeQuantumFolder(16, 150000, 7);
+        CabOptions options;
+        options.SetId = 0x5E7;
+        CCabBuilder builder(options);
+        const std::vector<uint32_t> sizes = {60000, 50000, 40000};
+        AddFolder(builder, lzx ? LzxType(16) : QuantumType(4, 16), folder, {"one", "two", "three"}, sizes);
+        size_t payload = 0;
+        for (const auto &block : folder.Blocks) {
+            payload += block.size();
+        }
+        const std::vector<CabImage> set =
+            builder.BuildSet({"q1.cab", "q2.cab", "q3.cab"}, static_cast<uint32_t>(payload / 3 + 1));
+        CFdiTestClient client;
+        for (size_t i = 0; i < set.size(); ++i) {
+            client.AddFile(std::string(DIR) + "q" + std::to_string(i + 1) + ".cab", set[i].Bytes);
+        }
+        // Walk the set as the extractor does: a copy per cabinet; files
+        // that start in a continued folder come from the later copies.
+        for (const char *cabinet : {"q1.cab", "q2.cab", "q3.cab"}) {
+            ASSERT_TRUE(client.Copy(cabinet, DIR)) << cabinet << ": " << client.Erf().erfOper;
+        }
+        ASSERT_EQ(client.Outputs().size(), 3u);
+        size_t offset = 0;
+        for (size_t i = 0; i < 3; ++i) {
+            const Output &output = client.Outputs()[i];
+            EXPECT_TRUE(output.Data == Slice(folder.Data, offset, sizes[i])) << output.Name;
+            offset += sizes[i];
+        }
+        EXPECT_TRUE(client.Destroy());
+        EXPECT_EQ(client.LiveAllocations(), 0);
+    }
+}
+
+TEST(LzxQuantumFolder, WindowsOutsideTheRangeFailOnlyTheirFolder) {
+    const Folder good = MakeLzxFolder(15, 1000, 3);
+    for (uint16_t type : {LzxType(14), LzxType(22), QuantumType(1, 9), QuantumType(1, 22)}) {
+        CCabBuilder builder;
+        AddFolder(builder, LzxType(15), good, {"good"}, {1000});
+        AddFolder(builder, type, good, {"bad"}, {1000});
+        CFdiTestClient client;
+        client.AddFile(std::string(DIR) + "b.cab", builder.Build().Bytes);
+        client.Want = [](const std::string &name) { return name == "good"; };
+        EXPECT_TRUE(client.Copy("b.cab", DIR)) << type;
+        client.ClearRecords();
+        client.Want = nullptr;
+        EXPECT_FALSE(client.Copy("b.cab", DIR)) << type;
+        EXPECT_TRUE(client.Erf().fError);
+        EXPECT_NE(client.Erf().erfOper, FDIERROR_NONE);
+        EXPECT_TRUE(client.Destroy());
+        EXPECT_EQ(client.LiveAllocations(), 0);
+    }
+}
+
+} // namespace
