@@ -23,6 +23,13 @@ protected:
     }
 };
 
+// A path and the error a call on it must fail with.
+struct ErrorCase {
+    const char *what;
+    WString path;
+    DWORD expected;
+};
+
 // Runs one call that must fail and checks the last error it leaves.
 ::testing::AssertionResult FailsWith(BOOL result, DWORD expected)
 {
@@ -41,11 +48,7 @@ TEST_F(FileSystemTest, CreateDirectoryReportsWhyALevelCannotBeMade)
     EXPECT_TRUE(CreateDirectoryW(In(WIDE("with-backslash\\")).c_str(), nullptr));
     EXPECT_TRUE(IsFolder(In(WIDE("with-backslash"))));
 
-    struct Case {
-        const char *what;
-        WString path;
-        DWORD expected;
-    } cases[] = {
+    const ErrorCase cases[] = {
         {"existing folder", In(WIDE("folder")), ERROR_ALREADY_EXISTS},
         {"existing folder, trailing backslash", In(WIDE("folder\\")), ERROR_ALREADY_EXISTS},
         {"existing file", In(WIDE("file.txt")), ERROR_ALREADY_EXISTS},
@@ -57,17 +60,13 @@ TEST_F(FileSystemTest, CreateDirectoryReportsWhyALevelCannotBeMade)
         {"root of a missing drive", WIDE("Q:\\"), ERROR_PATH_NOT_FOUND},
         {"below a missing drive", WIDE("Q:\\x\\y"), ERROR_PATH_NOT_FOUND},
     };
-    for (const Case &c : cases)
+    for (const ErrorCase &c : cases)
         EXPECT_TRUE(FailsWith(CreateDirectoryW(c.path.c_str(), nullptr), c.expected)) << c.what;
 }
 
 TEST_F(FileSystemTest, AttributeLookupsTellMissingFileFromMissingPath)
 {
-    struct Case {
-        const char *what;
-        WString path;
-        DWORD expected;
-    } cases[] = {
+    const ErrorCase cases[] = {
         {"missing file", In(WIDE("missing.txt")), ERROR_FILE_NOT_FOUND},
         {"missing folder", In(WIDE("missing\\x.txt")), ERROR_PATH_NOT_FOUND},
         {"below a file", In(WIDE("file.txt\\x")), ERROR_PATH_NOT_FOUND},
@@ -75,7 +74,7 @@ TEST_F(FileSystemTest, AttributeLookupsTellMissingFileFromMissingPath)
         {"drive root", WIDE("Q:"), ERROR_PATH_NOT_FOUND},
         {"below a missing drive", WIDE("Q:\\x\\y"), ERROR_PATH_NOT_FOUND},
     };
-    for (const Case &c : cases) {
+    for (const ErrorCase &c : cases) {
         SetLastError(0);
         EXPECT_EQ(GetFileAttributesW(c.path.c_str()), INVALID_FILE_ATTRIBUTES) << c.what;
         EXPECT_EQ(GetLastError(), c.expected) << c.what;
