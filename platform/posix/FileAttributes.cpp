@@ -23,11 +23,10 @@ constexpr DWORD STORED_BITS = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FI
 
 // Reads the stored bits; false when the attribute is absent or not in the
 // "0x<hex>" form (Samba's binary form is treated as absent).
-bool ReadDosAttributes(int fd, const std::string &hostPath, DWORD *attributes)
+bool ReadDosAttributes(const std::string &hostPath, DWORD *attributes)
 {
     char value[32];
-    const ssize_t length = fd >= 0 ? fgetxattr(fd, DOS_ATTRIBUTE_NAME, value, sizeof value - 1)
-                                   : getxattr(hostPath.c_str(), DOS_ATTRIBUTE_NAME, value, sizeof value - 1);
+    const ssize_t length = getxattr(hostPath.c_str(), DOS_ATTRIBUTE_NAME, value, sizeof value - 1);
     if (length < 3)
         return false;
     value[length] = 0;
@@ -45,14 +44,14 @@ bool ReadDosAttributes(int fd, const std::string &hostPath, DWORD *attributes)
 
 namespace Host {
 
-DWORD AttributesOf(const struct stat &status, int fd, const std::string &hostPath)
+DWORD AttributesOf(const struct stat &status, const std::string &hostPath)
 {
     const bool directory = S_ISDIR(status.st_mode);
     DWORD attributes = directory ? FILE_ATTRIBUTE_DIRECTORY : 0;
     if (!directory && (status.st_mode & S_IWUSR) == 0)
         attributes |= FILE_ATTRIBUTE_READONLY;
     DWORD stored = 0;
-    if (ReadDosAttributes(fd, hostPath, &stored))
+    if (ReadDosAttributes(hostPath, &stored))
         attributes |= stored & STORED_BITS;
     else if (!directory)
         attributes |= FILE_ATTRIBUTE_ARCHIVE;
@@ -62,7 +61,7 @@ DWORD AttributesOf(const struct stat &status, int fd, const std::string &hostPat
 WIN32_FILE_ATTRIBUTE_DATA DescribeFile(const struct stat &status, const std::string &hostPath)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    data.dwFileAttributes = AttributesOf(status, -1, hostPath);
+    data.dwFileAttributes = AttributesOf(status, hostPath);
     data.ftLastWriteTime = FileTimeFromTimespec(status.st_mtim);
     data.ftLastAccessTime = FileTimeFromTimespec(status.st_atim);
     // POSIX keeps no creation time that can be set; report the last write.
@@ -93,7 +92,7 @@ DWORD GetFileAttributesW(LPCWSTR path)
     struct stat status;
     if (!Host::ToHostPath(path, hostPath) || !Host::StatPath(hostPath, status))
         return INVALID_FILE_ATTRIBUTES;
-    return Host::AttributesOf(status, -1, hostPath);
+    return Host::AttributesOf(status, hostPath);
 }
 
 BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes)

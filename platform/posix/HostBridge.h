@@ -15,7 +15,7 @@ namespace Host {
 // --- Errors (LastError.cpp) ---
 
 // The Win32 error for an errno value of a file operation. ENOENT becomes
-// ERROR_FILE_NOT_FOUND; callers that know better use MissingPathError.
+// ERROR_FILE_NOT_FOUND; callers that know the path use PathError.
 DWORD Win32ErrorFromErrno(int error);
 // The C-runtime errno that Windows' runtime reports for a Win32 error.
 int ErrnoFromWin32Error(DWORD error);
@@ -58,8 +58,8 @@ DWORD CopyOutText(const std::u16string &text, LPWSTR buffer, DWORD size);
 // --- Files (FileAttributes.cpp, FileOpen.cpp) ---
 
 // The Win32 attributes of a file from its status and, for hidden, system
-// and archive, its "user.DOSATTRIB" extended attribute (fd, or path if fd < 0).
-DWORD AttributesOf(const struct stat &status, int fd, const std::string &hostPath);
+// and archive, its "user.DOSATTRIB" extended attribute.
+DWORD AttributesOf(const struct stat &status, const std::string &hostPath);
 // What GetFileAttributesExW reports for a file of that status.
 WIN32_FILE_ATTRIBUTE_DATA DescribeFile(const struct stat &status, const std::string &hostPath);
 // Stores hidden, system and archive in "user.DOSATTRIB" (fd, or path if
