@@ -126,33 +126,52 @@ typedef struct {
     FDIERROR fdie;       // NEXT_CABINET: error of the previous attempt, else FDIERROR_NONE
 } FDINOTIFICATION, *PFDINOTIFICATION;
 
+// What FDICopy tells the client, and what the client's answer means. Only
+// -1 stops the copy (FDIERROR_USER_ABORT); for COPY_FILE, 0 skips the file
+// and any other value is the output handle, negative ones included.
 typedef enum {
-    fdintCABINET_INFO = 0,
-    fdintPARTIAL_FILE = 1,
-    fdintCOPY_FILE = 2,
-    fdintCLOSE_FILE_INFO = 3,
-    fdintNEXT_CABINET = 4,
-    fdintENUMERATE = 5
+    fdintCABINET_INFO = 0,    // a cabinet was opened: psz1/psz2 its next cabinet and disk (or ""),
+                              // psz3 the FDICopy directory, setID, iCabinet
+    fdintPARTIAL_FILE = 1,    // an entry continued from an earlier cabinet: psz1 name,
+                              // psz2/psz3 the previous cabinet and disk
+    fdintCOPY_FILE = 2,       // psz1 name, cb size, date, time, attribs, iFolder as stored
+    fdintCLOSE_FILE_INFO = 3, // the file is complete: psz1, hf (the client closes it), date,
+                              // time, attribs without _A_EXEC; cb 1 when _A_EXEC was stored
+    fdintNEXT_CABINET = 4,    // psz1 next cabinet, psz2 its disk, psz3 a writable directory
+                              // buffer of 256 bytes, fdie the previous attempt's error
+    fdintENUMERATE = 5        // start and end of the CFFILE scan: cb next entry, iFolder entries
+                              // left (set to 0 to end the scan), setID
 } FDINOTIFICATIONTYPE;
 
 typedef intptr_t (*PFNFDINOTIFY)(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin);
 #define FNFDINOTIFY(fn) intptr_t fn(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin)
 
-// Creates a decompressor context. All memory and file access of the context
-// goes through the seven callbacks. Returns NULL on failure with perf filled.
+// Creates a decompressor context. All memory and file access of the
+// context goes through the seven callbacks; cpuType is ignored. Returns the
+// context with *perf zeroed, or NULL: with perf filled (FDIERROR_ALLOC_FAIL)
+// when alloc fails, and always when perf is NULL.
 HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnread,
                PFNWRITE pfnwrite, PFNCLOSE pfnclose, PFNSEEK pfnseek, int cpuType, PERF perf);
 
-// Reads a cabinet header from hf's current position. TRUE and *pfdici filled
-// for a cabinet; FALSE with *pfdici untouched otherwise.
+// Reads a cabinet header from hf's current position, using only the read
+// and seek callbacks, and leaves hf just behind the header and its names.
+// TRUE with *pfdici filled for a cabinet (hasnext is always FALSE, as
+// Cabinet.dll reports it); FALSE otherwise, with *pfdici and the error
+// block untouched.
 FDI_BOOL FDIIsCabinet(HFDI hfdi, intptr_t hf, PFDICABINETINFO pfdici);
 
 // Extracts the cabinet pszCabPath + pszCabinet (joined verbatim), steering
-// the client through pfnfdin. TRUE on success; FALSE with the ERF filled.
+// the client through pfnfdin with pvUser in every notification's pv; flags
+// and pfnfdid are ignored. TRUE when the cabinet's file list was
+// processed, the error block untouched; FALSE with it filled. Every handle
+// FDICopy opened is closed and every block it allocated freed before it
+// returns; an output handle still open at a failure is closed with pfnclose.
+// Not to be called again on the same context from inside a callback.
 FDI_BOOL FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabPath, int flags,
                  PFNFDINOTIFY pfnfdin, PFNFDIDECRYPT pfnfdid, void *pvUser);
 
-// Frees the context. TRUE on success, FALSE for a NULL context.
+// Frees the context. TRUE on success; FALSE for NULL, or while FDICopy runs
+// on it.
 FDI_BOOL FDIDestroy(HFDI hfdi);
 
 #ifdef __cplusplus
