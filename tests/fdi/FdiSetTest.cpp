@@ -292,3 +292,45 @@ TEST(FdiSet, FileInContinuedFolderExtractsWithoutTheEarlierCopy) {
         EXPECT_EQ(client.LiveAllocations(), 0);
     }
 }
+
+TEST(FdiSet, InconsistentContinuationsFail) {
+    // A continuation that does not go on with the file being written, or
+    // goes on with another compression, and a folder that grows past 65535
+    // blocks once its parts are joined: each is a corrupt set.
+    if (FDI_UNDER_TEST_IS_WINE) {
+        GTEST_SKIP() << "Wine asks for further cabinets or reads on instead";
+    }
+    struct Case {
+        const char *What;
+        std::function<void(std::vector<CabImage> &)> Spoil;
+        uint32_t Blocks; // stored blocks of one byte; 0: the usual data
+        int Oper;
+    } cases[] = {
+        {"continued entry renamed",
+         [](std::vector<CabImage> &set) { set[1].Bytes[set[1].Layout.Files[0] + 16] = 'X'; }, 0,
+         FDIERROR_CORRUPT_CABINET},
+        {"continued folder compressed otherwise",
+         [](std::vector<CabImage> &set) { PutLe16(set[1].Bytes, set[1].Layout.Folders[0] + 6, 1); }, 0,
+         FDIERROR_CORRUPT_CABINET},
+        {"65536 blocks in one folder", [](std::vector<CabImage> &) {}, 65536, FDIERROR_CORRUPT_CABINET},
+        {"65535 blocks in one folder", [](std::vector<CabImage> &) {}, 65535, FDIERROR_NONE},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.What);
+        CabOptions options;
+        options.SetId = 0xBEEF;
+        options.Checksums = c.Blocks == 0;
+        options.BlockSize = c.Blocks ? 1 : 32768;
+        CCabBuilder builder(options);
+        builder.AddFile("big.bin", c.Blocks ? RandomBytes(c.Blocks, 1) : RandomBytes(60000, 1));
+        std::vector<CabImage> set = builder.BuildSetByPrefix("s", c.Blocks ? 65535 : 40000);
+        c.Spoil(set);
+        CFdiTestClient client;
+        AddSet(client, set);
+        EXPECT_EQ(client.Copy("s1.cab", DIR), c.Oper == FDIERROR_NONE);
+        EXPECT_EQ(client.Erf().erfOper, c.Oper);
+        EXPECT_TRUE(client.Destroy());
+        EXPECT_EQ(client.LiveAllocations(), 0);
+        EXPECT_EQ(client.OpenCabinetHandles(), 0);
+    }
+}
