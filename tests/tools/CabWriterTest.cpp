@@ -286,6 +286,39 @@ TEST(CabWriter, MszipKeepsIncompressibleBlocksWithinTheReadersLimit)
     EXPECT_TRUE(cab.FileData(0) == source.Data["n"]);
 }
 
+// Blocks that do not shrink make the encoder store the following ones, and
+// compressible data brings compression back within eight blocks; the
+// history survives every switch (the inspector inflates with it).
+TEST(CabWriter, MszipStoresWhatDoesNotShrinkAndCompressesAgainAfterwards)
+{
+    std::vector<uint8_t> data = NoiseBytes(20 * 32768, 17);
+    std::vector<uint8_t> text = TextBytes(20 * 32768, 19);
+    data.insert(data.end(), text.begin(), text.end());
+    // A late block that repeats an early stretch of noise.
+    std::copy(data.begin() + 5 * 32768, data.begin() + 5 * 32768 + 16000, data.end() - 16000);
+    CMemorySource source;
+    source.Data["mixed"] = data;
+    CabMember member;
+    member.Name = member.Source = "mixed";
+    member.Size = static_cast<uint32_t>(data.size());
+    Written written = Write({member}, source, CabOptions());
+    ASSERT_TRUE(written.Ok) << written.Error;
+    InspectedCabinet cab;
+    std::string error;
+    ASSERT_TRUE(InspectCabinet(written.Cabinet, cab, error)) << error;
+    EXPECT_TRUE(cab.FileData(0) == data);
+
+    const std::vector<InspectedBlock> &blocks = cab.Folders[0].Blocks;
+    ASSERT_EQ(blocks.size(), 40u);
+    auto isStored = [](const InspectedBlock &block) { return (block.Payload[2] & 0x06) == 0; }; // BTYPE 00
+    size_t storedNoise = 0;
+    for (size_t b = 0; b < 20; ++b)
+        storedNoise += isStored(blocks[b]) ? 1u : 0u;
+    EXPECT_GE(storedNoise, 15u) << "most noise blocks go out stored";
+    for (size_t b = 28; b < 39; ++b)
+        EXPECT_LT(blocks[b].CompressedSize, 28000) << "text block " << b << " is compressed again";
+}
+
 // Checksums stored by gcab, makecab and PyCab, recomputed over their blocks.
 TEST(CabChecksum, MatchesTheChecksumsOtherWritersStored)
 {

@@ -14,8 +14,7 @@ namespace fs = std::filesystem;
 
 std::string ToolTest::At(const std::string &relative) const
 {
-    std::string base = Selfex::WideToUtf8(Dir().c_str());
-    std::replace(base.begin(), base.end(), '\\', '/');
+    std::string base = Selfex::FromPlatformPath(Dir().c_str());
     return relative.empty() ? base : base + "/" + relative;
 }
 
