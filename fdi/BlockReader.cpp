@@ -6,7 +6,7 @@
 //     reserve between header and payload is covered is not settled among
 //     writers: libmspack and Wine leave it out, 7-Zip folds it in after the
 //     size fields. A block passes when either sum matches, so both kinds of
-//     writer are accepted (CheckBlock tests pin both).
+//     writer are accepted (FdiError.BlockChecksums pins both).
 //   - A block split at a cabinet boundary has cbUncomp 0 in its head part,
 //     which must be the folder's last block in that cabinet; the tail is the
 //     first block of the next cabinet's first folder and carries the real

@@ -14,8 +14,9 @@
 // returns -1. A file that starts in a folder continued from earlier
 // cabinets is decoded from where that folder really starts: the earlier
 // cabinets (named by the previous-cabinet fields, in the same directory)
-// are opened and read silently up to this one. Only one cabinet besides the
-// one FDICopy was called on is open at a time.
+// are opened and read silently up to this one. Besides the cabinet FDICopy
+// was called on, one cabinet of the set stays open (the one the folder is
+// read from), two for a moment while moving from one to the next.
 #include "fdi/CopySession.h"
 
 #include <cstring>

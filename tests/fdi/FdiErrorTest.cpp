@@ -42,7 +42,9 @@ CopyResult CopyBytes(const std::vector<uint8_t> &bytes, CFdiTestClient *given = 
     client.AddFile("cabs\\t.cab", bytes);
     bool ok = client.Copy("t.cab", DIR);
     EXPECT_TRUE(client.Destroy());
-    EXPECT_EQ(client.LiveAllocations(), FDI_UNDER_TEST_IS_WINE ? client.LiveAllocations() : 0);
+    if (!FDI_UNDER_TEST_IS_WINE) {
+        EXPECT_EQ(client.LiveAllocations(), 0); // Wine leaks on some failures
+    }
     EXPECT_EQ(client.OpenCabinetHandles(), 0);
     for (const Output &output : client.Outputs()) {
         EXPECT_TRUE(output.CloseInfo || output.ClosedByFdi || FDI_UNDER_TEST_IS_WINE) << output.Name;

@@ -358,7 +358,9 @@ TEST(FdiNotify, WrongNextCabinetIsReportedInFdie) {
                                                               ? FDIERROR_NOT_A_CABINET
                                                               : c.Fdie,
                                            c.Fdie}));
-        EXPECT_EQ(client.OpenCabinetHandles(), FDI_UNDER_TEST_IS_WINE ? client.OpenCabinetHandles() : 0);
+        if (!FDI_UNDER_TEST_IS_WINE) {
+            EXPECT_EQ(client.OpenCabinetHandles(), 0); // Wine leaks the rejected one
+        }
     }
 }
 
