@@ -23,35 +23,12 @@ SHOTS=$DEMO/screenshots
 SELFEX=$DIST/bin/selfex
 STUB_X64=$DIST/stub/selfex-stub-x64.exe
 PACKAGE=Sample-x64
-WINE64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-XVFB_PID=
-PACKAGE_PID=
+. scripts/wine-package.sh
 
 say() { printf '\n== %s\n' "$*"; }
 die() { printf 'demo: %s\n' "$*" >&2; exit 1; }
-
-cleanup() {
-    set +e
-    [ -n "$PACKAGE_PID" ] && kill "$PACKAGE_PID" 2>/dev/null
-    [ -n "${WINEPREFIX:-}" ] && "$WINESERVER" -k >/dev/null 2>&1
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
-}
-trap cleanup EXIT
+trap wp_cleanup EXIT
 trap 'exit 1' INT TERM
-
-# wait_for TENTHS COMMAND...: polls COMMAND ten times a second; false when it
-# never succeeded.
-wait_for() {
-    tries=$1
-    shift
-    until "$@" >/dev/null 2>&1; do
-        tries=$((tries - 1))
-        [ $tries -gt 0 ] || return 1
-        sleep 0.1
-    done
-}
 
 # --- 0. what `make` builds ------------------------------------------------
 for f in "$SELFEX" "$DIST/stub/selfex-stub-x86.exe" "$STUB_X64"; do
@@ -96,70 +73,23 @@ say "selfex list dist/demo/Sample.exe"
 OUT=$DEMO/extracted
 rm -rf "$OUT" "$SHOTS"
 mkdir -p "$OUT"
-run_package() { # runs the package with the extraction folder as current folder
-    (cd "$OUT" && "$WINE64" "$DEMO/$PACKAGE.exe" 2>"$WORK/wine.log"; echo $? > "$WORK/exit") &
-    PACKAGE_PID=$!
-}
-make_prefix() { # PREFIX [headless]: a Wine prefix of the demo's own
-    export WINEPREFIX=$1
-    if [ ! -f "$WINEPREFIX/.selfex-ready" ]; then
-        echo "making the Wine prefix $WINEPREFIX (once)"
-        mkdir -p "$WINEPREFIX"
-        "$WINE64" wineboot -i >/dev/null 2>&1
-        if [ $# -gt 1 ]; then
-            # No window manager on Xvfb: Wine draws the frames itself.
-            "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-            "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
-        fi
-        "$WINESERVER" -w
-        touch "$WINEPREFIX/.selfex-ready"
-    fi
-}
-shot() { # NAME: a screenshot of the whole virtual screen, trimmed
-    import -window root "$SHOTS/$1.png" 2>/dev/null &&
-        convert "$SHOTS/$1.png" -trim +repage "$SHOTS/$1.png" 2>/dev/null &&
-        echo "screenshot: dist/demo/screenshots/$1.png"
-}
-
-rm -f "$WORK/exit"
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     say "Running $PACKAGE.exe on your display"
     echo "A window titled \"$PACKAGE\" opens. Press OK to accept the proposed folder"
     echo "($OUT); the package extracts into $PACKAGE\\ below it and closes itself."
-    make_prefix "$WORK/wineprefix-display"
-    run_package
-    wait "$PACKAGE_PID" || true
-    PACKAGE_PID=
+    wp_make_prefix "$WORK/wineprefix-display"
+    wp_start "$DEMO/$PACKAGE.exe" "$OUT" "$WORK"
+    wait "$WP_PACKAGE_PID" || true
+    WP_PACKAGE_PID=
     SHOTS=
 else
     say "Running $PACKAGE.exe under wine64 on a private Xvfb"
     mkdir -p "$SHOTS"
-    rm -f "$WORK/display"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
-    XVFB_PID=$!
-    wait_for 300 test -s "$WORK/display" || die "Xvfb did not start"
-    DISPLAY=:$(cat "$WORK/display")
-    export DISPLAY
-    # After Xvfb: Wine's desktop process, started with the prefix, must
-    # find the display.
-    make_prefix "$WORK/wineprefix-xvfb" headless
-    run_package
-    # The folder dialog carries the package's name as its caption.
-    # Wine's first start in a new prefix can take a minute or two.
-    dialog_or_end() { xdotool search --name "^$PACKAGE\$" || test -s "$WORK/exit"; }
-    wait_for 3000 dialog_or_end || die "the folder dialog did not show within five minutes"
-    [ -s "$WORK/exit" ] && die "the package ended without showing its folder dialog (Wine said: build/demo/wine.log)"
-    sleep 1
-    shot 1-folder-dialog
+    wp_start_xvfb "$WORK" || die "Xvfb did not start"
+    wp_make_prefix "$WORK/wineprefix-xvfb" headless
+    wp_start "$DEMO/$PACKAGE.exe" "$OUT" "$WORK"
     echo "accepting the proposed folder: $OUT"
-    xdotool key Return
-    # The progress dialog ("Extract") closes itself a second after success.
-    if wait_for 100 xdotool search --name '^Extract$'; then
-        shot 2-progress-dialog
-    fi
-    wait_for 3000 test -s "$WORK/exit" || die "the package did not finish within five minutes"
-    wait "$PACKAGE_PID" 2>/dev/null || true
-    PACKAGE_PID=
+    wp_accept "$PACKAGE" "$WORK" "$SHOTS" || die "the package run failed"
 fi
 
 # --- 5. the result ------------------------------------------------------------------
