@@ -42,7 +42,7 @@ bool Inflate(const InspectedBlock &block, std::vector<uint8_t> &output, std::str
         error = "MSZIP block does not inflate to its size with a final block (status " + std::to_string(status) + ")";
         return false;
     }
-    output.insert(output.end(), out.begin(), out.begin() + block.UncompressedSize);
+    output.insert(output.end(), out.data(), out.data() + block.UncompressedSize);
     return true;
 }
 
@@ -52,7 +52,7 @@ std::vector<uint8_t> InspectedCabinet::FileData(size_t i) const
 {
     const InspectedFile &file = Files[i];
     const std::vector<uint8_t> &data = Folders[file.Folder].Data;
-    return std::vector<uint8_t>(data.begin() + file.FolderOffset, data.begin() + file.FolderOffset + file.Size);
+    return std::vector<uint8_t>(data.data() + file.FolderOffset, data.data() + file.FolderOffset + file.Size);
 }
 
 bool InspectCabinet(const std::vector<uint8_t> &cab, InspectedCabinet &result, std::string &error)
@@ -106,7 +106,7 @@ bool InspectCabinet(const std::vector<uint8_t> &cab, InspectedCabinet &result, s
                 error = "block payload beyond the end";
                 return false;
             }
-            block.Payload.assign(cab.begin() + static_cast<long>(at), cab.begin() + static_cast<long>(at + block.CompressedSize));
+            block.Payload.assign(cab.data() + at, cab.data() + at + block.CompressedSize);
             at += block.CompressedSize;
             if (folder.Compression == 1) {
                 if (!Inflate(block, folder.Data, error))

@@ -67,8 +67,7 @@ public:
             return -1;
         }
         size_t count = std::min<size_t>(size, m_Bytes.size() - m_Position);
-        std::copy(m_Bytes.begin() + static_cast<long>(m_Position),
-                  m_Bytes.begin() + static_cast<long>(m_Position + count), buffer);
+        std::copy(m_Bytes.data() + m_Position, m_Bytes.data() + m_Position + count, buffer);
         m_Position += count;
         return static_cast<int64_t>(count);
     }
@@ -95,7 +94,7 @@ public:
     }
     bool Overwrite(uint32_t offset, const uint8_t *data, size_t size, std::string &error) override
     {
-        std::copy(data, data + size, Bytes.begin() + offset);
+        std::copy(data, data + size, Bytes.data() + offset);
         return true;
     }
 };

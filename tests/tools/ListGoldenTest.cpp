@@ -53,7 +53,7 @@ public:
     }
     bool Overwrite(uint32_t offset, const uint8_t *data, size_t size, std::string &) override
     {
-        std::copy(data, data + size, Bytes.begin() + offset);
+        std::copy(data, data + size, Bytes.data() + offset);
         return true;
     }
 };

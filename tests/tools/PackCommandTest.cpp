@@ -110,8 +110,8 @@ TEST_F(PackTest, PackagesAndBareCabinetsRoundTripThroughListTestAndExtract)
             std::vector<uint8_t> stub = FakeStub(c.StubSize);
             ASSERT_GT(bytes.size(), c.CabinetOffset);
             EXPECT_TRUE(std::equal(stub.begin(), stub.end(), bytes.begin())) << "the stub comes first, unchanged";
-            EXPECT_TRUE(std::all_of(bytes.begin() + static_cast<long>(c.StubSize),
-                                    bytes.begin() + c.CabinetOffset, [](uint8_t b) { return b == 0; }));
+            EXPECT_TRUE(std::all_of(bytes.data() + c.StubSize, bytes.data() + c.CabinetOffset,
+                                    [](uint8_t b) { return b == 0; }));
         }
 
         CommandResult json = Run({"list", "--json", At(c.Output)});

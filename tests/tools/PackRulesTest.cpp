@@ -86,7 +86,7 @@ TEST(PackageLayout, StubMustEndBeforeTheLastHeaderOffsetAndHoldNoHeaderFromTheSe
     for (const Case &c : cases) {
         std::vector<uint8_t> stub(c.Size, 'x');
         if (c.MscfAt >= 0)
-            std::copy_n("MSCF", 4, stub.begin() + c.MscfAt);
+            std::copy_n("MSCF", 4, stub.data() + c.MscfAt);
         EXPECT_EQ(StubProblem(stub.data(), stub.size()).empty(), c.Accepted) << c.Size << " / " << c.MscfAt;
     }
     EXPECT_EQ(CabinetOffsetBehind(0), 160000u);
@@ -113,7 +113,7 @@ TEST(PackageLayout, HeaderSearchTakesTheFirstMatchUpToPosition65529)
     for (const Case &c : cases) {
         std::vector<uint8_t> window(65536, 0);
         for (long at : c.Matches)
-            std::copy_n("MSCF", 4, window.begin() + at);
+            std::copy_n("MSCF", 4, window.data() + at);
         EXPECT_EQ(FindCabinetHeader(window.data(), c.WindowSize), c.Found)
             << (c.Matches.empty() ? -1 : c.Matches[0]) << " in " << c.WindowSize;
     }

@@ -83,7 +83,7 @@ std::vector<uint8_t> FakeStub(size_t size, long mscfAt)
         stub[1] = 'Z';
     }
     if (mscfAt >= 0)
-        std::copy_n("MSCF", 4, stub.begin() + mscfAt);
+        std::copy_n("MSCF", 4, stub.data() + mscfAt);
     return stub;
 }
 
