@@ -105,7 +105,7 @@ bool StageCabinet(const std::string &source, const std::string &target)
 
 // The extractor with one change: read-opens inside the staging folder stage
 // the cabinet of that name from its real folder first.
-class CPackageReader::CToolExtract : public Cabinet::CExtract {
+class CPackageReader::CToolExtract final : public Cabinet::CExtract {
 public:
     ~CToolExtract()
     {
