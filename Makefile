@@ -16,7 +16,7 @@ deps:
 
 build: $(addprefix build-,$(BUILD_PRESETS))
 
-build-%: deps
+$(addprefix build-,$(BUILD_PRESETS) fuzz): build-%: deps
 	@cmake --preset $* >/dev/null
 	@cmake --build --preset $* -j $(JOBS)
 
