@@ -7,41 +7,9 @@ namespace Selfex {
 
 bool IsValidUtf8(std::string_view text)
 {
-    size_t i = 0;
-    while (i < text.size()) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        size_t extra;
-        uint32_t point;
-        if (byte < 0x80) {
-            ++i;
-            continue;
-        } else if (byte >= 0xC2 && byte <= 0xDF) {
-            extra = 1;
-            point = byte & 0x1Fu;
-        } else if (byte >= 0xE0 && byte <= 0xEF) {
-            extra = 2;
-            point = byte & 0x0Fu;
-        } else if (byte >= 0xF0 && byte <= 0xF4) {
-            extra = 3;
-            point = byte & 0x07u;
-        } else {
-            return false; // a continuation byte, C0/C1 (always overlong) or F5-FF
-        }
-        if (text.size() - i <= extra)
-            return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            point = point << 6 | (next & 0x3Fu);
-        }
-        // Shortest form only; no surrogates; nothing above U+10FFFF.
-        if ((extra == 2 && point < 0x800) || (extra == 3 && point < 0x10000) ||
-            (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF)
-            return false;
-        i += extra + 1;
-    }
-    return true;
+    // The strict conversion refuses exactly the ill-formed sequences.
+    return text.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                               static_cast<int>(text.size()), nullptr, 0) > 0;
 }
 
 WideString Utf8ToWide(std::string_view text)
@@ -77,6 +45,16 @@ WideString ToPlatformPath(const std::string &path)
             ch = '\\';
     }
     return wide;
+}
+
+std::string FromPlatformPath(const WCHAR *path)
+{
+    std::string text = WideToUtf8(path);
+    for (char &c : text) {
+        if (c == '\\')
+            c = '/';
+    }
+    return text;
 }
 
 } // namespace Selfex

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "tests/tools/CabInspect.h"
+#include "tests/tools/ToolTest.h"
 #include "tools/cabwriter/CabChecksum.h"
 #include "tools/cabwriter/CabWriter.h"
 
@@ -22,18 +23,6 @@ std::vector<uint8_t> NoiseBytes(size_t size, uint32_t seed)
     for (uint8_t &byte : bytes) {
         seed = seed * 1103515245u + 12345u;
         byte = static_cast<uint8_t>(seed >> 24);
-    }
-    return bytes;
-}
-
-// Text-like bytes that deflate shrinks a lot.
-std::vector<uint8_t> TextBytes(size_t size, uint32_t seed)
-{
-    static const char words[] = "cabinet folder block stream header selfex package stub ";
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        bytes[i] = static_cast<uint8_t>(words[(i + (seed >> 28)) % (sizeof words - 1)]);
     }
     return bytes;
 }
@@ -145,7 +134,7 @@ TEST(CabWriter, LaysOutFilesFoldersAndBlocksThatReadBackExactly)
                 member.Source = member.Name;
                 member.Size = static_cast<uint32_t>(layout.Sizes[i]);
                 source.Data[member.Source] = i % 2 ? NoiseBytes(layout.Sizes[i], 7u + static_cast<uint32_t>(i))
-                                                   : TextBytes(layout.Sizes[i], 3u + static_cast<uint32_t>(i));
+                                                   : SampleBytes(layout.Sizes[i], 3u + static_cast<uint32_t>(i));
                 members.push_back(member);
             }
             CabOptions options;
@@ -291,7 +280,7 @@ TEST(CabWriter, MszipKeepsIncompressibleBlocksWithinTheReadersLimit)
 TEST(CabWriter, MszipStoresWhatDoesNotShrinkAndCompressesAgainAfterwards)
 {
     std::vector<uint8_t> data = NoiseBytes(20 * 32768, 17);
-    std::vector<uint8_t> text = TextBytes(20 * 32768, 19);
+    std::vector<uint8_t> text = SampleBytes(20 * 32768, 19);
     data.insert(data.end(), text.begin(), text.end());
     // A late block that repeats an early stretch of noise.
     std::copy(data.begin() + 5 * 32768, data.begin() + 5 * 32768 + 16000, data.end() - 16000);
