@@ -43,7 +43,7 @@ std::string RunningExecutablePath()
         if (length == 0)
             return std::string();
         if (length < path.size())
-            return WideToUtf8(path.data());
+            return FromPlatformPath(path.data());
         path.resize(2 * path.size());
     }
 }

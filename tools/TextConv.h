@@ -25,4 +25,8 @@ std::string WideToUtf8(const WCHAR *text);
 // levels ("/" turned into "\").
 WideString ToPlatformPath(const std::string &path);
 
+// The other way: a path from the platform as UTF-8 with "/" between levels,
+// which the C++ file system library takes on every system.
+std::string FromPlatformPath(const WCHAR *path);
+
 } // namespace Selfex
