@@ -102,7 +102,7 @@ void TranslateE8(uint8_t *data, uint32_t length, uint32_t position, int32_t size
 } // namespace
 
 CLzxDecoder::CLzxDecoder(const Allocator &alloc, unsigned windowBits, uint8_t *window)
-    : m_Alloc(alloc), m_Window(window), m_WindowSize(1u << windowBits),
+    : m_Alloc(alloc), m_Window(window), m_WindowSize(1u << windowBits), m_BufferSize(LzxBufferSize(windowBits)),
       m_MainSymbols(LZX_LITERALS + 8 * SlotCount(windowBits)) {
     Reset();
 }
@@ -160,8 +160,8 @@ Status CLzxDecoder::DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t *out
         m_HeaderRead = true;
     }
 
-    // 3. Decode the frame into the window; frames start at multiples of
-    //    32768 and the window size is one, so a frame never wraps.
+    // 3. Decode the frame into the buffer; frames start at multiples of
+    //    32768 and the buffer size is one, so a frame never wraps.
     const Status status = DecodeFrame(in, inSize, m_Pos + outSize);
     if (status != Status::Ok) {
         return Fail();
@@ -361,8 +361,11 @@ void CLzxDecoder::FinishFrame(uint8_t *out, uint32_t outSize) {
         TranslateE8(out, outSize, m_Frame * LZX_FRAME_SIZE, m_E8Size);
     }
     ++m_Frame;
-    if (m_Pos == m_WindowSize) {
+    if (m_Pos == m_BufferSize) {
         m_Pos = 0;
+    }
+    // Every frame so far was full, so the folder holds m_Frame * 32768 bytes.
+    if (static_cast<uint64_t>(m_Frame) * LZX_FRAME_SIZE >= m_WindowSize) {
         m_Wrapped = true;
     }
     if (outSize < LZX_FRAME_SIZE) {
@@ -375,7 +378,7 @@ CCodec *CreateLzx(const Allocator &alloc, unsigned windowBits, Status *status) {
         *status = Status::BadCompression;
         return nullptr;
     }
-    auto *window = static_cast<uint8_t *>(alloc.Alloc(1u << windowBits));
+    auto *window = static_cast<uint8_t *>(alloc.Alloc(LzxBufferSize(windowBits) + LZX_BUFFER_SLACK));
     if (!window) {
         *status = Status::NoMemory;
         return nullptr;

@@ -25,6 +25,12 @@ constexpr unsigned LZX_PRETREE_SYMBOLS = 20;   // 0..16 deltas, 17..19 runs
 constexpr unsigned LZX_ALIGNED_SYMBOLS = 8;    // low 3 offset bits in aligned blocks
 constexpr unsigned LZX_MIN_MATCH = 2;
 constexpr uint32_t LZX_E8_FRAME_LIMIT = 32768; // frames from here on are never translated
+// The history buffer holds one frame more than the window: the bytes just
+// ahead of the output position are then older than any match may reach, so
+// match copies may write whole 16-byte chunks past a match's end. SLACK
+// covers such writes at the buffer's end.
+constexpr uint32_t LZX_BUFFER_SLACK = 32;
+inline constexpr uint32_t LzxBufferSize(unsigned windowBits) { return (1u << windowBits) + LZX_FRAME_SIZE; }
 
 // Position slots: slot s covers offsets Base .. Base + 2^Extra - 1 (before
 // the -2 that makes room for the repeated offsets). Extra is 0 for slots
@@ -62,7 +68,8 @@ enum class LzxBlockType : uint8_t {
 
 class CLzxDecoder final : public CCodec {
 public:
-    // window: 2^windowBits bytes from alloc, owned by the decoder from now on.
+    // window: LzxBufferSize(windowBits) + LZX_BUFFER_SLACK bytes from alloc,
+    // owned by the decoder from now on.
     CLzxDecoder(const Allocator &alloc, unsigned windowBits, uint8_t *window);
     ~CLzxDecoder() override;
     CLzxDecoder(const CLzxDecoder &) = delete;
@@ -91,12 +98,13 @@ private:
 
     Allocator m_Alloc;
     uint8_t *m_Window;
-    uint32_t m_WindowSize;
+    uint32_t m_WindowSize; // the format's window: how far matches reach back
+    uint32_t m_BufferSize; // the history buffer, one frame larger
     unsigned m_MainSymbols; // 256 + 8 * position slots of this window
 
     // Folder state, reset per folder.
-    uint32_t m_Pos = 0;             // window position of the next output byte
-    bool m_Wrapped = false;         // the whole window holds folder output
+    uint32_t m_Pos = 0;             // buffer position of the next output byte
+    bool m_Wrapped = false;         // a whole window of folder output exists
     uint32_t m_Frame = 0;           // index of the next frame in the folder
     bool m_Ended = false;           // a short (final) frame was decoded
     bool m_Failed = false;          // bad data seen; only Reset helps

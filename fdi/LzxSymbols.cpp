@@ -1,12 +1,14 @@
 // LZX hot loop: literals and matches of verbatim and aligned-offset blocks.
 //
 // The loop keeps the bit reader, the window position and the repeated
-// offsets in locals and stores them back once per run. One refill per
-// symbol provides the main and length codes (up to 16 bits each); a second,
-// conditional one provides the offset bits. Every match is checked against
-// the end of the run (the block or frame end, whichever comes first) and
-// against the output decoded so far before a byte is copied, so the window
-// is never written outside the current frame.
+// offsets in locals and stores them back once per run. One refill provides
+// a main code and a length code (up to 16 bits each), or two literal codes;
+// a second, conditional one provides the offset bits. Every match is
+// checked against the end of the run (the block or frame end, whichever
+// comes first) and against the output decoded so far before a byte is
+// copied. Copies move whole chunks and may overshoot a match's end by up to
+// 15 bytes; the buffer (LzxDecoder.h) is one frame larger than the window
+// so that those bytes are never history a later match could still read.
 #include <cstring>
 
 #include "fdi/LzxDecoder.h"
@@ -17,45 +19,49 @@ namespace {
 
 constexpr unsigned EXTRA_BITS_MAX = 17;
 
-// Copies `length` bytes to dst[from..length) from `distance` bytes back,
-// Chunk bytes at a time. Requires distance >= Chunk, length >= Chunk and
-// dst[0..from) final. A chunk never reads bytes of its own chunk; the last
-// one ends exactly at the match end, overlapping the one before it, so
-// nothing past the match is touched.
-template <unsigned Chunk> inline void CopyChunks(uint8_t *dst, uint32_t distance, uint32_t from, uint32_t length) {
-    uint32_t i = from;
-    for (; i + Chunk <= length; i += Chunk) {
-        std::memcpy(dst + i, dst + i - distance, Chunk);
-    }
-    if (i < length) {
-        std::memcpy(dst + length - Chunk, dst + length - Chunk - distance, Chunk);
+// Copies a match whose source starts `offset` bytes before dst in memory
+// (offset >= 1). Overlapping matches repeat their pattern, as LZ77 defines.
+// Whole chunks are copied, so up to 15 bytes past the match end change:
+// the caller's buffer has room there, and nothing there is history yet.
+inline void CopyMatch(uint8_t *dst, uint32_t offset, uint32_t length) {
+    const uint8_t *src = dst - offset;
+    if (offset >= 16) {
+        // Each 16-byte chunk reads bytes written before it.
+        for (uint32_t i = 0; i < length; i += 16) {
+            std::memcpy(dst + i, src + i, 16);
+        }
+    } else if (offset >= 8) {
+        for (uint32_t i = 0; i < length; i += 8) {
+            std::memcpy(dst + i, src + i, 8);
+        }
+    } else if (offset == 1) {
+        std::memset(dst, src[0], length);
+    } else {
+        // A short pattern (offset 2-7): write the first multiple of it that
+        // is 8 bytes or longer bytewise, then 8-byte chunks from that far
+        // back, which repeats the pattern exactly.
+        const uint32_t period = (8 + offset - 1) / offset * offset;
+        const uint32_t head = period < length ? period : length;
+        for (uint32_t i = 0; i < head; ++i) {
+            dst[i] = src[i];
+        }
+        for (uint32_t i = head; i < length; i += 8) {
+            std::memcpy(dst + i, dst + i - period, 8);
+        }
     }
 }
 
-// Copies a match whose source starts `offset` bytes before dst in memory
-// (offset >= 1). Overlapping matches repeat their pattern, as LZ77 defines.
-inline void CopyMatch(uint8_t *dst, uint32_t offset, uint32_t length) {
-    if (offset >= 16 && length >= 16) {
-        CopyChunks<16>(dst, offset, 0, length);
-    } else if (offset >= 8 && length >= 8) {
-        CopyChunks<8>(dst, offset, 0, length);
-    } else if (offset == 1) {
-        std::memset(dst, dst[-1], length);
-    } else if (length < 16) {
-        const uint8_t *src = dst - offset;
-        for (uint32_t i = 0; i < length; ++i) {
-            dst[i] = src[i];
-        }
-    } else {
-        // A short pattern (offset 2-7) repeated many times: write the first
-        // multiple of the pattern that is 8 bytes or longer bytewise, then
-        // copy 8-byte chunks from that far back, which repeats it exactly.
-        const uint32_t period = (8 + offset - 1) / offset * offset;
-        const uint8_t *src = dst - offset;
-        for (uint32_t i = 0; i < period; ++i) {
-            dst[i] = src[i];
-        }
-        CopyChunks<8>(dst, period, period, length);
+// Copies a match whose source starts in the previous cycle of the buffer,
+// at buffer[pos + bufferSize - offset], ahead of dst in memory. The part up
+// to the buffer's end is copied exactly, as the source lies ahead the copy
+// never reads what it wrote; the rest, if any, starts at buffer[0] and is
+// an ordinary match.
+inline void CopyWrapped(uint8_t *buffer, uint32_t bufferSize, uint32_t pos, uint32_t offset, uint32_t length) {
+    const uint32_t source = pos + bufferSize - offset;
+    const uint32_t first = bufferSize - source < length ? bufferSize - source : length;
+    std::memmove(buffer + pos, buffer + source, first);
+    if (first < length) {
+        CopyMatch(buffer + pos + first, offset, length - first);
     }
 }
 
@@ -64,17 +70,26 @@ inline void CopyMatch(uint8_t *dst, uint32_t offset, uint32_t length) {
 template <bool Aligned> Status CLzxDecoder::DecodeSymbols(uint32_t runEnd) {
     CLzxBitReader bits = m_Bits;
     uint8_t *const window = m_Window;
-    const uint32_t mask = m_WindowSize - 1;
+    const uint32_t farthest = m_WindowSize - 1; // offsets of W and more do not exist
     uint32_t pos = m_Pos;
     uint32_t r0 = m_R[0], r1 = m_R[1], r2 = m_R[2];
     Status status = Status::Ok;
 
     while (pos < runEnd) {
         bits.Refill();
-        const unsigned symbol = m_MainTable.Decode(bits);
+        unsigned symbol = m_MainTable.Decode(bits);
         if (symbol < LZX_LITERALS) {
+            // Literals come in runs; a refill leaves room for a second code.
             window[pos++] = static_cast<uint8_t>(symbol);
-            continue;
+            if (pos == runEnd) {
+                break;
+            }
+            symbol = m_MainTable.Decode(bits);
+            if (symbol < LZX_LITERALS) {
+                window[pos++] = static_cast<uint8_t>(symbol);
+                continue;
+            }
+            bits.Refill();
         }
 
         // 1. Length: the 3-bit header, extended by the length tree.
@@ -123,7 +138,7 @@ template <bool Aligned> Status CLzxDecoder::DecodeSymbols(uint32_t runEnd) {
         // 3. Bounds: the match must end inside the run and start inside the
         //    folder's output (offsets of 0 or of the whole window do not
         //    exist; stored R values can hold anything).
-        const uint32_t reach = m_Wrapped ? mask : pos;
+        const uint32_t reach = m_Wrapped ? farthest : pos;
         if (length > runEnd - pos || offset - 1u >= reach) {
             status = Status::BadData;
             break;
@@ -131,14 +146,10 @@ template <bool Aligned> Status CLzxDecoder::DecodeSymbols(uint32_t runEnd) {
 
         // 4. Copy. The destination never wraps (runs stay inside a frame);
         //    the source wraps when it starts in the previous window cycle.
-        uint8_t *const dst = window + pos;
         if (offset <= pos) {
-            CopyMatch(dst, offset, length);
+            CopyMatch(window + pos, offset, length);
         } else {
-            const uint32_t src = pos + m_WindowSize - offset;
-            for (uint32_t i = 0; i < length; ++i) {
-                dst[i] = window[(src + i) & mask];
-            }
+            CopyWrapped(window, m_BufferSize, pos, offset, length);
         }
         pos += length;
     }

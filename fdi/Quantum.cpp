@@ -195,6 +195,11 @@ Status CQuantumDecoder::DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t 
     const uint32_t windowSize = m_WindowMask + 1;
     uint32_t produced = 0;
     while (produced < outSize) {
+        // A block whose bits ran out cannot end well; stop at once rather
+        // than decode the rest of the frame from zero bits.
+        if (m_Bits.HasOverrun()) {
+            return Fail();
+        }
         const unsigned selector = DecodeSymbol(m_Selector);
         if (selector < 4) {
             const uint8_t byte = static_cast<uint8_t>(DecodeSymbol(m_Literals[selector]));

@@ -80,7 +80,7 @@ CQuantumEncoder::Model CQuantumEncoder::MakeModel(unsigned first, unsigned count
     return model;
 }
 
-CQuantumEncoder::CQuantumEncoder(unsigned windowBits) : m_WindowBits(windowBits) {
+CQuantumEncoder::CQuantumEncoder(unsigned windowBits) {
     const unsigned slots = 2 * windowBits;
     m_Models[Selector] = MakeModel(0, 7);
     for (unsigned i = 0; i < 4; ++i) {

@@ -81,7 +81,6 @@ private:
     static void Adapt(Model &model, size_t entry);
     void ShiftOut(unsigned bit);
 
-    unsigned m_WindowBits;
     Model m_Models[9];
     uint32_t m_Low = 0;
     uint32_t m_High = 0xFFFF;
