@@ -15,5 +15,5 @@ function(selfex_add_gtest name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   selfex_set_warnings(${name})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                       PROPERTIES ENVIRONMENT "SELFEX_CORPUS=${SELFEX_CORPUS_DIR};SELFEX_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+                       PROPERTIES ENVIRONMENT "SELFEX_CORPUS=${SELFEX_CORPUS_DIR}")
 endfunction()

@@ -105,7 +105,7 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW *data)
     const std::u16string folder =
         separator == std::u16string::npos ? u"." : (separator == 0 ? u"\\" : text.substr(0, separator));
     if (namePattern == u"*.*")
-        namePattern = u"*";
+        namePattern.assign(1, u'*'); // (not the literal: gcc 12 -O3 warns -Wrestrict falsely)
     std::string hostFolder;
     if (!Host::ToHostPath(folder.c_str(), hostFolder))
         return INVALID_HANDLE_VALUE;

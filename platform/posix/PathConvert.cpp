@@ -52,7 +52,7 @@ DWORD NormaliseName(std::u16string &name, bool isLast)
         while (!name.empty() && (name.back() == u'.' || name.back() == u' '))
             name.pop_back();
         if (name.empty())
-            name = u".";
+            name.assign(1, u'.'); // (not the literal: gcc 12 -O3 warns -Wrestrict falsely)
         return ERROR_SUCCESS;
     }
     if (name.find_first_not_of(u'.') == std::u16string::npos)
