@@ -68,39 +68,53 @@ inline void CopyWrapped(uint8_t *buffer, uint32_t bufferSize, uint32_t pos, uint
 } // namespace
 
 template <bool Aligned> Status CLzxDecoder::DecodeSymbols(uint32_t runEnd) {
+    // Locals, not members: every byte stored to the window may alias a
+    // member as far as the compiler knows, which would reload them all.
     CLzxBitReader bits = m_Bits;
     uint8_t *const window = m_Window;
+    const uint32_t bufferSize = m_BufferSize;
     const uint32_t farthest = m_WindowSize - 1; // offsets of W and more do not exist
+    const bool wrapped = m_Wrapped;
+    const bool lengthEmpty = m_LengthEmpty;
+    const CMainTable &mainTable = m_MainTable;
+    const CLengthTable &lengthTable = m_LengthTable;
+    const CAlignedTable &alignedTable = m_AlignedTable;
     uint32_t pos = m_Pos;
     uint32_t r0 = m_R[0], r1 = m_R[1], r2 = m_R[2];
     Status status = Status::Ok;
 
     while (pos < runEnd) {
-        bits.Refill();
-        unsigned symbol = m_MainTable.Decode(bits);
+        // Up to two 16-bit codes before the offset bits: a main and a
+        // length code, or two literals.
+        if (bits.Count() < 32) {
+            bits.Refill();
+        }
+        unsigned symbol = mainTable.Decode(bits);
         if (symbol < LZX_LITERALS) {
             // Literals come in runs; a refill leaves room for a second code.
             window[pos++] = static_cast<uint8_t>(symbol);
             if (pos == runEnd) {
                 break;
             }
-            symbol = m_MainTable.Decode(bits);
+            symbol = mainTable.Decode(bits);
             if (symbol < LZX_LITERALS) {
                 window[pos++] = static_cast<uint8_t>(symbol);
                 continue;
             }
-            bits.Refill();
+            if (bits.Count() < 16) {
+                bits.Refill();
+            }
         }
 
         // 1. Length: the 3-bit header, extended by the length tree.
         const unsigned matchSymbol = symbol - LZX_LITERALS;
         uint32_t length = matchSymbol & 7;
         if (length == 7) {
-            if (m_LengthEmpty) {
+            if (lengthEmpty) {
                 status = Status::BadData;
                 break;
             }
-            length += m_LengthTable.Decode(bits);
+            length += lengthTable.Decode(bits);
         }
         length += LZX_MIN_MATCH;
 
@@ -126,7 +140,7 @@ template <bool Aligned> Status CLzxDecoder::DecodeSymbols(uint32_t runEnd) {
             offset = info.Base - 2;
             if (Aligned && info.Extra >= 3) {
                 offset += bits.Take(info.Extra - 3u) << 3;
-                offset += m_AlignedTable.Decode(bits);
+                offset += alignedTable.Decode(bits);
             } else {
                 offset += bits.Take(info.Extra);
             }
@@ -138,7 +152,7 @@ template <bool Aligned> Status CLzxDecoder::DecodeSymbols(uint32_t runEnd) {
         // 3. Bounds: the match must end inside the run and start inside the
         //    folder's output (offsets of 0 or of the whole window do not
         //    exist; stored R values can hold anything).
-        const uint32_t reach = m_Wrapped ? farthest : pos;
+        const uint32_t reach = wrapped ? farthest : pos;
         if (length > runEnd - pos || offset - 1u >= reach) {
             status = Status::BadData;
             break;
@@ -149,7 +163,7 @@ template <bool Aligned> Status CLzxDecoder::DecodeSymbols(uint32_t runEnd) {
         if (offset <= pos) {
             CopyMatch(window + pos, offset, length);
         } else {
-            CopyWrapped(window, m_BufferSize, pos, offset, length);
+            CopyWrapped(window, bufferSize, pos, offset, length);
         }
         pos += length;
     }

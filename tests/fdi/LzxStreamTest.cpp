@@ -258,7 +258,12 @@ TEST(LzxStream, SixteenBitMainCodesAndFifteenBitPreTreeCodes) {
         preTree[sym] = 15;
     }
     const CodeLengths noLengths(CLzxWriter::LENGTH_SYMBOLS, 0);
-    const std::string text = "QPAOBNCMDLEKFJGIHQP";
+    // Runs of the 16- and 15-bit codes leave the bit buffer at every fill
+    // level, so a refill that comes a code too late shows.
+    std::string text = "QPAOBNCMDLEKFJGIHQP";
+    for (int i = 0; i < 64; ++i) {
+        text += i % 3 ? "QPO" : "PPQQ";
+    }
     lzx.BlockHeader(1, static_cast<uint32_t>(text.size()));
     lzx.TreePart(lzx.PreviousMain(), main, 0, 256, false, &preTree);
     lzx.TreePart(lzx.PreviousMain(), main, 256, lzx.MainSymbols(), false, &preTree);
@@ -266,6 +271,83 @@ TEST(LzxStream, SixteenBitMainCodesAndFifteenBitPreTreeCodes) {
     lzx.UseTrees(main, noLengths);
     lzx.Write(Lits(text));
     EXPECT_TRUE(DecodesTo(15, lzx, CExpected().Literals(text)));
+}
+
+TEST(LzxStream, LongCodesBackToBack) {
+    // A 16-bit literal, a 16-bit match symbol and a 16-bit length symbol in
+    // a row, over and over: 48 bits between the offset refills.
+    CLzxWriter lzx(15);
+    lzx.StreamHeader(0);
+    CodeLengths main(lzx.MainSymbols(), 0);
+    for (unsigned i = 0; i < 15; ++i) {
+        main['a' + i] = static_cast<uint8_t>(i + 1);
+    }
+    main['A'] = 16;
+    main[MainMatch(0, 7)] = 16;
+    CodeLengths length(CLzxWriter::LENGTH_SYMBOLS, 0);
+    for (unsigned i = 0; i < 15; ++i) {
+        length[i] = static_cast<uint8_t>(i + 1);
+    }
+    length[15] = 16;
+    length[16] = 16;
+    std::vector<LzxOp> ops;
+    CExpected expected;
+    for (uint32_t i = 0; i < 40; ++i) {
+        ops.push_back(Lit('A'));
+        ops.push_back(Rep(9 + 15 + i % 2, 0));
+        expected.Literals("A").Copy(1, 9 + 15 + i % 2);
+    }
+    lzx.VerbatimBlock(static_cast<uint32_t>(expected.Size()), main, length);
+    lzx.Write(ops);
+    EXPECT_TRUE(DecodesTo(15, lzx, expected));
+}
+
+TEST(LzxStream, LongCodesAndSeventeenExtraBitsBackToBack) {
+    // 16-bit main and length codes, 14 verbatim bits and a 7-bit aligned
+    // code per match (slot 36 of a 2^19 window has 17 extra bits): 53 bits,
+    // more than one refill holds. History: nine frames of raw bytes.
+    const std::vector<uint8_t> history = RandomBytes(9 * 32768, 19);
+    CLzxWriter lzx(19);
+    lzx.StreamHeader(0);
+    lzx.UncompressedBlock(static_cast<uint32_t>(history.size()));
+    for (size_t frame = 0; frame < 9; ++frame) {
+        lzx.RawBytes(std::vector<uint8_t>(history.begin() + static_cast<long>(frame * 32768),
+                                          history.begin() + static_cast<long>((frame + 1) * 32768)));
+        lzx.EndFrame();
+    }
+    CodeLengths main(lzx.MainSymbols(), 0);
+    for (unsigned i = 0; i < 15; ++i) {
+        main['a' + i] = static_cast<uint8_t>(i + 1);
+    }
+    main['A'] = 16;
+    main[MainMatch(36, 7)] = 16;
+    CodeLengths length(CLzxWriter::LENGTH_SYMBOLS, 0);
+    for (unsigned i = 0; i < 15; ++i) {
+        length[i] = static_cast<uint8_t>(i + 1);
+    }
+    length[15] = 16;
+    length[16] = 16;
+    std::vector<LzxOp> ops;
+    CExpected expected;
+    expected.Literals(history);
+    for (uint32_t i = 0; i < 300; ++i) {
+        // Aligned symbols 7 and 6 (7-bit codes); one or two literals in
+        // between shift the bit position from match to match.
+        const uint32_t offset = 262142 + 8 * (i * 13 % 3900 + 3) + 7 - i % 2;
+        ops.push_back(Lit('A'));
+        expected.Literals("A");
+        if (i % 3 == 0) {
+            ops.push_back(Lit('a'));
+            expected.Literals("a");
+        }
+        ops.push_back(Copy(9 + 15 + i % 2, offset));
+        expected.Copy(offset, 9 + 15 + i % 2);
+    }
+    lzx.AlignedBlock(static_cast<uint32_t>(expected.Size() - history.size()), {1, 2, 3, 4, 5, 6, 7, 7}, main, length);
+    lzx.Write(ops);
+    const Decoded result = DecodeLzx(19, lzx.Finish(), CodecTest::FrameSizes(expected.Size()));
+    ASSERT_EQ(result.Status, Status::Ok);
+    EXPECT_TRUE(result.Output == expected.Bytes());
 }
 
 TEST(LzxStream, EmptyLengthTreeWithoutLongMatches) {
