@@ -51,6 +51,7 @@
 #include <cstring>
 
 #include "fdi/LzxDecoder.h"
+#include "fdi/LzxQuantumWindow.h"
 
 namespace Fdi {
 
@@ -378,19 +379,7 @@ CCodec *CreateLzx(const Allocator &alloc, unsigned windowBits, Status *status) {
         *status = Status::BadCompression;
         return nullptr;
     }
-    auto *window = static_cast<uint8_t *>(alloc.Alloc(LzxBufferSize(windowBits) + LZX_BUFFER_SLACK));
-    if (!window) {
-        *status = Status::NoMemory;
-        return nullptr;
-    }
-    CLzxDecoder *codec = alloc.New<CLzxDecoder>(alloc, windowBits, window);
-    if (!codec) {
-        alloc.Free(window);
-        *status = Status::NoMemory;
-        return nullptr;
-    }
-    *status = Status::Ok;
-    return codec;
+    return CreateWithWindow<CLzxDecoder>(alloc, LzxBufferSize(windowBits) + LZX_BUFFER_SLACK, windowBits, status);
 }
 
 } // namespace Fdi

@@ -37,6 +37,7 @@
 
 #include "fdi/BitReader.h"
 #include "fdi/Codec.h"
+#include "fdi/LzxQuantumWindow.h"
 #include "fdi/QuantumModel.h"
 
 namespace Fdi {
@@ -255,19 +256,7 @@ CCodec *CreateQuantum(const Allocator &alloc, unsigned level, unsigned windowBit
         *status = Status::BadCompression;
         return nullptr;
     }
-    auto *window = static_cast<uint8_t *>(alloc.Alloc(1u << windowBits));
-    if (!window) {
-        *status = Status::NoMemory;
-        return nullptr;
-    }
-    CQuantumDecoder *codec = alloc.New<CQuantumDecoder>(alloc, windowBits, window);
-    if (!codec) {
-        alloc.Free(window);
-        *status = Status::NoMemory;
-        return nullptr;
-    }
-    *status = Status::Ok;
-    return codec;
+    return CreateWithWindow<CQuantumDecoder>(alloc, 1u << windowBits, windowBits, status);
 }
 
 } // namespace Fdi

@@ -19,7 +19,6 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <queue>
 #include <string>
 #include <vector>
 
@@ -35,48 +34,6 @@ constexpr uint32_t FRAME = 32768;
 constexpr int32_t E8_SIZE = 12000000; // the translation size makecab announces
 constexpr unsigned MAX_MATCH = 257;
 constexpr unsigned CHAIN_DEPTH = 12;
-
-// Huffman code lengths of at most maxLength bits over the counted symbols
-// (at least two get a code, so the code is complete).
-CodeLengths LimitedLengths(std::vector<uint64_t> counts, unsigned maxLength) {
-    unsigned used = 0;
-    for (uint64_t c : counts) {
-        used += c != 0;
-    }
-    for (size_t i = 0; used < 2; ++i) {
-        if (counts[i] == 0) {
-            counts[i] = 1;
-            ++used;
-        }
-    }
-    for (;;) {
-        using Node = std::pair<uint64_t, std::vector<uint32_t>>;
-        std::priority_queue<Node, std::vector<Node>, std::greater<Node>> queue;
-        for (uint32_t sym = 0; sym < counts.size(); ++sym) {
-            if (counts[sym]) {
-                queue.push({counts[sym], {sym}});
-            }
-        }
-        CodeLengths lengths(counts.size(), 0);
-        while (queue.size() > 1) {
-            Node a = queue.top();
-            queue.pop();
-            Node b = queue.top();
-            queue.pop();
-            a.second.insert(a.second.end(), b.second.begin(), b.second.end());
-            for (uint32_t sym : a.second) {
-                ++lengths[sym];
-            }
-            queue.push({a.first + b.first, std::move(a.second)});
-        }
-        if (*std::max_element(lengths.begin(), lengths.end()) <= maxLength) {
-            return lengths;
-        }
-        for (uint64_t &c : counts) {
-            c = c ? (c + 1) / 2 : 0; // flatten and try again
-        }
-    }
-}
 
 // The encoder side of the x86 call filter, on frames 0-32767 of more than
 // 10 bytes: a relative operand r at position p becomes r + p when that is
@@ -234,12 +191,12 @@ std::vector<std::vector<uint8_t>> Compress(const std::vector<uint8_t> &data, uns
         for (size_t f = first; f < last; ++f) {
             Count(frames[f], counts);
         }
-        const CodeLengths aligned = LimitedLengths(counts.Aligned, 7);
+        const CodeLengths aligned = TestLib::HuffmanLengths(counts.Aligned, 7);
         const size_t size = std::min(data.size(), last * FRAME) - first * FRAME;
         lzx.AlignedBlock(static_cast<uint32_t>(size), {aligned[0], aligned[1], aligned[2], aligned[3], aligned[4],
                                                        aligned[5], aligned[6], aligned[7]},
-                         LimitedLengths(counts.Main, 16),
-                         counts.AnyLength ? LimitedLengths(counts.Length, 16)
+                         TestLib::HuffmanLengths(counts.Main, 16),
+                         counts.AnyLength ? TestLib::HuffmanLengths(counts.Length, 16)
                                           : CodeLengths(CLzxWriter::LENGTH_SYMBOLS, 0));
         for (size_t f = first; f < last; ++f) {
             lzx.Write(frames[f]);

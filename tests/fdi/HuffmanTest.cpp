@@ -3,7 +3,6 @@
 // including codes longer than the root table (subtables) up to 16 bits.
 #include <gtest/gtest.h>
 
-#include <queue>
 #include <random>
 
 #include "fdi/Huffman.h"
@@ -57,42 +56,12 @@ TEST(CHuffmanTable, AcceptsOnlyCompleteCodesOrNoCodes) {
 // Huffman lengths (at most 16) for random frequencies over n symbols,
 // some of them unused.
 CodeLengths RandomCode(size_t n, std::mt19937 &random) {
-    for (;;) {
-        std::vector<uint64_t> weights(n);
-        for (uint64_t &w : weights) {
-            const uint32_t r = static_cast<uint32_t>(random());
-            w = (r % 4 == 0) ? 0 : 1 + (r / 4 % 16) * (1ull << (r / 64 % 7));
-        }
-        using Node = std::pair<uint64_t, std::vector<size_t>>;
-        std::priority_queue<Node, std::vector<Node>, std::greater<Node>> queue;
-        for (size_t i = 0; i < n; ++i) {
-            if (weights[i]) {
-                queue.push({weights[i], {i}});
-            }
-        }
-        if (queue.size() < 2) {
-            continue;
-        }
-        CodeLengths lengths(n, 0);
-        while (queue.size() > 1) {
-            Node a = queue.top();
-            queue.pop();
-            Node b = queue.top();
-            queue.pop();
-            a.second.insert(a.second.end(), b.second.begin(), b.second.end());
-            for (size_t sym : a.second) {
-                ++lengths[sym];
-            }
-            queue.push({a.first + b.first, a.second});
-        }
-        bool fits = true;
-        for (uint8_t len : lengths) {
-            fits = fits && len <= 16;
-        }
-        if (fits) {
-            return lengths;
-        }
+    std::vector<uint64_t> weights(n);
+    for (uint64_t &w : weights) {
+        const uint32_t r = static_cast<uint32_t>(random());
+        w = (r % 4 == 0) ? 0 : 1 + (r / 4 % 16) * (1ull << (r / 64 % 12));
     }
+    return TestLib::HuffmanLengths(weights, 16);
 }
 
 // Writes symbols with the canonical codes, decodes them with the table.

@@ -45,6 +45,18 @@ Decoded DecodeLzx(unsigned windowBits, const Blocks &blocks, const std::vector<u
     return ::testing::AssertionSuccess();
 }
 
+// Lengths 1, 2, ..., 15 for the symbols from `first` on, then 16 for the
+// `last` two symbols: a complete code that reaches 16 bits.
+CodeLengths ChainTo16Bits(size_t size, unsigned first, unsigned last1, unsigned last2) {
+    CodeLengths lengths(size, 0);
+    for (unsigned i = 0; i < 15; ++i) {
+        lengths[first + i] = static_cast<uint8_t>(i + 1);
+    }
+    lengths[last1] = 16;
+    lengths[last2] = 16;
+    return lengths;
+}
+
 TEST(LzxStream, VerbatimBlockLiteralsAndMatches) {
     CLzxWriter lzx(15);
     lzx.StreamHeader(0);
@@ -244,11 +256,7 @@ TEST(LzxStream, SixteenBitMainCodesAndFifteenBitPreTreeCodes) {
     // symbol 0 at 1 bit, 1-12 at 2-13 bits and 13-16 at 15 bits.
     CLzxWriter lzx(15);
     lzx.StreamHeader(0);
-    CodeLengths main(lzx.MainSymbols(), 0);
-    for (unsigned i = 0; i < 16; ++i) {
-        main['A' + i] = static_cast<uint8_t>(i + 1);
-    }
-    main['A' + 16] = 16;
+    const CodeLengths main = ChainTo16Bits(lzx.MainSymbols(), 'A', 'A' + 15, 'A' + 16);
     CodeLengths preTree(20, 0);
     preTree[0] = 1;
     for (unsigned sym = 1; sym <= 12; ++sym) {
@@ -278,18 +286,8 @@ TEST(LzxStream, LongCodesBackToBack) {
     // a row, over and over: 48 bits between the offset refills.
     CLzxWriter lzx(15);
     lzx.StreamHeader(0);
-    CodeLengths main(lzx.MainSymbols(), 0);
-    for (unsigned i = 0; i < 15; ++i) {
-        main['a' + i] = static_cast<uint8_t>(i + 1);
-    }
-    main['A'] = 16;
-    main[MainMatch(0, 7)] = 16;
-    CodeLengths length(CLzxWriter::LENGTH_SYMBOLS, 0);
-    for (unsigned i = 0; i < 15; ++i) {
-        length[i] = static_cast<uint8_t>(i + 1);
-    }
-    length[15] = 16;
-    length[16] = 16;
+    const CodeLengths main = ChainTo16Bits(lzx.MainSymbols(), 'a', 'A', MainMatch(0, 7));
+    const CodeLengths length = ChainTo16Bits(CLzxWriter::LENGTH_SYMBOLS, 0, 15, 16);
     std::vector<LzxOp> ops;
     CExpected expected;
     for (uint32_t i = 0; i < 40; ++i) {
@@ -315,18 +313,8 @@ TEST(LzxStream, LongCodesAndSeventeenExtraBitsBackToBack) {
                                           history.begin() + static_cast<long>((frame + 1) * 32768)));
         lzx.EndFrame();
     }
-    CodeLengths main(lzx.MainSymbols(), 0);
-    for (unsigned i = 0; i < 15; ++i) {
-        main['a' + i] = static_cast<uint8_t>(i + 1);
-    }
-    main['A'] = 16;
-    main[MainMatch(36, 7)] = 16;
-    CodeLengths length(CLzxWriter::LENGTH_SYMBOLS, 0);
-    for (unsigned i = 0; i < 15; ++i) {
-        length[i] = static_cast<uint8_t>(i + 1);
-    }
-    length[15] = 16;
-    length[16] = 16;
+    const CodeLengths main = ChainTo16Bits(lzx.MainSymbols(), 'a', 'A', MainMatch(36, 7));
+    const CodeLengths length = ChainTo16Bits(CLzxWriter::LENGTH_SYMBOLS, 0, 15, 16);
     std::vector<LzxOp> ops;
     CExpected expected;
     expected.Literals(history);

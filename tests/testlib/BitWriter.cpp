@@ -43,29 +43,25 @@ std::vector<uint8_t> CLzxBitWriter::Take() {
 // Offset slot s covers base(s) .. base(s) + 2^extra(s) - 1 of offset - 1,
 // with extra(s) = max(s - 2, 0) / 2; length slot s (below 26) covers
 // base .. base + 2^extra - 1 of length - 5 with extra = max(s - 2, 0) / 4.
-QuantumSlot QuantumOffsetSlot(uint32_t offset) {
+namespace {
+
+QuantumSlot SlotOf(uint32_t value, unsigned slotsPerExtraBit) {
     uint32_t base = 0;
     for (unsigned slot = 0;; ++slot) {
-        const unsigned extraBits = (slot < 2 ? 0 : slot - 2) / 2;
-        if (offset - 1 < base + (1u << extraBits)) {
-            return {slot, offset - 1 - base, extraBits};
+        const unsigned extraBits = (slot < 2 ? 0 : slot - 2) / slotsPerExtraBit;
+        if (value < base + (1u << extraBits)) {
+            return {slot, value - base, extraBits};
         }
         base += 1u << extraBits;
     }
 }
 
+} // namespace
+
+QuantumSlot QuantumOffsetSlot(uint32_t offset) { return SlotOf(offset - 1, 2); }
+
 QuantumSlot QuantumLengthSlot(uint32_t length) {
-    if (length == 259) {
-        return {26, 0, 0};
-    }
-    uint32_t base = 0;
-    for (unsigned slot = 0;; ++slot) {
-        const unsigned extraBits = (slot < 2 ? 0 : slot - 2) / 4;
-        if (length - 5 < base + (1u << extraBits)) {
-            return {slot, length - 5 - base, extraBits};
-        }
-        base += 1u << extraBits;
-    }
+    return length == 259 ? QuantumSlot{26, 0, 0} : SlotOf(length - 5, 4);
 }
 
 // --- CQuantumEncoder ---------------------------------------------------------

@@ -1,6 +1,7 @@
 // Builds LZX streams for tests.
 #include "tests/testlib/LzxWriter.h"
 
+#include <algorithm>
 #include <cassert>
 #include <queue>
 #include <utility>
@@ -26,63 +27,60 @@ uint32_t SlotBase(unsigned slot) {
     return base;
 }
 
-// Huffman code lengths (at most 15 here) for the pre-tree from counts.
-CodeLengths PreTreeLengths(const std::vector<unsigned> &counts) {
-    std::vector<unsigned> used;
-    for (unsigned sym = 0; sym < counts.size(); ++sym) {
-        if (counts[sym]) {
-            used.push_back(sym);
-        }
-    }
-    // A code needs two symbols; borrow an unused one.
-    for (unsigned sym = 0; used.size() < 2; ++sym) {
-        if (!counts[sym]) {
-            used.push_back(sym);
-        }
-    }
-    using Node = std::pair<uint64_t, std::vector<unsigned>>; // weight, member symbols
-    std::priority_queue<Node, std::vector<Node>, std::greater<Node>> queue;
-    for (unsigned sym : used) {
-        queue.push({counts[sym] + 1ull, {sym}});
-    }
-    CodeLengths lengths(counts.size(), 0);
-    while (queue.size() > 1) {
-        Node a = queue.top();
-        queue.pop();
-        Node b = queue.top();
-        queue.pop();
-        for (unsigned sym : a.second) {
-            ++lengths[sym];
-        }
-        for (unsigned sym : b.second) {
-            ++lengths[sym];
-        }
-        a.second.insert(a.second.end(), b.second.begin(), b.second.end());
-        queue.push({a.first + b.first, a.second});
-    }
-    return lengths;
-}
-
 } // namespace
 
 unsigned MainMatch(unsigned slot, unsigned lengthHeader) { return 256 + (slot << 3 | lengthHeader); }
 
-CodeLengths CompleteLengths(const std::vector<unsigned> &symbols, size_t size) {
-    assert(symbols.size() >= 2 && "a complete code needs two symbols");
-    unsigned depth = 0;
-    while ((size_t{1} << depth) < symbols.size()) {
-        ++depth;
+CodeLengths HuffmanLengths(std::vector<uint64_t> counts, unsigned maxLength) {
+    // A complete code needs two symbols; borrow unused ones.
+    size_t used = 0;
+    for (uint64_t count : counts) {
+        used += count != 0;
     }
-    // 2^depth - n symbols get one bit less, so the Kraft sum is exactly 1.
-    size_t shorter = (size_t{1} << depth) - symbols.size();
-    CodeLengths lengths(size, 0);
-    for (unsigned sym : symbols) {
-        lengths.at(sym) = static_cast<uint8_t>(shorter > 0 ? depth - 1 : depth);
-        if (shorter > 0) {
-            --shorter;
+    for (size_t sym = 0; used < 2 && sym < counts.size(); ++sym) {
+        if (counts[sym] == 0) {
+            counts[sym] = 1;
+            ++used;
         }
     }
-    return lengths;
+    for (;;) {
+        using Node = std::pair<uint64_t, std::vector<size_t>>; // weight, member symbols
+        std::priority_queue<Node, std::vector<Node>, std::greater<Node>> queue;
+        for (size_t sym = 0; sym < counts.size(); ++sym) {
+            if (counts[sym]) {
+                queue.push({counts[sym], {sym}});
+            }
+        }
+        CodeLengths lengths(counts.size(), 0);
+        unsigned longest = 0;
+        while (queue.size() > 1) {
+            Node a = queue.top();
+            queue.pop();
+            Node b = queue.top();
+            queue.pop();
+            a.second.insert(a.second.end(), b.second.begin(), b.second.end());
+            for (size_t sym : a.second) {
+                longest = std::max(longest, static_cast<unsigned>(++lengths[sym]));
+            }
+            queue.push({a.first + b.first, std::move(a.second)});
+        }
+        if (longest <= maxLength) {
+            return lengths;
+        }
+        for (uint64_t &count : counts) {
+            count = count ? (count + 1) / 2 : 0; // flatten the counts and try again
+        }
+    }
+}
+
+CodeLengths CompleteLengths(const std::vector<unsigned> &symbols, size_t size) {
+    assert(symbols.size() >= 2 && "a complete code needs two symbols");
+    // Equal weights: lengths differ by at most one bit.
+    std::vector<uint64_t> counts(size, 0);
+    for (unsigned sym : symbols) {
+        counts.at(sym) = 1;
+    }
+    return HuffmanLengths(counts, 16);
 }
 
 std::vector<uint32_t> CanonicalCodes(const CodeLengths &lengths) {
@@ -130,19 +128,8 @@ std::pair<unsigned, int> SymbolsOf(const LzxOp &op) {
 
 // Complete lengths over the symbols marked in `used`, borrowing spare
 // symbols so there are at least two.
-CodeLengths LengthsForUsed(std::vector<bool> used) {
-    std::vector<unsigned> symbols;
-    for (unsigned sym = 0; sym < used.size(); ++sym) {
-        if (used[sym]) {
-            symbols.push_back(sym);
-        }
-    }
-    for (unsigned sym = 0; symbols.size() < 2; ++sym) {
-        if (!used[sym]) {
-            symbols.push_back(sym);
-        }
-    }
-    return CompleteLengths(symbols, used.size());
+CodeLengths LengthsForUsed(const std::vector<bool> &used) {
+    return HuffmanLengths(std::vector<uint64_t>(used.begin(), used.end()), 16);
 }
 
 } // namespace
@@ -256,14 +243,14 @@ void CLzxWriter::TreePart(CodeLengths &previous, const CodeLengths &lengths, siz
         }
     }
     // 2. Pre-tree from the operation counts.
-    std::vector<unsigned> counts(20, 0);
+    std::vector<uint64_t> counts(20, 0);
     for (const Op &op : ops) {
         ++counts[op.Code];
         if (op.Code == 19) {
             ++counts[op.Change];
         }
     }
-    const CodeLengths pre = preTree ? *preTree : PreTreeLengths(counts);
+    const CodeLengths pre = preTree ? *preTree : HuffmanLengths(counts, 15);
     const std::vector<uint32_t> preCodes = CanonicalCodes(pre);
     for (uint8_t len : pre) {
         assert(len <= 15 && "pre-tree lengths are 4-bit fields");

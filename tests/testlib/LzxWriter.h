@@ -27,6 +27,10 @@ using CodeLengths = std::vector<uint8_t>;
 
 // Main-tree symbol of a match: slot and length header (0..7).
 unsigned MainMatch(unsigned slot, unsigned lengthHeader);
+// Huffman code lengths for symbol counts (0 = no code), none longer than
+// maxLength (counts are flattened until they fit); spare symbols get a
+// count of 1 so that at least two have codes and the code is complete.
+CodeLengths HuffmanLengths(std::vector<uint64_t> counts, unsigned maxLength);
 // Lengths of a complete code over `symbols` (two or more), as even as
 // possible, in a tree of `size` symbols.
 CodeLengths CompleteLengths(const std::vector<unsigned> &symbols, size_t size);
