@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "fdi/Codec.h"
+#include "tests/testlib/LzxWriter.h"
 
 namespace CodecTest {
 
@@ -57,15 +57,6 @@ inline Decoded RunBlocks(Fdi::CCodec &codec, const Blocks &blocks, const std::ve
     return result;
 }
 
-// The frame sizes of `total` output bytes: 32768 each, the last shorter.
-inline std::vector<uint32_t> FrameSizes(size_t total) {
-    std::vector<uint32_t> sizes;
-    for (size_t done = 0; done < total; done += 32768) {
-        sizes.push_back(static_cast<uint32_t>(total - done < 32768 ? total - done : 32768));
-    }
-    return sizes;
-}
-
 // Creates a codec for one run (window bits, and the Quantum level 0).
 enum class Method { Lzx, Quantum };
 inline Fdi::CCodec *Create(Method method, unsigned windowBits) {
@@ -87,26 +78,7 @@ inline Decoded Decode(Method method, unsigned windowBits, const Blocks &blocks, 
     return result;
 }
 
-// Plain LZ77 expansion for expected outputs: literals and (offset, length)
-// copies, written here without any of the codecs' shortcuts.
-class CExpected {
-public:
-    CExpected &Literals(const std::vector<uint8_t> &bytes) {
-        m_Bytes.insert(m_Bytes.end(), bytes.begin(), bytes.end());
-        return *this;
-    }
-    CExpected &Literals(const std::string &text) { return Literals(std::vector<uint8_t>(text.begin(), text.end())); }
-    CExpected &Copy(size_t offset, size_t length) {
-        for (size_t i = 0; i < length; ++i) {
-            m_Bytes.push_back(m_Bytes[m_Bytes.size() - offset]);
-        }
-        return *this;
-    }
-    const std::vector<uint8_t> &Bytes() const { return m_Bytes; }
-    size_t Size() const { return m_Bytes.size(); }
-
-private:
-    std::vector<uint8_t> m_Bytes;
-};
+using CExpected = TestLib::CLzExpected;
+inline std::vector<uint32_t> FrameSizes(size_t total) { return TestLib::LzFrameSizes(total); }
 
 } // namespace CodecTest

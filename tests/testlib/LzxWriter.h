@@ -25,6 +25,40 @@ namespace TestLib {
 
 using CodeLengths = std::vector<uint8_t>;
 
+// Plain LZ77 expansion for the expected output of hand-built LZX and
+// Quantum streams: literals and (offset, length) copies, byte by byte.
+class CLzExpected {
+public:
+    CLzExpected &Literals(const std::vector<uint8_t> &bytes) {
+        m_Bytes.insert(m_Bytes.end(), bytes.begin(), bytes.end());
+        return *this;
+    }
+    CLzExpected &Literals(const std::string &text) {
+        return Literals(std::vector<uint8_t>(text.begin(), text.end()));
+    }
+    CLzExpected &Copy(size_t offset, size_t length) {
+        for (size_t i = 0; i < length; ++i) {
+            m_Bytes.push_back(m_Bytes[m_Bytes.size() - offset]);
+        }
+        return *this;
+    }
+    const std::vector<uint8_t> &Bytes() const { return m_Bytes; }
+    size_t Size() const { return m_Bytes.size(); }
+
+private:
+    std::vector<uint8_t> m_Bytes;
+};
+
+// The frame (CFDATA output) sizes of `total` bytes: 32768 each, the last
+// shorter.
+inline std::vector<uint32_t> LzFrameSizes(size_t total) {
+    std::vector<uint32_t> sizes;
+    for (size_t done = 0; done < total; done += 32768) {
+        sizes.push_back(static_cast<uint32_t>(total - done < 32768 ? total - done : 32768));
+    }
+    return sizes;
+}
+
 // Main-tree symbol of a match: slot and length header (0..7).
 unsigned MainMatch(unsigned slot, unsigned lengthHeader);
 // Huffman code lengths for symbol counts (0 = no code), none longer than

@@ -5,13 +5,14 @@
 // blocks (history carries on in the next cabinet), and windows outside
 // the format's range.
 //
-// Native only: these reach the codecs through our FDI; the corpus rows
-// themselves run against Wine's Cabinet.dll too (FdiCorpusTest).
+// Cross-built, the same tests run against Wine's Cabinet.dll. Known
+// differences are noted at the tests; Wine's memory balance is not
+// asserted (it frees a block it never allocated while decoding Quantum,
+// see FdiCorpusTest).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "tests/fdi/CodecRun.h"
 #include "tests/fdi/FdiTestClient.h"
 #include "tests/testlib/BitWriter.h"
 #include "tests/testlib/CabBuilder.h"
@@ -34,7 +35,7 @@ uint16_t QuantumType(unsigned level, unsigned windowBits) {
 
 // The blocks of one folder and the bytes they stand for.
 struct Folder {
-    CodecTest::Blocks Blocks;
+    std::vector<std::vector<uint8_t>> Blocks;
     std::vector<uint32_t> Sizes;
     std::vector<uint8_t> Data;
 };
@@ -45,7 +46,7 @@ struct Folder {
 Folder MakeLzxFolder(unsigned windowBits, uint32_t size, uint32_t seed) {
     CLzxWriter lzx(windowBits);
     lzx.StreamHeader(0);
-    CodecTest::CExpected expected;
+    CLzExpected expected;
     const uint32_t rawSize = size < FRAME ? size : FRAME;
     lzx.UncompressedBlock(rawSize);
     expected.Literals(RandomBytes(rawSize, seed));
@@ -90,14 +91,14 @@ Folder MakeLzxFolder(unsigned windowBits, uint32_t size, uint32_t seed) {
     Folder folder;
     folder.Blocks = lzx.Finish();
     folder.Data = expected.Bytes();
-    folder.Sizes = CodecTest::FrameSizes(size);
+    folder.Sizes = LzFrameSizes(size);
     return folder;
 }
 
 // A Quantum folder of `size` bytes: literals and matches, framed in 32 KiB.
 Folder MakeQuantumFolder(unsigned windowBits, uint32_t size, uint32_t seed) {
     CQuantumEncoder encoder(windowBits);
-    CodecTest::CExpected expected;
+    CLzExpected expected;
     Folder folder;
     uint32_t state = seed;
     const uint32_t window = 1u << windowBits;
@@ -125,7 +126,7 @@ Folder MakeQuantumFolder(unsigned windowBits, uint32_t size, uint32_t seed) {
         }
     }
     folder.Data = expected.Bytes();
-    folder.Sizes = CodecTest::FrameSizes(size);
+    folder.Sizes = LzFrameSizes(size);
     return folder;
 }
 
@@ -146,7 +147,7 @@ std::vector<uint8_t> Slice(const std::vector<uint8_t> &data, size_t offset, size
                                 data.begin() + static_cast<long>(offset + size));
 }
 
-TEST(LzxQuantumFolder, CorpusFilesOneAtATimeAndInEverySubset) {
+TEST(FdiLzxQuantum, CorpusFilesOneAtATimeAndInEverySubset) {
     const char *const cabinets[] = {"pymspack-000.cab", "test_fuzz.cab", "test_read_format_cab_3.cab",
                                     "test_read_format_cab_filename_cp932.cab", "mszip_lzx_qtm.cab"};
     for (const char *name : cabinets) {
@@ -184,11 +185,11 @@ TEST(LzxQuantumFolder, CorpusFilesOneAtATimeAndInEverySubset) {
             EXPECT_EQ(client.Outputs().size(), wanted);
         }
         EXPECT_TRUE(client.Destroy());
-        EXPECT_EQ(client.LiveAllocations(), 0);
+        EXPECT_TRUE(FDI_UNDER_TEST_IS_WINE || client.LiveAllocations() == 0);
     }
 }
 
-TEST(LzxQuantumFolder, FoldersOfEveryWindowSizeSideBySide) {
+TEST(FdiLzxQuantum, FoldersOfEveryWindowSizeSideBySide) {
     // Each folder gets a codec for its own window; a small window after a
     // large one (and the reverse) must not inherit anything.
     struct Spec {
@@ -200,6 +201,12 @@ TEST(LzxQuantumFolder, FoldersOfEveryWindowSizeSideBySide) {
         specs.push_back({LzxType(bits), MakeLzxFolder(bits, 70000, bits)});
     }
     for (unsigned bits : {10u, 21u, 12u}) {
+        // Wine's Cabinet.dll refuses Quantum windows smaller than a frame
+        // (output may not wrap the window inside a block); ours follows
+        // the format, where a 32 KiB frame wraps a 1 KiB window 32 times.
+        if (FDI_UNDER_TEST_IS_WINE && bits < 15) {
+            continue;
+        }
         specs.push_back({QuantumType(bits % 7 + 1, bits), MakeQuantumFolder(bits, 40000, bits)});
     }
     CCabBuilder builder;
@@ -216,10 +223,10 @@ TEST(LzxQuantumFolder, FoldersOfEveryWindowSizeSideBySide) {
         EXPECT_TRUE(output->Data == specs[i].Data.Data) << "folder " << i;
     }
     EXPECT_TRUE(client.Destroy());
-    EXPECT_EQ(client.LiveAllocations(), 0);
+    EXPECT_TRUE(FDI_UNDER_TEST_IS_WINE || client.LiveAllocations() == 0);
 }
 
-TEST(LzxQuantumFolder, FoldersSpanningASetWithSplitBlocks) {
+TEST(FdiLzxQuantum, FoldersSpanningASetWithSplitBlocks) {
     // One folder across three cabinets; blocks split at each boundary, so
     // the codec sees reassembled blocks and carries its window and models
     // from one cabinet into the next.
@@ -243,22 +250,35 @@ TEST(LzxQuantumFolder, FoldersSpanningASetWithSplitBlocks) {
         }
         // Walk the set as the extractor does: a copy per cabinet; files
         // that start in a continued folder come from the later copies.
+        // Wine cannot extract those: it refuses them (CORRUPT_CABINET, see
+        // FdiSetTest) or, seen here, restarts the codec without the earlier
+        // cabinets' history and returns wrong bytes as a success. There
+        // only the file that starts in the first cabinet counts.
         for (const char *cabinet : {"q1.cab", "q2.cab", "q3.cab"}) {
-            ASSERT_TRUE(client.Copy(cabinet, DIR)) << cabinet << ": " << client.Erf().erfOper;
+            const bool ok = client.Copy(cabinet, DIR);
+            if (FDI_UNDER_TEST_IS_WINE && !ok && cabinet[1] != '1') {
+                EXPECT_EQ(client.Erf().erfOper, FDIERROR_CORRUPT_CABINET) << cabinet;
+                continue;
+            }
+            ASSERT_TRUE(ok) << cabinet << ": " << client.Erf().erfOper;
         }
-        ASSERT_EQ(client.Outputs().size(), 3u);
+        if (!FDI_UNDER_TEST_IS_WINE) {
+            ASSERT_EQ(client.Outputs().size(), 3u);
+        }
+        const char *const names[] = {"one", "two", "three"};
         size_t offset = 0;
-        for (size_t i = 0; i < 3; ++i) {
-            const Output &output = client.Outputs()[i];
-            EXPECT_TRUE(output.Data == Slice(folder.Data, offset, sizes[i])) << output.Name;
+        for (size_t i = 0; i < (FDI_UNDER_TEST_IS_WINE ? 1 : 3); ++i) {
+            const Output *output = client.FindOutput(names[i]);
+            ASSERT_NE(output, nullptr) << names[i];
+            EXPECT_TRUE(output->Data == Slice(folder.Data, offset, sizes[i])) << names[i];
             offset += sizes[i];
         }
         EXPECT_TRUE(client.Destroy());
-        EXPECT_EQ(client.LiveAllocations(), 0);
+        EXPECT_TRUE(FDI_UNDER_TEST_IS_WINE || client.LiveAllocations() == 0);
     }
 }
 
-TEST(LzxQuantumFolder, WindowsOutsideTheRangeFailOnlyTheirFolder) {
+TEST(FdiLzxQuantum, WindowsOutsideTheRangeFailOnlyTheirFolder) {
     const Folder good = MakeLzxFolder(15, 1000, 3);
     for (uint16_t type : {LzxType(14), LzxType(22), QuantumType(1, 9), QuantumType(1, 22)}) {
         CCabBuilder builder;
@@ -274,7 +294,7 @@ TEST(LzxQuantumFolder, WindowsOutsideTheRangeFailOnlyTheirFolder) {
         EXPECT_TRUE(client.Erf().fError);
         EXPECT_NE(client.Erf().erfOper, FDIERROR_NONE);
         EXPECT_TRUE(client.Destroy());
-        EXPECT_EQ(client.LiveAllocations(), 0);
+        EXPECT_TRUE(FDI_UNDER_TEST_IS_WINE || client.LiveAllocations() == 0);
     }
 }
 
