@@ -43,11 +43,12 @@
 // - With exactly 3 extra offset bits an aligned block reads only the aligned
 //   symbol, no verbatim bits. (LzxStream: AlignedOffsetWithThreeExtraBits)
 // - A 2 MiB window has 50 position slots and 1 MiB 42, not 42 and 40.
-//   (LzxStream: WindowSizes*)
+//   (LzxFrame: WindowSizesAndTheirLastSlot)
 // - The length tree may be empty when a block has no long matches.
 //   (LzxStream: EmptyLengthTree*)
-// - E8 operands are not translated in a frame's last 10 bytes.
-//   (LzxStream: E8*)
+// - The description leaves a frame's last 6 bytes untranslated but scans
+//   for 0xE8 up to them; real decoders stop the scan 10 bytes before the
+//   end, so no operand reaches into those 6 bytes. (LzxFrame: E8*)
 #include <cstring>
 
 #include "fdi/LzxDecoder.h"

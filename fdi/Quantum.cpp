@@ -28,11 +28,13 @@
 // - Window. Offsets reach back at most the window size, so a window smaller
 //   than a frame wraps inside the frame.
 //
-// Where descriptions of the format and real cabinets disagree: no public
-// description exists beyond reimplementations; the rescaling schedule and
-// sort order are the ones that decode the only known Quantum cabinet data
-// (QuantumStream: CorpusFolder*), and the trailing zero bytes are accepted
-// in any number from 0 to 4 (QuantumStream: TrailingPadding*).
+// Microsoft never described Quantum; what is written above is what decodes
+// real cabinets. The one public Quantum folder (mszip_lzx_qtm.cab, see
+// FdiCorpusTest and FdiLzxQuantumTest) is too short to rescale a model, so
+// the rescaling schedule and the exchange sort are pinned by streams that
+// cabextract decodes the same (QuantumStream: ModelsCarryAcrossBlocks*).
+// Trailing zero bytes are accepted in any number from 0 to 4
+// (QuantumStream: TrailingPadding*).
 #include <cstring>
 
 #include "fdi/BitReader.h"

@@ -17,6 +17,7 @@
 #include "tests/testlib/BitWriter.h"
 #include "tests/testlib/CabBuilder.h"
 #include "tests/testlib/CorpusExpect.h"
+#include "tests/testlib/LzxFolders.h"
 #include "tests/testlib/LzxWriter.h"
 #include "tests/testlib/Sha256.h"
 
@@ -26,121 +27,6 @@ using namespace FdiTest;
 using namespace TestLib;
 
 const char *const DIR = "cabs\\";
-constexpr uint32_t FRAME = 32768;
-
-uint16_t LzxType(unsigned windowBits) { return static_cast<uint16_t>(3 | windowBits << 8); }
-uint16_t QuantumType(unsigned level, unsigned windowBits) {
-    return static_cast<uint16_t>(2 | level << 4 | windowBits << 8);
-}
-
-// The blocks of one folder and the bytes they stand for.
-struct Folder {
-    std::vector<std::vector<uint8_t>> Blocks;
-    std::vector<uint32_t> Sizes;
-    std::vector<uint8_t> Data;
-};
-
-// An LZX folder of `size` bytes: a frame of raw bytes, then frames of
-// matches reaching back across frames (and, for small windows, across the
-// window's end), each frame its own CFDATA block.
-Folder MakeLzxFolder(unsigned windowBits, uint32_t size, uint32_t seed) {
-    CLzxWriter lzx(windowBits);
-    lzx.StreamHeader(0);
-    CLzExpected expected;
-    const uint32_t rawSize = size < FRAME ? size : FRAME;
-    lzx.UncompressedBlock(rawSize);
-    expected.Literals(RandomBytes(rawSize, seed));
-    lzx.RawBytes(expected.Bytes());
-    if (rawSize % 2) {
-        lzx.PadByte();
-    }
-    std::vector<LzxOp> ops;
-    uint32_t state = seed;
-    const uint32_t window = 1u << windowBits;
-    for (uint32_t pos = rawSize; pos < size;) {
-        state = state * 1103515245 + 12345;
-        uint32_t length = 2 + (state >> 8) % 256;
-        const uint32_t frameEnd = (pos / FRAME + 1) * FRAME;
-        length = std::min({length, frameEnd - pos, size - pos});
-        if (length < 2) {
-            ops.push_back(Lit(static_cast<uint8_t>(state >> 16)));
-            expected.Literals(std::vector<uint8_t>{static_cast<uint8_t>(state >> 16)});
-            pos += 1;
-            continue;
-        }
-        const uint32_t reach = std::min(pos, window - 3);
-        const uint32_t offset = 1 + (state >> 4) % reach;
-        ops.push_back(Copy(length, offset));
-        expected.Copy(offset, length);
-        pos += length;
-    }
-    uint32_t pos = rawSize;
-    if (pos % FRAME == 0 && pos < size) {
-        lzx.EndFrame();
-    }
-    if (!ops.empty()) {
-        lzx.VerbatimBlock(size - rawSize, lzx.MainTreeFor(ops), CLzxWriter::LengthTreeFor(ops));
-    }
-    for (const LzxOp &op : ops) {
-        lzx.Write({op});
-        pos += op.What == LzxOp::Literal ? 1 : op.Value;
-        if (pos % FRAME == 0 && pos < size) {
-            lzx.EndFrame();
-        }
-    }
-    Folder folder;
-    folder.Blocks = lzx.Finish();
-    folder.Data = expected.Bytes();
-    folder.Sizes = LzFrameSizes(size);
-    return folder;
-}
-
-// A Quantum folder of `size` bytes: literals and matches, framed in 32 KiB.
-Folder MakeQuantumFolder(unsigned windowBits, uint32_t size, uint32_t seed) {
-    CQuantumEncoder encoder(windowBits);
-    CLzExpected expected;
-    Folder folder;
-    uint32_t state = seed;
-    const uint32_t window = 1u << windowBits;
-    for (uint32_t pos = 0; pos < size;) {
-        state = state * 1103515245 + 12345;
-        const uint32_t frameEnd = std::min((pos / FRAME + 1) * FRAME, size);
-        uint32_t length = 3 + (state >> 8) % 257;
-        if (pos < 64 || (state >> 20) % 3 == 0 || length + 2 > frameEnd - pos) {
-            const uint8_t byte = static_cast<uint8_t>(state >> 12);
-            encoder.Literal(byte);
-            expected.Literals(std::vector<uint8_t>{byte});
-            pos += 1;
-        } else {
-            const uint32_t offset = 1 + (state >> 4) % std::min(pos, window);
-            // Lengths 3 and 4 have slot models of 24 and 36 entries only.
-            if (length < 5 && QuantumOffsetSlot(offset).Slot >= (length == 3 ? 24u : 36u)) {
-                length = 5;
-            }
-            encoder.Match(offset, length);
-            expected.Copy(offset, length);
-            pos += length;
-        }
-        if (pos == frameEnd) {
-            folder.Blocks.push_back(encoder.FinishBlock(seed % 5));
-        }
-    }
-    folder.Data = expected.Bytes();
-    folder.Sizes = LzFrameSizes(size);
-    return folder;
-}
-
-// Adds a raw folder holding `folder`, cut into files of the given sizes.
-void AddFolder(CCabBuilder &builder, uint16_t type, const Folder &folder, const std::vector<std::string> &names,
-               const std::vector<uint32_t> &sizes) {
-    builder.AddFolder(type);
-    for (size_t i = 0; i < names.size(); ++i) {
-        builder.AddRawFile(names[i], sizes[i]);
-    }
-    for (size_t i = 0; i < folder.Blocks.size(); ++i) {
-        builder.AddRawBlock(folder.Blocks[i], static_cast<uint16_t>(folder.Sizes[i]));
-    }
-}
 
 std::vector<uint8_t> Slice(const std::vector<uint8_t> &data, size_t offset, size_t size) {
     return std::vector<uint8_t>(data.begin() + static_cast<long>(offset),
@@ -194,7 +80,7 @@ TEST(FdiLzxQuantum, FoldersOfEveryWindowSizeSideBySide) {
     // large one (and the reverse) must not inherit anything.
     struct Spec {
         uint16_t Type;
-        Folder Data;
+        LzFolder Data;
     };
     std::vector<Spec> specs;
     for (unsigned bits : {21u, 15u, 18u}) {
@@ -211,7 +97,7 @@ TEST(FdiLzxQuantum, FoldersOfEveryWindowSizeSideBySide) {
     }
     CCabBuilder builder;
     for (size_t i = 0; i < specs.size(); ++i) {
-        AddFolder(builder, specs[i].Type, specs[i].Data, {"f" + std::to_string(i)},
+        AddLzFolder(builder, specs[i].Type, specs[i].Data, {"f" + std::to_string(i)},
                   {static_cast<uint32_t>(specs[i].Data.Data.size())});
     }
     CFdiTestClient client;
@@ -232,12 +118,12 @@ TEST(FdiLzxQuantum, FoldersSpanningASetWithSplitBlocks) {
     // from one cabinet into the next.
     for (bool lzx : {true, false}) {
         SCOPED_TRACE(lzx ? "LZX" : "Quantum");
-        const Folder folder = lzx ? MakeLzxFolder(16, 150000, 7) : MakeQuantumFolder(16, 150000, 7);
+        const LzFolder folder = lzx ? MakeLzxFolder(16, 150000, 7) : MakeQuantumFolder(16, 150000, 7);
         CabOptions options;
         options.SetId = 0x5E7;
         CCabBuilder builder(options);
         const std::vector<uint32_t> sizes = {60000, 50000, 40000};
-        AddFolder(builder, lzx ? LzxType(16) : QuantumType(4, 16), folder, {"one", "two", "three"}, sizes);
+        AddLzFolder(builder, lzx ? LzxType(16) : QuantumType(4, 16), folder, {"one", "two", "three"}, sizes);
         size_t payload = 0;
         for (const auto &block : folder.Blocks) {
             payload += block.size();
@@ -279,11 +165,11 @@ TEST(FdiLzxQuantum, FoldersSpanningASetWithSplitBlocks) {
 }
 
 TEST(FdiLzxQuantum, WindowsOutsideTheRangeFailOnlyTheirFolder) {
-    const Folder good = MakeLzxFolder(15, 1000, 3);
+    const LzFolder good = MakeLzxFolder(15, 1000, 3);
     for (uint16_t type : {LzxType(14), LzxType(22), QuantumType(1, 9), QuantumType(1, 22)}) {
         CCabBuilder builder;
-        AddFolder(builder, LzxType(15), good, {"good"}, {1000});
-        AddFolder(builder, type, good, {"bad"}, {1000});
+        AddLzFolder(builder, LzxType(15), good, {"good"}, {1000});
+        AddLzFolder(builder, type, good, {"bad"}, {1000});
         CFdiTestClient client;
         client.AddFile(std::string(DIR) + "b.cab", builder.Build().Bytes);
         client.Want = [](const std::string &name) { return name == "good"; };
