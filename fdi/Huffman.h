@@ -17,7 +17,8 @@
 // exactly one is refused (over-subscribed codes would overwrite entries,
 // incomplete ones would leave entries without a symbol). The one exception
 // is a tree with no codes at all, which Build reports as Empty so the caller
-// can decide whether its format allows that.
+// can decide whether its format allows that; such a table decodes every
+// input to EMPTY_SYMBOL without consuming bits.
 #pragma once
 
 #include <cstdint>
@@ -26,9 +27,12 @@
 
 namespace Fdi {
 
+// What Decode gives from an empty table: above every symbol count.
+constexpr unsigned EMPTY_SYMBOL = 0xFFFF;
+
 enum class TableBuild {
     Complete, // a complete code; Decode may be used
-    Empty,    // every length is 0; Decode must not be used
+    Empty,    // every length is 0; Decode consumes nothing and gives EMPTY_SYMBOL
     Invalid,  // over-subscribed, incomplete or a length above the maximum
 };
 
@@ -55,8 +59,8 @@ public:
     static constexpr unsigned SYMBOLS = NumSymbols;
     static constexpr unsigned MAX_LENGTH = MaxLength;
 
-    // Builds the table from lengths[0..NumSymbols). On Invalid or Empty the
-    // table is left unusable and must not be decoded with.
+    // Builds the table from lengths[0..NumSymbols). On Invalid the table is
+    // left unusable and must not be decoded with.
     TableBuild Build(const uint8_t *lengths) {
         // 1. Count the codes of each length and check the Kraft sum.
         unsigned count[MaxLength + 1] = {};
@@ -67,6 +71,10 @@ public:
             ++count[lengths[sym]];
         }
         if (count[0] == NumSymbols) {
+            // Decoding stays harmless: no bits, and a symbol no tree has.
+            for (uint32_t i = 0; i < ROOT_SIZE; ++i) {
+                m_Entries[i] = EMPTY_SYMBOL;
+            }
             return TableBuild::Empty;
         }
         int32_t unused = 1; // code space left, in units of the current length

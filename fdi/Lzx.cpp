@@ -125,7 +125,6 @@ Status CLzxDecoder::Reset() {
     m_BlockRemaining = 0;
     m_BlockOdd = false;
     m_PadPending = false;
-    m_LengthEmpty = false;
     // Tree lengths are sent as changes, starting from all zero.
     std::memset(m_MainLengths, 0, sizeof m_MainLengths);
     std::memset(m_LengthLengths, 0, sizeof m_LengthLengths);
@@ -267,13 +266,11 @@ Status CLzxDecoder::ReadTrees(bool aligned) {
     if (ReadLengths(m_LengthLengths, 0, LZX_LENGTH_SYMBOLS) != Status::Ok) {
         return Status::BadData;
     }
-    // A block without matches longer than 8 sends an empty length tree;
-    // decoding a length symbol from it is then an error.
-    const TableBuild lengthTree = m_LengthTable.Build(m_LengthLengths);
-    if (lengthTree == TableBuild::Invalid) {
+    // A block without matches longer than 8 sends an empty length tree; a
+    // length symbol decoded from it is EMPTY_SYMBOL, which no run can hold.
+    if (m_LengthTable.Build(m_LengthLengths) == TableBuild::Invalid) {
         return Status::BadData;
     }
-    m_LengthEmpty = lengthTree == TableBuild::Empty;
     return Status::Ok;
 }
 

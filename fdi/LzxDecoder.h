@@ -116,7 +116,6 @@ private:
     uint32_t m_BlockRemaining = 0;  // output bytes left in the current block
     bool m_BlockOdd = false;        // current block is uncompressed with odd length
     bool m_PadPending = false;      // that block's pad byte is still to skip
-    bool m_LengthEmpty = false;     // the length tree has no codes
 
     // Per-call input state: bit mode for compressed blocks, byte mode
     // (m_InPos) inside uncompressed ones.

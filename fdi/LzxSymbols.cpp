@@ -75,7 +75,6 @@ template <bool Aligned> Status CLzxDecoder::DecodeSymbols(uint32_t runEnd) {
     const uint32_t bufferSize = m_BufferSize;
     const uint32_t farthest = m_WindowSize - 1; // offsets of W and more do not exist
     const bool wrapped = m_Wrapped;
-    const bool lengthEmpty = m_LengthEmpty;
     const CMainTable &mainTable = m_MainTable;
     const CLengthTable &lengthTable = m_LengthTable;
     const CAlignedTable &alignedTable = m_AlignedTable;
@@ -110,10 +109,8 @@ template <bool Aligned> Status CLzxDecoder::DecodeSymbols(uint32_t runEnd) {
         const unsigned matchSymbol = symbol - LZX_LITERALS;
         uint32_t length = matchSymbol & 7;
         if (length == 7) {
-            if (lengthEmpty) {
-                status = Status::BadData;
-                break;
-            }
+            // An empty length tree gives EMPTY_SYMBOL: longer than any run,
+            // so the bounds check below refuses the match.
             length += lengthTable.Decode(bits);
         }
         length += LZX_MIN_MATCH;

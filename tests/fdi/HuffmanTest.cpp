@@ -53,6 +53,20 @@ TEST(CHuffmanTable, AcceptsOnlyCompleteCodesOrNoCodes) {
     EXPECT_EQ((BuildOf<8, 7, 7>({1, 2, 3, 4, 5, 6, 8, 8})), TableBuild::Invalid);
 }
 
+TEST(CHuffmanTable, EmptyTableDecodesNothing) {
+    // A tree without codes (LZX's length tree in a block without long
+    // matches) decodes to EMPTY_SYMBOL and consumes no bits.
+    static Fdi::CHuffmanTable<249, 10, 16> table;
+    const CodeLengths none(249, 0);
+    ASSERT_EQ(table.Build(none.data()), TableBuild::Empty);
+    std::vector<uint8_t> bytes(4 + Fdi::CODEC_INPUT_PADDING, 0xA5);
+    Fdi::CLzxBitReader reader;
+    reader.Init(bytes.data(), 4);
+    reader.Refill();
+    EXPECT_EQ(table.Decode(reader), Fdi::EMPTY_SYMBOL);
+    EXPECT_EQ(reader.Position(), 0u);
+}
+
 // Huffman lengths (at most 16) for random frequencies over n symbols,
 // some of them unused.
 CodeLengths RandomCode(size_t n, std::mt19937 &random) {
