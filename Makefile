@@ -23,7 +23,7 @@ $(addprefix build-,$(BUILD_PRESETS) fuzz): build-%: deps
 stage: build
 	@scripts/stage-dist.sh
 
-test: deps build build-fuzz stage
+test: deps $(addprefix build-,$(TEST_PRESETS) mingw-x86 fuzz)
 	@scripts/run-tests.sh $(TEST_PRESETS) fuzz
 
 demo: all
