@@ -9,7 +9,7 @@ std::string ParsedArgs::Get(std::string_view name, const std::string &fallback) 
     return at == Options.end() ? fallback : at->second;
 }
 
-bool ParseArgs(const std::vector<std::string> &args, const std::vector<OptionSpec> &specs, ParsedArgs &parsed,
+bool ParseArgs(const std::vector<std::string> &args, const std::vector<OptionDef> &options, ParsedArgs &parsed,
                std::string &error)
 {
     parsed = ParsedArgs();
@@ -25,39 +25,39 @@ bool ParseArgs(const std::vector<std::string> &args, const std::vector<OptionSpe
             continue;
         }
 
-        // Find the spec, and any value attached to the option itself.
-        const OptionSpec *spec = nullptr;
+        // Find the option, and any value attached to it.
+        const OptionDef *option = nullptr;
         std::string attached;
         bool hasAttached = false;
         if (arg[1] == '-') {
             std::string_view body = std::string_view(arg).substr(2);
             size_t equals = body.find('=');
             std::string_view name = body.substr(0, equals);
-            for (const OptionSpec &candidate : specs) {
+            for (const OptionDef &candidate : options) {
                 if (candidate.Name == name)
-                    spec = &candidate;
+                    option = &candidate;
             }
-            if (spec && equals != std::string_view::npos) {
+            if (option && equals != std::string_view::npos) {
                 attached = std::string(body.substr(equals + 1));
                 hasAttached = true;
             }
         } else {
-            for (const OptionSpec &candidate : specs) {
+            for (const OptionDef &candidate : options) {
                 if (candidate.Short == arg[1])
-                    spec = &candidate;
+                    option = &candidate;
             }
-            if (spec && arg.size() > 2) {
+            if (option && arg.size() > 2) {
                 attached = arg.substr(2);
                 hasAttached = true;
             }
         }
-        if (!spec) {
+        if (!option) {
             error = "unknown option " + arg;
             return false;
         }
 
-        std::string key(spec->Name);
-        if (!spec->TakesValue) {
+        std::string key(option->Name);
+        if (!option->TakesValue) {
             if (hasAttached) {
                 error = "option --" + key + " takes no value";
                 return false;

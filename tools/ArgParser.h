@@ -8,7 +8,7 @@
 
 namespace Selfex {
 
-struct OptionSpec {
+struct OptionDef {
     std::string_view Name;  // long form without dashes: "output"
     char Short;             // short form ('o'), or 0 for none
     bool TakesValue;        // "--output FILE", "--output=FILE", "-o FILE", "-oFILE"
@@ -23,9 +23,9 @@ struct ParsedArgs {
 };
 
 // Splits args (the command's arguments, without the program and command
-// names) by specs. False with a message for an unknown option, a missing
+// names) by options. False with a message for an unknown option, a missing
 // value, or a value given to a flag.
-bool ParseArgs(const std::vector<std::string> &args, const std::vector<OptionSpec> &specs, ParsedArgs &parsed,
+bool ParseArgs(const std::vector<std::string> &args, const std::vector<OptionDef> &options, ParsedArgs &parsed,
                std::string &error);
 
 } // namespace Selfex

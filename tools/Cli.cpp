@@ -11,7 +11,7 @@ struct CommandDef {
     const char *Name;
     const char *Summary;
     const char *Usage; // the rest of --help after the summary line
-    std::vector<OptionSpec> Options;
+    std::vector<OptionDef> Options;
     size_t MinOperands;
     size_t MaxOperands;
     int (*Run)(const ParsedArgs &, ToolContext &);
@@ -104,11 +104,11 @@ int RunSelfex(const std::vector<std::string> &args, ToolContext &context)
     for (const CommandDef &command : Commands()) {
         if (name != command.Name)
             continue;
-        std::vector<OptionSpec> specs = command.Options;
-        specs.push_back({"help", 'h', false});
+        std::vector<OptionDef> options = command.Options;
+        options.push_back({"help", 'h', false});
         ParsedArgs parsed;
         std::string error;
-        if (!ParseArgs(std::vector<std::string>(args.begin() + 1, args.end()), specs, parsed, error))
+        if (!ParseArgs(std::vector<std::string>(args.begin() + 1, args.end()), options, parsed, error))
             return UsageError(context, command.Name, error);
         if (parsed.Has("help")) {
             context.Out << "selfex " << command.Name << ": " << command.Summary << "\n\n" << command.Usage;

@@ -78,13 +78,13 @@ TEST(FdiLzxQuantum, CorpusFilesOneAtATimeAndInEverySubset) {
 TEST(FdiLzxQuantum, FoldersOfEveryWindowSizeSideBySide) {
     // Each folder gets a codec for its own window; a small window after a
     // large one (and the reverse) must not inherit anything.
-    struct Spec {
+    struct FolderCase {
         uint16_t Type;
         LzFolder Data;
     };
-    std::vector<Spec> specs;
+    std::vector<FolderCase> folders;
     for (unsigned bits : {21u, 15u, 18u}) {
-        specs.push_back({LzxType(bits), MakeLzxFolder(bits, 70000, bits)});
+        folders.push_back({LzxType(bits), MakeLzxFolder(bits, 70000, bits)});
     }
     for (unsigned bits : {10u, 21u, 12u}) {
         // Wine's Cabinet.dll refuses Quantum windows smaller than a frame
@@ -93,20 +93,20 @@ TEST(FdiLzxQuantum, FoldersOfEveryWindowSizeSideBySide) {
         if (FDI_UNDER_TEST_IS_WINE && bits < 15) {
             continue;
         }
-        specs.push_back({QuantumType(bits % 7 + 1, bits), MakeQuantumFolder(bits, 40000, bits)});
+        folders.push_back({QuantumType(bits % 7 + 1, bits), MakeQuantumFolder(bits, 40000, bits)});
     }
     CCabBuilder builder;
-    for (size_t i = 0; i < specs.size(); ++i) {
-        AddLzFolder(builder, specs[i].Type, specs[i].Data, {"f" + std::to_string(i)},
-                  {static_cast<uint32_t>(specs[i].Data.Data.size())});
+    for (size_t i = 0; i < folders.size(); ++i) {
+        AddLzFolder(builder, folders[i].Type, folders[i].Data, {"f" + std::to_string(i)},
+                  {static_cast<uint32_t>(folders[i].Data.Data.size())});
     }
     CFdiTestClient client;
     client.AddFile(std::string(DIR) + "w.cab", builder.Build().Bytes);
     ASSERT_TRUE(client.Copy("w.cab", DIR)) << client.Erf().erfOper;
-    for (size_t i = 0; i < specs.size(); ++i) {
+    for (size_t i = 0; i < folders.size(); ++i) {
         const Output *output = client.FindOutput("f" + std::to_string(i));
         ASSERT_NE(output, nullptr) << i;
-        EXPECT_TRUE(output->Data == specs[i].Data.Data) << "folder " << i;
+        EXPECT_TRUE(output->Data == folders[i].Data.Data) << "folder " << i;
     }
     EXPECT_TRUE(client.Destroy());
     EXPECT_TRUE(FDI_UNDER_TEST_IS_WINE || client.LiveAllocations() == 0);

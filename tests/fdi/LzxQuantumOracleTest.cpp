@@ -36,14 +36,14 @@ TEST(LzxQuantumOracle, CabextractDecodesTheWritersStreams) {
     if (!RunForOutput("cabextract --version 2>/dev/null", &ignored)) {
         GTEST_SKIP() << "cabextract is not installed";
     }
-    struct Spec {
+    struct FolderCase {
         uint16_t Type;
         LzFolder Folder;
     };
     // LZX verbatim and aligned blocks over small and large windows; Quantum
     // long enough to rescale and re-sort its models many times, and with a
     // window that wraps inside each frame.
-    const Spec specs[] = {
+    const FolderCase folders[] = {
         {LzxType(16), MakeLzxFolder(16, 120000, 1)},
         {LzxType(21), MakeLzxFolder(21, 100000, 2, true)},
         {LzxType(15), MakeLzxFolder(15, 90000, 3, true)},
@@ -52,10 +52,10 @@ TEST(LzxQuantumOracle, CabextractDecodesTheWritersStreams) {
     };
     CCabBuilder builder;
     std::vector<uint8_t> expected;
-    for (size_t i = 0; i < std::size(specs); ++i) {
-        AddLzFolder(builder, specs[i].Type, specs[i].Folder, {"f" + std::to_string(i)},
-                    {static_cast<uint32_t>(specs[i].Folder.Data.size())});
-        expected.insert(expected.end(), specs[i].Folder.Data.begin(), specs[i].Folder.Data.end());
+    for (size_t i = 0; i < std::size(folders); ++i) {
+        AddLzFolder(builder, folders[i].Type, folders[i].Folder, {"f" + std::to_string(i)},
+                    {static_cast<uint32_t>(folders[i].Folder.Data.size())});
+        expected.insert(expected.end(), folders[i].Folder.Data.begin(), folders[i].Folder.Data.end());
     }
     const std::string path =
         (std::filesystem::temp_directory_path() / ("lzx-quantum-oracle-" + std::to_string(getpid()) + ".cab")).string();

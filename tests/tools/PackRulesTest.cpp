@@ -158,15 +158,15 @@ TEST(Utf8, AcceptsOnlyWellFormedShortestForms)
 
 TEST(ArgParser, AcceptsTheUsualOptionFormsAndRefusesTheRest)
 {
-    std::vector<OptionSpec> specs = {{"output", 'o', true}, {"json", 0, false}, {"stub", 0, true}};
+    std::vector<OptionDef> options = {{"output", 'o', true}, {"json", 0, false}, {"stub", 0, true}};
     ParsedArgs parsed;
     std::string error;
-    ASSERT_TRUE(ParseArgs({"-o", "a", "in1", "--stub=s", "--json", "--", "-x", "--json"}, specs, parsed, error)) << error;
+    ASSERT_TRUE(ParseArgs({"-o", "a", "in1", "--stub=s", "--json", "--", "-x", "--json"}, options, parsed, error)) << error;
     EXPECT_EQ(parsed.Get("output"), "a");
     EXPECT_EQ(parsed.Get("stub"), "s");
     EXPECT_TRUE(parsed.Has("json"));
     EXPECT_EQ(parsed.Operands, (std::vector<std::string>{"in1", "-x", "--json"}));
-    ASSERT_TRUE(ParseArgs({"-ob", "--output", "c", "-"}, specs, parsed, error));
+    ASSERT_TRUE(ParseArgs({"-ob", "--output", "c", "-"}, options, parsed, error));
     EXPECT_EQ(parsed.Get("output"), "c") << "the last use wins";
     EXPECT_EQ(parsed.Operands, std::vector<std::string>{"-"});
 
@@ -181,7 +181,7 @@ TEST(ArgParser, AcceptsTheUsualOptionFormsAndRefusesTheRest)
         {{"x", "-o"}, "needs a value"},
     };
     for (const Case &c : bad) {
-        EXPECT_FALSE(ParseArgs(c.Args, specs, parsed, error)) << c.Message;
+        EXPECT_FALSE(ParseArgs(c.Args, options, parsed, error)) << c.Message;
         EXPECT_NE(error.find(c.Message), std::string::npos) << error;
     }
 }
