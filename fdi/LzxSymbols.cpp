@@ -52,14 +52,18 @@ inline void CopyMatch(uint8_t *dst, uint32_t offset, uint32_t length) {
 }
 
 // Copies a match whose source starts in the previous cycle of the buffer,
-// at buffer[pos + bufferSize - offset], ahead of dst in memory. The part up
-// to the buffer's end is copied exactly, as the source lies ahead the copy
-// never reads what it wrote; the rest, if any, starts at buffer[0] and is
-// an ordinary match.
+// at buffer[pos + bufferSize - offset], ahead of dst in memory by more than
+// a frame, so whole chunks never read what the copy wrote. The part up to
+// the buffer's end may read up to 15 bytes past it (into the slack) and
+// write as far past its own end: that is either past the match, or the
+// start of the rest, which begins at buffer[0] as an ordinary match and
+// overwrites those bytes before any chunk of it reads them.
 inline void CopyWrapped(uint8_t *buffer, uint32_t bufferSize, uint32_t pos, uint32_t offset, uint32_t length) {
     const uint32_t source = pos + bufferSize - offset;
     const uint32_t first = bufferSize - source < length ? bufferSize - source : length;
-    std::memmove(buffer + pos, buffer + source, first);
+    for (uint32_t i = 0; i < first; i += 16) {
+        std::memcpy(buffer + pos + i, buffer + source + i, 16);
+    }
     if (first < length) {
         CopyMatch(buffer + pos + first, offset, length - first);
     }
