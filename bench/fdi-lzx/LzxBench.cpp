@@ -19,46 +19,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "fdi/FdiApi.h"
+#include "bench/common/DiscardingClient.h"
 
 namespace {
 
-constexpr intptr_t SINK_HANDLE = 0x5151;
-uint64_t g_Written;
+using namespace BenchClient;
+
 const char *g_Only; // the one file to decode, or NULL for all
-
-FNALLOC(Alloc) { return std::malloc(cb); }
-
-FNFREE(Free) { std::free(pv); }
-
-FNOPEN(Open) {
-    // FDI passes Windows flag values; the benchmark only ever reads.
-    std::string path(pszFile);
-    for (char &c : path) {
-        c = c == '\\' ? '/' : c;
-    }
-    return open(path.c_str(), O_RDONLY);
-}
-
-FNREAD(Read) {
-    const ssize_t got = read(static_cast<int>(hf), pv, cb);
-    return got < 0 ? UINT32_MAX : static_cast<uint32_t>(got);
-}
-
-FNWRITE(Write) {
-    if (hf != SINK_HANDLE) {
-        return UINT32_MAX;
-    }
-    g_Written += cb;
-    return cb;
-}
-
-FNCLOSE(Close) { return hf == SINK_HANDLE ? 0 : close(static_cast<int>(hf)); }
-
-FNSEEK(Seek) {
-    const off_t result = lseek(static_cast<int>(hf), dist, seektype == 0 ? SEEK_SET : SEEK_CUR);
-    return result < 0 || result > INT32_MAX ? -1 : static_cast<int32_t>(result);
-}
 
 FNFDINOTIFY(Notify) {
     switch (fdint) {

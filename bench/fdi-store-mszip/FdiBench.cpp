@@ -14,51 +14,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "fdi/FdiApi.h"
+#include "bench/common/DiscardingClient.h"
 
 namespace {
 
-constexpr intptr_t SINK_HANDLE = 0x5151;
-uint64_t g_Written;
-
-FNALLOC(Alloc) {
-    return std::malloc(cb);
-}
-
-FNFREE(Free) {
-    std::free(pv);
-}
-
-FNOPEN(Open) {
-    // FDI passes Windows flag values; the benchmark only ever reads.
-    std::string path(pszFile);
-    for (char &c : path) {
-        c = c == '\\' ? '/' : c;
-    }
-    return open(path.c_str(), O_RDONLY);
-}
-
-FNREAD(Read) {
-    ssize_t got = read(int(hf), pv, cb);
-    return got < 0 ? uint32_t(-1) : uint32_t(got);
-}
-
-FNWRITE(Write) {
-    if (hf == SINK_HANDLE) {
-        g_Written += cb;
-        return cb;
-    }
-    return uint32_t(-1);
-}
-
-FNCLOSE(Close) {
-    return hf == SINK_HANDLE ? 0 : close(int(hf));
-}
-
-FNSEEK(Seek) {
-    off_t result = lseek(int(hf), dist, seektype == 0 ? SEEK_SET : SEEK_CUR);
-    return result < 0 || result > INT32_MAX ? -1 : int32_t(result);
-}
+using namespace BenchClient;
 
 FNFDINOTIFY(Notify) {
     switch (fdint) {
