@@ -8,6 +8,12 @@ failed=0
 for preset in "$@"; do
   echo "=== ctest: $preset"
   log=build/$preset/ctest-summary.log
+  # Wine builds: start the prefix's server and background processes before
+  # the tests, with no output, so that no test program starts them and has
+  # its output pipes held open by them.
+  if [ -x "build/$preset/wine-run.sh" ]; then
+    "build/$preset/wine-run.sh" wineboot </dev/null >/dev/null 2>&1 || true
+  fi
   ctest --test-dir "build/$preset" -j "$JOBS" --output-on-failure --timeout 600 2>&1 | tee "$log"
   line=$(grep -E 'tests passed|No tests were found' "$log" | tail -n 1)
   grep -q '100% tests passed' "$log" || failed=1
