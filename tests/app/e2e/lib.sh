@@ -13,6 +13,8 @@
 set -eu
 
 SOURCE_DIR=$(cd "$(dirname "$0")" && pwd)
+# The polling and X server helpers the demo uses too.
+. "$SOURCE_DIR/../../../scripts/wine-package.sh"
 PREFIX=$E2E_DIR/prefix
 WORK=$E2E_DIR/work/$SCENARIO
 SHOTS=$E2E_DIR/screenshots
@@ -48,11 +50,7 @@ wait_until() {
     tries=$1
     what=$2
     shift 2
-    until "$@" >/dev/null 2>&1; do
-        tries=$((tries - 1))
-        [ $tries -gt 0 ] || fail "$what"
-        sleep 0.1
-    done
+    wp_wait "$tries" "$@" || fail "$what"
 }
 
 cleanup() {
@@ -90,12 +88,8 @@ begin() {
 }
 
 start_display() {
-    rm -f "$WORK/display"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
-    XVFB_PID=$!
-    wait_until 300 "Xvfb did not start" test -s "$WORK/display"
-    DISPLAY=:$(cat "$WORK/display")
-    export DISPLAY
+    wp_start_xvfb "$WORK" || fail "Xvfb did not start"
+    XVFB_PID=$WP_XVFB_PID
 }
 
 # The source tree that most packages hold, every file stamped 2020-01-02
