@@ -187,8 +187,15 @@ expect_text() {
 }
 
 # set_folder_text CAPTION TEXT: replaces the folder text by typing.
+# Keys sent while the dialog is still taking the focus are lost, so the
+# clearing is repeated until the box is empty.
 set_folder_text() {
-    keys End shift+Home BackSpace
+    tries=0
+    until keys End shift+Home BackSpace && actual=$(probe text "$1" 1000) && [ -z "$actual" ]; do
+        tries=$((tries + 1))
+        [ $tries -lt 10 ] || fail "the folder text of \"$1\" does not clear"
+        sleep 0.3
+    done
     [ -z "$2" ] || xdotool type --delay 30 "$2"
     expect_text "$1" 1000 "$2"
 }
