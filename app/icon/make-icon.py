@@ -5,8 +5,11 @@ Usage: make-icon.py SOURCE OUTPUT.ico
 
 The icon holds six images, in this order: 16 x 16 and 32 x 32 at 8 bits per
 pixel, then 16 x 16, 32 x 32, 48 x 48 and 256 x 256 at 32 bits per pixel.
-ImageMagick's "convert" renders and scales the source; this script writes
-the icon file itself so that every image gets exactly its colour depth.
+ImageMagick's "convert" renders and scales the source (it needs its SVG coder,
+Debian's libmagickcore-6.q16-6-extra); this script writes the icon file itself
+so that every image gets exactly its colour depth. The build does not run it:
+the icon it made is kept as app/icon/selfex-stub.ico, and the PNG image is
+written without time stamps, so that remaking it changes nothing.
 
 Icon file layout: a 6-byte header (0, type 1, image count), one 16-byte
 directory entry per image, then the images. Images up to 48 pixels are
@@ -102,7 +105,7 @@ def main():
     # (size, bits per pixel, image bytes)
     images = [(s, 8, palette_image(source, s)) for s in PALETTE_IMAGES]
     images += [(s, 32, true_colour_image(source, s)) for s in TRUE_COLOUR_IMAGES]
-    images.append((PNG_IMAGE, 32, render(source, PNG_IMAGE, "PNG32:-")))
+    images.append((PNG_IMAGE, 32, render(source, PNG_IMAGE, "-strip", "PNG32:-")))
 
     header = struct.pack("<HHH", 0, 1, len(images))
     offset = len(header) + 16 * len(images)
