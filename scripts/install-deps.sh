@@ -5,7 +5,7 @@ set -e
 PACKAGES="build-essential cmake googletest zlib1g-dev
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
   wine64 fonts-wine xvfb xauth xdotool imagemagick x11-utils
-  cabextract gcab 7zip clang libclang-rt-14-dev attr python3"
+  cabextract gcab 7zip clang libclang-rt-14-dev attr python3 clang-format-16"
 
 missing=""
 for p in $PACKAGES; do
