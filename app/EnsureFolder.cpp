@@ -7,24 +7,29 @@
 bool EnsureFolder(const WCHAR *path)
 {
     // 1.-3.
-    if (CreateDirectoryW(path, nullptr))
+    if (CreateDirectoryW(path, nullptr)) {
         return true;
+    }
     DWORD error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS)
+    if (error == ERROR_ALREADY_EXISTS) {
         return true;
-    if (error != ERROR_PATH_NOT_FOUND)
+    }
+    if (error != ERROR_PATH_NOT_FOUND) {
         return false;
+    }
 
     // 4. The climb ends where the parent is the path itself ("C:", "x/",
     // the empty text), and where the path is too long to create anyway.
     WCHAR parent[MAX_PATH] = {};
-    if (!ParentFolder(path, parent, ARRAYSIZE(parent)) || WideCompare(parent, path) == 0)
+    if (!ParentFolder(path, parent, ARRAYSIZE(parent)) || WideCompare(parent, path) == 0) {
         return false;
+    }
 
     // 5.-6. For a path ending in a backslash the parent is the folder
     // itself, so this last attempt then fails with ERROR_ALREADY_EXISTS;
     // the run ignores the result.
-    if (!EnsureFolder(parent))
+    if (!EnsureFolder(parent)) {
         return false;
+    }
     return CreateDirectoryW(path, nullptr) != FALSE;
 }

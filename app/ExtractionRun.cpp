@@ -41,15 +41,18 @@ bool RunExtraction(const WCHAR *modulePath, const WCHAR *targetFolder, HWND stat
     g_ProgressWnd = progress;
 
     // 4.-5. A package without a cabinet ends here, before any folder exists.
-    if (!extract.Create())
+    if (!extract.Create()) {
         return false;
+    }
     FDICABINETINFO info = {};
-    if (!IsPackageCabinet(extract, modulePath, &info))
+    if (!IsPackageCabinet(extract, modulePath, &info)) {
         return false;
+    }
 
     // 6. The bar counts files; its position stays at 0.
-    if (g_ProgressWnd != nullptr)
+    if (g_ProgressWnd != nullptr) {
         SendMessageW(g_ProgressWnd, PBM_SETRANGE32, 0, static_cast<LPARAM>(static_cast<uint16_t>(info.cFiles)));
+    }
 
     // 7. The extractor creates each file's folder itself, so a failure here
     // shows up there.
@@ -71,13 +74,12 @@ int ShowFileName(const Cabinet::CopyFileInfo *info, intptr_t)
 
 void StepProgress(const WCHAR *, const Cabinet::CMemSink *, intptr_t)
 {
-    if (g_ProgressWnd == nullptr)
+    if (g_ProgressWnd == nullptr) {
         return;
+    }
     LRESULT position = SendMessageW(g_ProgressWnd, PBM_GETPOS, 0, 0);
     SendMessageW(g_ProgressWnd, PBM_SETPOS, static_cast<WPARAM>(position + 1), 0);
     UpdateWindow(g_ProgressWnd);
 }
 
-void IgnoreProgress(const Cabinet::ProgressInfo *, intptr_t)
-{
-}
+void IgnoreProgress(const Cabinet::ProgressInfo *, intptr_t) {}

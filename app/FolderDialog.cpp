@@ -20,11 +20,13 @@ const WCHAR BASE_LOCATION_VALUE[] = WIDE("BaseLocation");
 void ProposeDocumentsFolder(WCHAR *proposal, size_t capacity)
 {
     LPITEMIDLIST list = nullptr;
-    if (SHGetSpecialFolderLocation(nullptr, CSIDL_PERSONAL, &list) != S_OK)
+    if (SHGetSpecialFolderLocation(nullptr, CSIDL_PERSONAL, &list) != S_OK) {
         return;
+    }
     WCHAR documents[MAX_PATH] = {};
-    if (!SHGetPathFromIDListW(list, documents))
+    if (!SHGetPathFromIDListW(list, documents)) {
         documents[0] = 0;
+    }
     FreeItemList(list);
     DocumentsProposal(documents, proposal, capacity);
 }
@@ -38,12 +40,14 @@ void ProposeBaseLocation(WCHAR *folder, size_t capacity)
     WCHAR value[MAX_PATH] = {};
     DWORD type = 0;
     DWORD size = sizeof(value);
-    if (SHGetValueW(HKEY_CURRENT_USER, SETTINGS_KEY, BASE_LOCATION_VALUE, &type, value, &size) != ERROR_SUCCESS)
+    if (SHGetValueW(HKEY_CURRENT_USER, SETTINGS_KEY, BASE_LOCATION_VALUE, &type, value, &size) != ERROR_SUCCESS) {
         value[0] = 0;
+    }
     TerminateWithin(value, ARRAYSIZE(value));
 
-    if (value[0] == 0)
+    if (value[0] == 0) {
         ProposeDocumentsFolder(value, ARRAYSIZE(value));
+    }
     StripProposalBackslash(value);
     WideCopy(folder, capacity, value);
 }
@@ -78,19 +82,15 @@ BOOL FolderDlg_OnInitDialog(HWND dlg)
 BOOL FolderDlg_OnCommand(HWND dlg, int id)
 {
     switch (id) {
-    case IDCANCEL:
-        EndDialog(dlg, IDCANCEL);
-        return TRUE;
+    case IDCANCEL: EndDialog(dlg, IDCANCEL); return TRUE;
     case IDOK:
-        if (!ValidateFolder(dlg))
+        if (!ValidateFolder(dlg)) {
             return FALSE;
+        }
         EndDialog(dlg, IDOK);
         return TRUE;
-    case IDC_BROWSE:
-        OnBrowse(dlg);
-        return FALSE;
-    default:
-        return FALSE;
+    case IDC_BROWSE: OnBrowse(dlg); return FALSE;
+    default: return FALSE;
     }
 }
 
@@ -99,13 +99,11 @@ BOOL FolderDlg_OnCommand(HWND dlg, int id)
 INT_PTR CALLBACK FolderDlgProc(HWND dlg, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        return FolderDlg_OnInitDialog(dlg);
+    case WM_INITDIALOG: return FolderDlg_OnInitDialog(dlg);
     case WM_COMMAND:
         // The control id alone decides; notification codes are not told apart.
         return FolderDlg_OnCommand(dlg, LOWORD(wParam));
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 
@@ -113,14 +111,16 @@ void InitFolderDialog(HWND dlg)
 {
     // 1. The current directory; one that does not fit leaves the text empty.
     WCHAR folder[MAX_PATH] = {};
-    if (GetCurrentDirectoryW(ARRAYSIZE(folder), folder) >= ARRAYSIZE(folder))
+    if (GetCurrentDirectoryW(ARRAYSIZE(folder), folder) >= ARRAYSIZE(folder)) {
         folder[0] = 0;
+    }
     // 2.
     UpperCaseDriveLetter(folder);
     // 3. INVALID_FILE_ATTRIBUTES has every bit set, so a package file whose
     // attributes cannot be read counts as read-only.
-    if ((GetFileAttributesW(g_ModulePath) & FILE_ATTRIBUTE_READONLY) != 0)
+    if ((GetFileAttributesW(g_ModulePath) & FILE_ATTRIBUTE_READONLY) != 0) {
         ProposeBaseLocation(folder, ARRAYSIZE(folder));
+    }
     // 4.
     SetFolderText(dlg, folder);
 }
@@ -131,22 +131,25 @@ void OnBrowse(HWND dlg)
     GetDlgItemTextW(dlg, IDC_FOLDER_EDIT, g_TargetDir, MAX_PATH);
     WCHAR title[STRING_CAPACITY] = {};
     LoadStringW(GetModuleHandleW(nullptr), IDS_CHOOSE_FOLDER, title, ARRAYSIZE(title));
-    if (BrowseForFolder(dlg, title, g_TargetDir, g_TargetDir, MAX_PATH) == BROWSE_PICKED)
+    if (BrowseForFolder(dlg, title, g_TargetDir, g_TargetDir, MAX_PATH) == BROWSE_PICKED) {
         SetFolderText(dlg, g_TargetDir);
+    }
 }
 
 bool ValidateFolder(HWND dlg)
 {
     // 1.-2. A text ending in a separator is the target itself, as typed.
     GetDlgItemTextW(dlg, IDC_FOLDER_EDIT, g_TargetDir, MAX_PATH);
-    if (EndsInSeparator(g_TargetDir))
+    if (EndsInSeparator(g_TargetDir)) {
         return true;
+    }
     // 3. Always fits: 259 + 1 + 255 + 1 characters and the terminator.
     AppendSubfolder(g_TargetDir, ARRAYSIZE(g_TargetDir), g_Caption);
     // 4. Anything but an existing folder is accepted without a question.
     DWORD attrs = GetFileAttributesW(g_TargetDir);
-    if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return true;
+    }
     // 5.
     return ConfirmExistingFolder(dlg);
 }

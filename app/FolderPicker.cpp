@@ -15,8 +15,9 @@ int BrowseForFolder(HWND owner, const WCHAR *title, const WCHAR *initial, WCHAR 
 
     // 2. Null means cancelled.
     LPITEMIDLIST list = SHBrowseForFolderW(&info);
-    if (list == nullptr)
+    if (list == nullptr) {
         return BROWSE_CANCELLED;
+    }
 
     // 3.-4. A list without a file-system path gives no text at all, so out
     // keeps the folder it held.
@@ -25,15 +26,17 @@ int BrowseForFolder(HWND owner, const WCHAR *title, const WCHAR *initial, WCHAR 
     FreeItemList(list);
 
     // 5. A path that does not fit is not cut; out stays as it was.
-    if (converted && WideLength(path) < capacity)
+    if (converted && WideLength(path) < capacity) {
         WideCopy(out, capacity, path);
+    }
     return BROWSE_PICKED;
 }
 
 int CALLBACK BrowseCallback(HWND picker, UINT message, LPARAM lParam, LPARAM data)
 {
-    if (message == BFFM_INITIALIZED && data != 0)
+    if (message == BFFM_INITIALIZED && data != 0) {
         SendMessageW(picker, BFFM_SETSELECTIONW, TRUE, data);
+    }
     return 0;
 }
 

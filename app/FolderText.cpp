@@ -22,8 +22,9 @@ size_t DriveLength(const WCHAR *path)
 // checked that count < capacity.
 void CopyPrefix(WCHAR *dest, const WCHAR *src, size_t count)
 {
-    for (size_t i = 0; i < count; ++i)
+    for (size_t i = 0; i < count; ++i) {
         dest[i] = src[i];
+    }
     dest[count] = 0;
 }
 
@@ -33,8 +34,9 @@ bool AppendText(WCHAR *dest, size_t capacity, const WCHAR *src)
 {
     size_t used = WideLength(dest);
     size_t extra = WideLength(src);
-    if (used + extra >= capacity)
+    if (used + extra >= capacity) {
         return false;
+    }
     CopyPrefix(dest + used, src, extra);
     return true;
 }
@@ -45,56 +47,67 @@ void PackageCaption(const WCHAR *path, WCHAR *out, size_t capacity)
     size_t start = DriveLength(path);
     size_t length = WideLength(path);
     for (size_t i = start; i < length; ++i) {
-        if (IsSeparator(path[i]))
+        if (IsSeparator(path[i])) {
             start = i + 1;
+        }
     }
     // The extension runs from the last dot of the name.
     size_t end = length;
     for (size_t i = start; i < length; ++i) {
-        if (path[i] == WIDE('.'))
+        if (path[i] == WIDE('.')) {
             end = i;
+        }
     }
     size_t count = end - start;
-    if (count > CAPTION_MAX_LENGTH)
+    if (count > CAPTION_MAX_LENGTH) {
         count = CAPTION_MAX_LENGTH;
-    if (capacity == 0)
+    }
+    if (capacity == 0) {
         return;
-    if (count >= capacity)
+    }
+    if (count >= capacity) {
         count = capacity - 1;
+    }
     CopyPrefix(out, path + start, count);
 }
 
 void UpperCaseDriveLetter(WCHAR *folder)
 {
-    if (folder[0] == 0 || folder[1] != WIDE(':'))
+    if (folder[0] == 0 || folder[1] != WIDE(':')) {
         return;
-    if (folder[0] >= WIDE('a') && folder[0] <= WIDE('z'))
+    }
+    if (folder[0] >= WIDE('a') && folder[0] <= WIDE('z')) {
         folder[0] = static_cast<WCHAR>(folder[0] - WIDE('a') + WIDE('A'));
+    }
 }
 
 void TerminateWithin(WCHAR *buffer, size_t capacity)
 {
-    if (capacity != 0)
+    if (capacity != 0) {
         buffer[capacity - 1] = 0;
+    }
 }
 
 void DocumentsProposal(const WCHAR *documents, WCHAR *out, size_t capacity)
 {
-    if (capacity == 0)
+    if (capacity == 0) {
         return;
+    }
     out[0] = 0;
     // A Documents folder at a drive root ("D:\") already ends in the
     // separator (and Wine reports every shell folder so).
     const WCHAR *subfolder = EndsInSeparator(documents) ? WIDE("Tessaly") : WIDE("\\Tessaly");
-    if (!AppendText(out, capacity, documents) || !AppendText(out, capacity, subfolder))
+    if (!AppendText(out, capacity, documents) || !AppendText(out, capacity, subfolder)) {
         out[0] = 0;
+    }
 }
 
 void StripProposalBackslash(WCHAR *folder)
 {
     size_t length = WideLength(folder);
-    if (length > 3 && folder[length - 1] == WIDE('\\'))
+    if (length > 3 && folder[length - 1] == WIDE('\\')) {
         folder[length - 1] = 0;
+    }
 }
 
 bool EndsInSeparator(const WCHAR *text)
@@ -107,8 +120,9 @@ bool AppendSubfolder(WCHAR *target, size_t capacity, const WCHAR *caption)
 {
     size_t used = WideLength(target);
     size_t name = WideLength(caption);
-    if (used + name + 2 >= capacity)
+    if (used + name + 2 >= capacity) {
         return false;
+    }
     AppendText(target, capacity, WIDE("\\"));
     AppendText(target, capacity, caption);
     AppendText(target, capacity, WIDE("\\"));
@@ -117,21 +131,25 @@ bool AppendSubfolder(WCHAR *target, size_t capacity, const WCHAR *caption)
 
 bool ParentFolder(const WCHAR *path, WCHAR *out, size_t capacity)
 {
-    if (capacity == 0)
+    if (capacity == 0) {
         return false;
+    }
     out[0] = 0;
     // Drive and directory are contiguous from the start of the path, so the
     // parent is the path up to its last separator (or its drive alone).
     size_t end = DriveLength(path);
     size_t length = WideLength(path);
     for (size_t i = end; i < length; ++i) {
-        if (IsSeparator(path[i]))
+        if (IsSeparator(path[i])) {
             end = i + 1;
+        }
     }
-    if (end >= capacity)
+    if (end >= capacity) {
         return false;
+    }
     CopyPrefix(out, path, end);
-    if (end != 0 && out[end - 1] == WIDE('\\'))
+    if (end != 0 && out[end - 1] == WIDE('\\')) {
         out[end - 1] = 0;
+    }
     return true;
 }

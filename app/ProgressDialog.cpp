@@ -44,10 +44,11 @@ void ProgressDlg_OnRunTimer(HWND dlg)
 
 void ProgressDlg_OnTimer(HWND dlg, UINT_PTR id)
 {
-    if (id == IDT_RUN)
+    if (id == IDT_RUN) {
         ProgressDlg_OnRunTimer(dlg);
-    else if (id == IDT_CLOSE)
+    } else if (id == IDT_CLOSE) {
         EndDialog(dlg, 1); // the close timer ends with the dialog
+    }
 }
 
 } // namespace
@@ -55,12 +56,8 @@ void ProgressDlg_OnTimer(HWND dlg, UINT_PTR id)
 INT_PTR CALLBACK ProgressDlgProc(HWND dlg, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        SetTimer(dlg, IDT_RUN, START_DELAY_MS, nullptr);
-        return TRUE;
-    case WM_TIMER:
-        ProgressDlg_OnTimer(dlg, wParam);
-        return FALSE;
+    case WM_INITDIALOG: SetTimer(dlg, IDT_RUN, START_DELAY_MS, nullptr); return TRUE;
+    case WM_TIMER: ProgressDlg_OnTimer(dlg, wParam); return FALSE;
     default:
         // WM_COMMAND included: Escape and the close request go unanswered.
         return FALSE;

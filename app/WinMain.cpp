@@ -24,21 +24,23 @@ void RestrictDllSearchToSystem()
         reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
     // Windows 7 without KB2533623 lacks the call; there at least the
     // current directory leaves the search.
-    if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
+    if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         SetDllDirectoryW(WIDE(""));
+    }
 
     // Some loaders still look beside the program for the imports of a system
     // DLL (Wine does for the common controls' uxtheme.dll), and the old
     // systems above for everything. A module already loaded is found by its
     // name before any search, so the usual victims are loaded now, by their
     // full path in the system directory.
-    static const WCHAR *const PRELOADED[] = {WIDE("\\cabinet.dll"), WIDE("\\uxtheme.dll"),
-                                             WIDE("\\dwmapi.dll"), WIDE("\\version.dll")};
+    static const WCHAR *const PRELOADED[] = {WIDE("\\cabinet.dll"), WIDE("\\uxtheme.dll"), WIDE("\\dwmapi.dll"),
+                                             WIDE("\\version.dll")};
     for (const WCHAR *name : PRELOADED) {
         WCHAR path[MAX_PATH] = {};
         UINT length = GetSystemDirectoryW(path, MAX_PATH);
-        if (length != 0 && length < MAX_PATH && AppendText(path, MAX_PATH, name))
+        if (length != 0 && length < MAX_PATH && AppendText(path, MAX_PATH, name)) {
             LoadLibraryW(path);
+        }
     }
 }
 
@@ -54,8 +56,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     PackageCaption(g_ModulePath, g_Caption, ARRAYSIZE(g_Caption));
 
     // 3.-4.
-    if (DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_FOLDER), nullptr, FolderDlgProc, 0) == IDOK)
+    if (DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_FOLDER), nullptr, FolderDlgProc, 0) == IDOK) {
         DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressDlgProc, 0);
+    }
     // 5.
     return 0;
 }

@@ -13,19 +13,23 @@ namespace Cabinet {
 /// passed; an entry that already exists counts as success.
 DWORD MakeDirTree(const WCHAR *path)
 {
-    if (IsDirectory(path))
+    if (IsDirectory(path)) {
         return 0;
+    }
     CStrBufW parent(path);
     StripBackslash(parent.Data);
     WCHAR *cut = WideFindLast(parent.Data, WIDE('\\'));
-    if (cut == nullptr)
+    if (cut == nullptr) {
         return ERROR_INVALID_DRIVE;
+    }
     *cut = 0;
     const DWORD parentError = MakeDirTree(parent.Data);
-    if (parentError != 0)
+    if (parentError != 0) {
         return parentError;
-    if (CreateDirectoryW(path, nullptr))
+    }
+    if (CreateDirectoryW(path, nullptr)) {
         return 0;
+    }
     const DWORD error = GetLastError();
     return error == ERROR_ALREADY_EXISTS ? 0 : error;
 }

@@ -68,10 +68,12 @@ CExtract::~CExtract()
     Destroy();
     // Even when FDIDestroy failed, the slot must not keep pointing at a
     // destroyed object.
-    if (SlotValue() == this)
+    if (SlotValue() == this) {
         TlsSetValue(g_TlsIndex, nullptr);
-    if (m_Library != nullptr)
+    }
+    if (m_Library != nullptr) {
         FreeLibrary(m_Library);
+    }
 }
 
 void CExtract::Abort()
@@ -81,8 +83,9 @@ void CExtract::Abort()
 
 bool CExtract::IsCreatorThread()
 {
-    if (GetCurrentThreadId() == m_CreatorThread)
+    if (GetCurrentThreadId() == m_CreatorThread) {
         return true;
+    }
     Error.Code = ERR_WRONG_THREAD;
     Error.Detail = 0;
     return false;
@@ -93,16 +96,17 @@ bool CExtract::IsCreatorThread()
 /// never runs; POSIX: the platform layer's lookup of our decoder library.
 bool CExtract::LoadCabinetLibrary()
 {
-    if (m_Library == nullptr)
+    if (m_Library == nullptr) {
         m_Library = LoadLibraryExW(WIDE("Cabinet.dll"), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
     if (m_Library != nullptr) {
         m_FdiCreate = ResolveEntry<FdiCreateFn>(m_Library, "FDICreate");
         m_FdiCopy = ResolveEntry<FdiCopyFn>(m_Library, "FDICopy");
         m_FdiIsCabinet = ResolveEntry<FdiIsCabinetFn>(m_Library, "FDIIsCabinet");
         m_FdiDestroy = ResolveEntry<FdiDestroyFn>(m_Library, "FDIDestroy");
-        if (m_FdiCreate != nullptr && m_FdiCopy != nullptr && m_FdiIsCabinet != nullptr &&
-            m_FdiDestroy != nullptr)
+        if (m_FdiCreate != nullptr && m_FdiCopy != nullptr && m_FdiIsCabinet != nullptr && m_FdiDestroy != nullptr) {
             return true;
+        }
         // A library without the four entries is not the decompressor; it
         // stays mapped (unloading is left to process exit), and a later Create
         // tries again.
@@ -117,8 +121,9 @@ bool CExtract::LoadCabinetLibrary()
 /// record. 5. One context per object. 6. Library. 7. FDICreate.
 bool CExtract::Create()
 {
-    if (!IsCreatorThread())
+    if (!IsCreatorThread()) {
         return false;
+    }
     if (SlotValue() != nullptr) {
         Error.Code = ERR_THREAD_BUSY;
         Error.Detail = 0;
@@ -130,26 +135,29 @@ bool CExtract::Create()
         return false;
     }
     Error.Reset();
-    if (m_Context != nullptr)
+    if (m_Context != nullptr) {
         return false;
-    if (m_Library == nullptr && !LoadCabinetLibrary())
+    }
+    if (m_Library == nullptr && !LoadCabinetLibrary()) {
         return false;
-    m_Context = m_FdiCreate(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek,
-                            cpu80386, &Error.Erf);
+    }
+    m_Context = m_FdiCreate(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek, cpu80386, &Error.Erf);
     return m_Context != nullptr;
 }
 
 int CExtract::IsCabinet(const CStrBufW &path, FDICABINETINFO *info)
 {
-    if (!IsCreatorThread() || m_Context == nullptr)
+    if (!IsCreatorThread() || m_Context == nullptr) {
         return 0;
+    }
     Error.Reset();
     m_Positions.Clear();
     m_InMemory = false;
 
     const int32_t handle = OpenStream(path.Data, ISCAB_OPEN_FLAGS, ISCAB_PERMISSION);
-    if (handle <= 0)
+    if (handle <= 0) {
         return 0;
+    }
     FDICABINETINFO scratch{};
     const int result = m_FdiIsCabinet(m_Context, handle, info != nullptr ? info : &scratch);
     // Closing through the stream handler makes the position table forget it.
@@ -159,21 +167,24 @@ int CExtract::IsCabinet(const CStrBufW &path, FDICABINETINFO *info)
 
 bool CExtract::Destroy()
 {
-    if (!IsCreatorThread())
+    if (!IsCreatorThread()) {
         return false;
+    }
     if (m_Context != nullptr) {
         const BOOL destroyed = m_FdiDestroy(m_Context);
         m_Context = nullptr;
         m_Sink.Release();
-        if (!destroyed)
+        if (!destroyed) {
             return false;
+        }
     }
     // An extractor whose Create found the slot taken must not unbind the
     // extractor that holds it.
     void *bound = SlotValue();
     if (bound == nullptr || bound == this) {
-        if (HasSlot())
+        if (HasSlot()) {
             TlsSetValue(g_TlsIndex, nullptr);
+        }
     }
     return true;
 }

@@ -35,19 +35,19 @@ namespace Cabinet {
 // directory error, 123 = ERROR_INVALID_NAME for an unsafe stored name, or 0
 // when the open failed or the file came out short), and a next-cabinet
 // notification's fdie.
-constexpr int32_t ERR_CABINET_DLL = 1000;   // Create: Cabinet.dll or one of its entries missing
-constexpr int32_t ERR_BAD_PATH = 1002;      // Copy: directory or name of the cabinet path shorter than 2
-constexpr int32_t ERR_ENCIPHERED = 1008;    // the cabinet header reads "CRYP"
-constexpr int32_t ERR_MEMORY_FULL = 1009;   // in-memory write beyond the sink
-constexpr int32_t ERR_WRONG_THREAD = 1011;  // operation on a thread other than the creator
-constexpr int32_t ERR_THREAD_BUSY = 1012;   // Create: this thread already has a bound extractor
-constexpr int32_t ERR_CABINET_LOOP = 1013;  // Copy: a cabinet set names a cabinet it already visited
+constexpr int32_t ERR_CABINET_DLL = 1000;  // Create: Cabinet.dll or one of its entries missing
+constexpr int32_t ERR_BAD_PATH = 1002;     // Copy: directory or name of the cabinet path shorter than 2
+constexpr int32_t ERR_ENCIPHERED = 1008;   // the cabinet header reads "CRYP"
+constexpr int32_t ERR_MEMORY_FULL = 1009;  // in-memory write beyond the sink
+constexpr int32_t ERR_WRONG_THREAD = 1011; // operation on a thread other than the creator
+constexpr int32_t ERR_THREAD_BUSY = 1012;  // Create: this thread already has a bound extractor
+constexpr int32_t ERR_CABINET_LOOP = 1013; // Copy: a cabinet set names a cabinet it already visited
 
 // The embedded cabinet's header "MSCF" must start at a file offset B with
 // CABINET_SEARCH_START <= B < CABINET_SEARCH_START + CABINET_SEARCH_POSITIONS.
 constexpr int32_t CABINET_SEARCH_START = 160000;
-constexpr int32_t CABINET_SEARCH_WINDOW = 65536;     // bytes read for the search
-constexpr int32_t CABINET_SEARCH_POSITIONS = 65530;  // candidate offsets in the window
+constexpr int32_t CABINET_SEARCH_WINDOW = 65536;    // bytes read for the search
+constexpr int32_t CABINET_SEARCH_POSITIONS = 65530; // candidate offsets in the window
 
 // In-memory mode hands the decompressor pseudo handles from 0xFF000000 up;
 // as signed 32-bit handles they are negative.
@@ -60,9 +60,9 @@ constexpr uint32_t DEFAULT_PROGRESS_INTERVAL_MS = 200;
 
 // The last failure. Reset sets all five numbers to 0.
 struct ExtractError {
-    ERF Erf;          // the decompressor's error block; FDICreate gets its address
-    int32_t Code;     // see the ERR_* constants above
-    int32_t Detail;   // a platform error number, or 0
+    ERF Erf;        // the decompressor's error block; FDICreate gets its address
+    int32_t Code;   // see the ERR_* constants above
+    int32_t Detail; // a platform error number, or 0
 
     void Reset();
     // True when Erf.fError, Code or Detail is non-zero.
@@ -74,31 +74,31 @@ struct ExtractError {
 
 // A stored file about to be extracted (OnCopyFile).
 struct CopyFileInfo {
-    const WCHAR *Name;      // file name without directory
-    const WCHAR *RelDir;    // stored directory part with trailing "\", or empty
-    const WCHAR *RelPath;   // stored name, every "/" turned into "\"
-    const WCHAR *OutDir;    // destination + RelDir
-    const WCHAR *OutPath;   // OutDir + Name
-    uint32_t Size;          // uncompressed size in bytes
-    FILETIME Time;          // stored MS-DOS date and time, not converted to UTC
-    uint16_t Attribs;       // stored attribute bits, all 16
+    const WCHAR *Name;    // file name without directory
+    const WCHAR *RelDir;  // stored directory part with trailing "\", or empty
+    const WCHAR *RelPath; // stored name, every "/" turned into "\"
+    const WCHAR *OutDir;  // destination + RelDir
+    const WCHAR *OutPath; // OutDir + Name
+    uint32_t Size;        // uncompressed size in bytes
+    FILETIME Time;        // stored MS-DOS date and time, not converted to UTC
+    uint16_t Attribs;     // stored attribute bits, all 16
 };
 
 // Byte progress of the file being written (OnProgress).
 struct ProgressInfo {
     const WCHAR *RelPath;
     const WCHAR *OutPath;
-    uint32_t Size;      // uncompressed size in bytes
-    uint32_t Written;   // bytes written so far
-    float Percent;      // Written * 100 / Size
+    uint32_t Size;    // uncompressed size in bytes
+    uint32_t Written; // bytes written so far
+    float Percent;    // Written * 100 / Size
 };
 
 // A cabinet opened by the decompressor (OnCabinetInfo), or the next cabinet
 // it asks for (OnNextCabinet).
 struct CabinetInfo {
-    const char *NextCabinet;    // name of the next cabinet of the set; empty when none
-    const char *NextDisk;       // name of the next disk, as stored
-    const WCHAR *CabinetPath;   // the cabinet directory
+    const char *NextCabinet;  // name of the next cabinet of the set; empty when none
+    const char *NextDisk;     // name of the next disk, as stored
+    const WCHAR *CabinetPath; // the cabinet directory
     uint16_t SetId;
     uint16_t CabinetIndex;
 };
@@ -127,13 +127,13 @@ struct ExtractCallbacks {
 
 // The output file being written.
 struct CurrentFile {
-    int32_t Handle = 0;        // descriptor, 0 = none
+    int32_t Handle = 0; // descriptor, 0 = none
     CStrBufW RelPath;
     CStrBufW OutPath;
-    uint32_t Size = 0;         // declared size in bytes
-    uint32_t Written = 0;      // bytes counted for progress reports (only with OnProgress set)
-    uint32_t LastTick = 0;     // GetTickCount of the last progress report
-    uint64_t Received = 0;     // every byte written, whatever the callbacks
+    uint32_t Size = 0;     // declared size in bytes
+    uint32_t Written = 0;  // bytes counted for progress reports (only with OnProgress set)
+    uint32_t LastTick = 0; // GetTickCount of the last progress report
+    uint64_t Received = 0; // every byte written, whatever the callbacks
 
     // Zeroes the numbers and empties both texts, keeping their storage.
     void Reset();
@@ -268,16 +268,16 @@ private:
     CurrentFile m_CurrentFile;
 
 public:
-    ExtractCallbacks Callbacks;   // assign the whole record before Create
+    ExtractCallbacks Callbacks; // assign the whole record before Create
 
 private:
-    CPosMap m_Positions;          // logical position of every open cabinet handle
-    CStrBufW m_Destination;       // destination, ending in "\" once Copy set it
-    CStrBufW m_NextCabinet;       // next cabinet of the set, from the notifications
-    CMemSink m_Sink;              // in-memory output
+    CPosMap m_Positions;    // logical position of every open cabinet handle
+    CStrBufW m_Destination; // destination, ending in "\" once Copy set it
+    CStrBufW m_NextCabinet; // next cabinet of the set, from the notifications
+    CMemSink m_Sink;        // in-memory output
 
 public:
-    ExtractError Error;           // the last failure; readable after any operation
+    ExtractError Error; // the last failure; readable after any operation
 
 private:
     HFDI m_Context = nullptr;
@@ -286,13 +286,13 @@ private:
     uint32_t m_NameCodePage = NAME_CODE_PAGE;
     intptr_t m_UserData = 0;
     DWORD m_CreatorThread;
-    int32_t m_CabinetBase = 0;    // file offset of the embedded cabinet
+    int32_t m_CabinetBase = 0; // file offset of the embedded cabinet
     HMODULE m_Library = nullptr;
     FdiCreateFn m_FdiCreate = nullptr;
     FdiCopyFn m_FdiCopy = nullptr;
     FdiIsCabinetFn m_FdiIsCabinet = nullptr;
     FdiDestroyFn m_FdiDestroy = nullptr;
-    uint32_t m_SinkFileSize = 0;  // declared size of the file in the sink
+    uint32_t m_SinkFileSize = 0; // declared size of the file in the sink
 };
 
 } // namespace Cabinet

@@ -53,8 +53,9 @@ const char *TextOrEmpty(const char *text)
 /// deleted. 9. Success only when nothing failed.
 bool CExtract::Copy(const CStrBufW &cabinetPath, const CStrBufW &destination, intptr_t userData)
 {
-    if (!IsCreatorThread() || m_Context == nullptr)
+    if (!IsCreatorThread() || m_Context == nullptr) {
         return false;
+    }
     m_UserData = userData;
     m_AbortRequested = false;
     m_CurrentFile.Reset();
@@ -103,10 +104,12 @@ bool CExtract::RunCabinetSet(CStrBufW &name, const CStrBufW &directory)
         nameUtf8.AssignUtf8(name.Data);
         directoryUtf8.AssignUtf8(directory.Data);
         if (!m_FdiCopy(m_Context, nameUtf8.Data, directoryUtf8.Data, 0, FdiNotify, nullptr,
-                       reinterpret_cast<void *>(m_UserData)))
+                       reinterpret_cast<void *>(m_UserData))) {
             return false;
-        if (m_NextCabinet.Data[0] == 0)
+        }
+        if (m_NextCabinet.Data[0] == 0) {
             return true;
+        }
         name.Assign(m_NextCabinet);
     }
 }
@@ -121,18 +124,15 @@ intptr_t CExtract::OnNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION *notificat
 {
     // A requested stop refuses every notification; the decompressor then
     // fails FDICopy and records the stop in Erf.
-    if (m_AbortRequested)
+    if (m_AbortRequested) {
         return -1;
+    }
     switch (type) {
-    case fdintCABINET_INFO:
-        return OnCabinetInfoNote(notification);
-    case fdintCOPY_FILE:
-        return OnCopyFileNote(notification);
-    case fdintCLOSE_FILE_INFO:
-        return OnCloseFileNote(notification);
-    case fdintNEXT_CABINET:
-        return OnNextCabinetNote(notification);
-    default:   // PARTIAL_FILE, ENUMERATE and anything newer
+    case fdintCABINET_INFO: return OnCabinetInfoNote(notification);
+    case fdintCOPY_FILE: return OnCopyFileNote(notification);
+    case fdintCLOSE_FILE_INFO: return OnCloseFileNote(notification);
+    case fdintNEXT_CABINET: return OnNextCabinetNote(notification);
+    default: // PARTIAL_FILE, ENUMERATE and anything newer
         return 0;
     }
 }
@@ -142,13 +142,14 @@ intptr_t CExtract::OnNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION *notificat
 /// file does not replace it.
 intptr_t CExtract::OnCabinetInfoNote(const FDINOTIFICATION *notification)
 {
-    if (m_NextCabinet.Data[0] == 0)
+    if (m_NextCabinet.Data[0] == 0) {
         m_NextCabinet.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz1));
+    }
     if (Callbacks.OnCabinetInfo != nullptr) {
         CStrBufW cabinetPath;
         cabinetPath.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz3));
-        const CabinetInfo info = {TextOrEmpty(notification->psz1), TextOrEmpty(notification->psz2),
-                                  cabinetPath.Data, notification->setID, notification->iCabinet};
+        const CabinetInfo info = {TextOrEmpty(notification->psz1), TextOrEmpty(notification->psz2), cabinetPath.Data,
+                                  notification->setID, notification->iCabinet};
         Callbacks.OnCabinetInfo(&info, m_UserData);
     }
     return 0;
@@ -162,8 +163,9 @@ intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
     CStrBufW relPath;
     DecodeStoredName(notification, relPath);
     // Before the client sees the name and before anything is created for it.
-    if (!IsSafeStoredName(relPath.Data))
+    if (!IsSafeStoredName(relPath.Data)) {
         return FailFile(ERROR_INVALID_NAME);
+    }
 
     CStrBufW relDir;
     CStrBufW name;
@@ -177,12 +179,14 @@ intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
     const uint32_t size = static_cast<uint32_t>(notification->cb);
 
     if (Callbacks.OnCopyFile != nullptr) {
-        CopyFileInfo info = {name.Data, relDir.Data, relPath.Data, outDir.Data, outPath.Data, size, {},
-                             notification->attribs};
-        if (!DosDateTimeToFileTime(notification->date, notification->time, &info.Time))
+        CopyFileInfo info = {name.Data,    relDir.Data, relPath.Data, outDir.Data,
+                             outPath.Data, size,        {},           notification->attribs};
+        if (!DosDateTimeToFileTime(notification->date, notification->time, &info.Time)) {
             info.Time = FILETIME{};
-        if (Callbacks.OnCopyFile(&info, m_UserData) == 0)
-            return 0;   // skipped: nothing follows for this file
+        }
+        if (Callbacks.OnCopyFile(&info, m_UserData) == 0) {
+            return 0; // skipped: nothing follows for this file
+        }
     }
 
     if (m_InMemory) {
@@ -190,14 +194,16 @@ intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
         m_SinkFileSize = size;
         // Any value the position table does not hold as a real handle.
         int32_t candidate = PSEUDO_HANDLE_BASE;
-        while (m_Positions.Find(candidate) >= 0)
+        while (m_Positions.Find(candidate) >= 0) {
             ++candidate;
+        }
         return candidate;
     }
 
     const DWORD dirError = MakeDirTree(outDir.Data);
-    if (dirError != 0)
+    if (dirError != 0) {
         return FailFile(static_cast<int32_t>(dirError));
+    }
     const int32_t handle = OpenStream(outPath.Data, OUTPUT_OPEN_FLAGS, OUTPUT_PERMISSION);
     if (handle <= 0) {
         FailFile(0);
@@ -211,8 +217,9 @@ intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
     m_CurrentFile.LastTick = GetTickCount();
     // The first report does not wait for the interval; later ones come from
     // the write handler, measured from LastTick.
-    if (Callbacks.OnProgress != nullptr)
+    if (Callbacks.OnProgress != nullptr) {
         ReportProgress(m_CurrentFile.LastTick, 0.0f);
+    }
     return handle;
 }
 
@@ -236,21 +243,25 @@ intptr_t CExtract::OnCloseFileNote(const FDINOTIFICATION *notification)
         complete = handle == m_CurrentFile.Handle && m_CurrentFile.Received == m_CurrentFile.Size;
         // Handing a finished file over before closing it keeps OnClose from
         // deleting it as unfinished.
-        if (complete)
+        if (complete) {
             m_CurrentFile.Reset();
+        }
         OnClose(handle);
     }
     if (!complete) {
-        if (Error.Code == 0)
+        if (Error.Code == 0) {
             FailFile(0);
+        }
         // Decompressors that ignore this result stop at the next notification.
         m_AbortRequested = true;
         return -1;
     }
-    if (!m_InMemory)
+    if (!m_InMemory) {
         SetFileTimeAttrs(path.Data, notification->date, notification->time, notification->attribs);
-    if (Callbacks.OnFileDone != nullptr)
+    }
+    if (Callbacks.OnFileDone != nullptr) {
         Callbacks.OnFileDone(path.Data, m_InMemory ? &m_Sink : nullptr, m_UserData);
+    }
     return TRUE;
 }
 
@@ -268,8 +279,8 @@ intptr_t CExtract::OnNextCabinetNote(const FDINOTIFICATION *notification)
     if (Callbacks.OnNextCabinet != nullptr) {
         CStrBufW cabinetPath;
         cabinetPath.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz3));
-        const CabinetInfo info = {TextOrEmpty(notification->psz1), TextOrEmpty(notification->psz2),
-                                  cabinetPath.Data, notification->setID, notification->iCabinet};
+        const CabinetInfo info = {TextOrEmpty(notification->psz1), TextOrEmpty(notification->psz2), cabinetPath.Data,
+                                  notification->setID, notification->iCabinet};
         Callbacks.OnNextCabinet(&info, 0, m_UserData);
     }
     // psz3 stays as it is: the next cabinet is looked for where this one is.
@@ -302,13 +313,15 @@ void CExtract::SetFileTimeAttrs(const WCHAR *path, uint16_t date, uint16_t time,
 {
     HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE) {
         return;
+    }
     FILETIME stored;
     if (DosDateTimeToFileTime(date, time, &stored)) {
         FILETIME utc = stored;
-        if ((attribs & ATTRIB_UTC_TIME) == 0)
+        if ((attribs & ATTRIB_UTC_TIME) == 0) {
             LocalFileTimeToFileTime(&stored, &utc);
+        }
         SetFileTime(file, &utc, nullptr, &utc);
     }
     CloseHandle(file);

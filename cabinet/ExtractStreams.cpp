@@ -37,8 +37,9 @@ int32_t AddPositions(int32_t position, int32_t delta)
 int32_t FindCabinetMagic(const uint8_t *window)
 {
     for (int32_t i = 0; i < CABINET_SEARCH_POSITIONS; ++i) {
-        if (std::memcmp(window + i, CABINET_MAGIC, sizeof CABINET_MAGIC) == 0)
+        if (std::memcmp(window + i, CABINET_MAGIC, sizeof CABINET_MAGIC) == 0) {
             return i;
+        }
     }
     return -1;
 }
@@ -119,8 +120,9 @@ int32_t CExtract::RawOpen(const WCHAR *path, int flags, int permission)
 {
     // A read-only, hidden or system file of the same name would refuse the
     // open for writing; the result does not matter, the file need not exist.
-    if ((flags & _O_CREAT) != 0)
+    if ((flags & _O_CREAT) != 0) {
         SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    }
     return _wopen(path, flags, permission);
 }
 
@@ -136,10 +138,12 @@ int32_t CExtract::OnOpen(const char *name, int flags, int permission)
 int32_t CExtract::OpenStream(const WCHAR *path, int flags, int permission)
 {
     const int32_t handle = RawOpen(path, flags, permission);
-    if ((permission & _S_IWRITE) != 0)
-        return handle;   // an output file: neither tracked nor searched
-    if (!IsValidHandle(handle))
+    if ((permission & _S_IWRITE) != 0) {
+        return handle; // an output file: neither tracked nor searched
+    }
+    if (!IsValidHandle(handle)) {
         return handle;
+    }
     m_Positions.Set(handle, 0);
     SearchCabinetHeader(handle);
     return handle;
@@ -158,8 +162,9 @@ int32_t CExtract::SearchCabinetHeader(int32_t handle)
     static_cast<void>(_lseek(handle, CABINET_SEARCH_START, SEEK_SET));
     static_cast<void>(_read(handle, window, sizeof window));
     const int32_t index = FindCabinetMagic(window);
-    if (index < 0)
+    if (index < 0) {
         return -1;
+    }
     m_CabinetBase = CABINET_SEARCH_START + index;
     static_cast<void>(_lseek(handle, m_CabinetBase, SEEK_SET));
     return m_CabinetBase;
@@ -169,17 +174,19 @@ int32_t CExtract::OnRead(int32_t handle, void *buffer, uint32_t count)
 {
     const int32_t position = m_Positions.Get(handle);
     const int32_t n = RawRead(handle, buffer, count);
-    if (IsValidHandle(handle))
+    if (IsValidHandle(handle)) {
         m_Positions.Set(handle, AddPositions(position, n));
+    }
     // Every read at logical position 0 is a header read, also after a seek
     // back to 0. Fewer than 4 bytes pass unchecked.
-    if (position != 0 || n < 4)
+    if (position != 0 || n < 4) {
         return n;
-    if (std::memcmp(buffer, CABINET_MAGIC, sizeof CABINET_MAGIC) == 0)
+    }
+    if (std::memcmp(buffer, CABINET_MAGIC, sizeof CABINET_MAGIC) == 0) {
         return n;
-    Error.Code = std::memcmp(buffer, ENCIPHERED_MAGIC, sizeof ENCIPHERED_MAGIC) == 0
-                     ? ERR_ENCIPHERED
-                     : FDIERROR_NOT_A_CABINET;
+    }
+    Error.Code =
+        std::memcmp(buffer, ENCIPHERED_MAGIC, sizeof ENCIPHERED_MAGIC) == 0 ? ERR_ENCIPHERED : FDIERROR_NOT_A_CABINET;
     Error.Detail = 0;
     return -1;
 }
@@ -199,13 +206,15 @@ int32_t CExtract::OnWrite(int32_t handle, const void *buffer, uint32_t count)
     } else {
         result = RawWrite(handle, buffer, count);
     }
-    if (result <= 0 || handle != m_CurrentFile.Handle)
+    if (result <= 0 || handle != m_CurrentFile.Handle) {
         return result;
+    }
 
     // Counted whatever the callbacks, so that a file cut short is known.
     m_CurrentFile.Received += static_cast<uint32_t>(result);
-    if (Callbacks.OnProgress == nullptr)
+    if (Callbacks.OnProgress == nullptr) {
         return result;
+    }
     m_CurrentFile.Written += static_cast<uint32_t>(result);
     const uint32_t now = GetTickCount();
     // The tick count wraps after 49.7 days: the difference is read as a signed
@@ -213,11 +222,11 @@ int32_t CExtract::OnWrite(int32_t handle, const void *buffer, uint32_t count)
     const int32_t elapsed = static_cast<int32_t>(now - m_CurrentFile.LastTick);
     const int64_t distance = elapsed < 0 ? -static_cast<int64_t>(elapsed) : elapsed;
     const int32_t interval = static_cast<int32_t>(Callbacks.ProgressIntervalMs);
-    if (interval != 0 && distance <= interval && m_CurrentFile.Written != m_CurrentFile.Size)
+    if (interval != 0 && distance <= interval && m_CurrentFile.Written != m_CurrentFile.Size) {
         return result;
+    }
     // Both counts are unsigned: files of 2 GiB and more must not turn negative.
-    const double percent = static_cast<double>(m_CurrentFile.Written) * 100.0 /
-                           static_cast<double>(m_CurrentFile.Size);
+    const double percent = static_cast<double>(m_CurrentFile.Written) * 100.0 / static_cast<double>(m_CurrentFile.Size);
     ReportProgress(now, static_cast<float>(percent));
     return result;
 }
@@ -237,8 +246,9 @@ void CExtract::ReportProgress(uint32_t now, float percent)
 int32_t CExtract::OnClose(int32_t handle)
 {
     // 0, -1 and the in-memory pseudo handles (negative) are not descriptors.
-    if (handle <= 0)
+    if (handle <= 0) {
         return 0;
+    }
     const int32_t result = RawClose(handle);
     if (handle == m_CurrentFile.Handle) {
         // The close notification hands a finished file over before closing
@@ -254,8 +264,9 @@ int32_t CExtract::OnClose(int32_t handle)
 
 int32_t CExtract::OnSeek(int32_t handle, int32_t offset, int origin)
 {
-    if (m_Positions.Find(handle) < 0)
-        return RawSeek(handle, offset, origin);   // plain file offsets
+    if (m_Positions.Find(handle) < 0) {
+        return RawSeek(handle, offset, origin); // plain file offsets
+    }
 
     int32_t filePosition;
     if (origin == SEEK_SET) {
@@ -265,8 +276,9 @@ int32_t CExtract::OnSeek(int32_t handle, int32_t offset, int origin)
         filePosition = RawSeek(handle, offset, origin);
     }
     // A failure stays -1: shifted by the base it would pass for a position.
-    if (filePosition == -1)
+    if (filePosition == -1) {
         return -1;
+    }
     const int32_t position = filePosition - m_CabinetBase;
     m_Positions.Set(handle, position);
     return position;

@@ -20,10 +20,12 @@ void CMemSink::Reset(int32_t size)
 bool CMemSink::Append(const void *bytes, uint32_t count)
 {
     // 64-bit sum: a count near 4 GiB must not wrap into range.
-    if (static_cast<int64_t>(m_Used) + count > m_Capacity)
+    if (static_cast<int64_t>(m_Used) + count > m_Capacity) {
         return false;
-    if (count != 0)
+    }
+    if (count != 0) {
         std::memcpy(m_Buffer + m_Used, bytes, count);
+    }
     m_Used += static_cast<int32_t>(count);
     return true;
 }

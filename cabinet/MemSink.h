@@ -36,9 +36,9 @@ public:
     int32_t Used() const { return m_Used; }
 
 private:
-    uint8_t *m_Buffer = nullptr;   // Capacity + 2 bytes, owned
-    int32_t m_Capacity = 0;        // bytes the sink accepts
-    int32_t m_Used = 0;            // bytes appended since the last Reset
+    uint8_t *m_Buffer = nullptr; // Capacity + 2 bytes, owned
+    int32_t m_Capacity = 0;      // bytes the sink accepts
+    int32_t m_Used = 0;          // bytes appended since the last Reset
 };
 
 } // namespace Cabinet

@@ -24,8 +24,9 @@ CPosMap::~CPosMap()
 int32_t CPosMap::Find(int32_t key) const
 {
     for (int32_t i = 0; i < m_Count; ++i) {
-        if (m_Keys[i] == key)
+        if (m_Keys[i] == key) {
             return i;
+        }
     }
     return -1;
 }
@@ -72,8 +73,9 @@ void CPosMap::Set(int32_t key, int32_t value)
 void CPosMap::Remove(int32_t key)
 {
     const int32_t i = Find(key);
-    if (i < 0)
+    if (i < 0) {
         return;
+    }
     --m_Count;
     // The last entry fills the gap; removing the last entry only shortens.
     m_Values[i] = m_Values[m_Count];

@@ -43,8 +43,8 @@ public:
 private:
     int32_t m_Capacity;
     int32_t m_Count;
-    int32_t *m_Keys;     // handles
-    int32_t *m_Values;   // logical positions; entry i belongs to key i
+    int32_t *m_Keys;   // handles
+    int32_t *m_Values; // logical positions; entry i belongs to key i
 };
 
 } // namespace Cabinet

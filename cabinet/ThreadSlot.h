@@ -11,8 +11,9 @@ namespace Cabinet {
 // index, or nothing bound).
 inline CExtract *BoundExtractor()
 {
-    if (g_TlsIndex == TLS_OUT_OF_INDEXES)
+    if (g_TlsIndex == TLS_OUT_OF_INDEXES) {
         return nullptr;
+    }
     return static_cast<CExtract *>(TlsGetValue(g_TlsIndex));
 }
 

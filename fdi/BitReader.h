@@ -28,7 +28,8 @@ enum class BitOrder {
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the refill assumes a little-endian host");
 
-template <BitOrder Order> class CBitReader {
+template <BitOrder Order>
+class CBitReader {
 public:
     // Bits per input unit; refills add whole units only.
     static constexpr unsigned UNIT_BITS = Order == BitOrder::WordsMsbFirst ? 16 : 8;
@@ -40,7 +41,8 @@ public:
 
     // Starts reading data[offset..size). data must stay valid, followed by
     // CODEC_INPUT_PADDING readable zero bytes; offset may equal size.
-    void Init(const uint8_t *data, uint32_t size, uint32_t offset = 0) {
+    void Init(const uint8_t *data, uint32_t size, uint32_t offset = 0)
+    {
         m_Start = data;
         m_End = data + size;
         m_Next = data + (offset <= size ? offset : size);
@@ -51,7 +53,8 @@ public:
 
     // Tops the buffer up to at least BITS_AFTER_REFILL bits. Never fails:
     // past the end of the input the bits are zero.
-    void Refill() {
+    void Refill()
+    {
         // Once loads would start beyond the padding the data is exhausted
         // anyway; keep loading zeros from inside the padding and remember it.
         if (m_Next > m_End + 8) {
@@ -74,18 +77,21 @@ public:
     // Count() >= n.
     uint32_t Peek(unsigned n) const { return static_cast<uint32_t>(m_Buffer >> (64 - n)); }
     // Discards n buffered bits (0..Count()).
-    void Skip(unsigned n) {
+    void Skip(unsigned n)
+    {
         m_Buffer <<= n;
         m_Count -= n;
     }
     // Peek and Skip together; n may be 0 (yields 0). Requires Count() >= n.
-    uint32_t Take(unsigned n) {
+    uint32_t Take(unsigned n)
+    {
         const uint32_t value = static_cast<uint32_t>((m_Buffer >> 1) >> (63 - n));
         Skip(n);
         return value;
     }
     // Reads n bits (0..32), refilling first when needed.
-    uint32_t Read(unsigned n) {
+    uint32_t Read(unsigned n)
+    {
         if (m_Count < n) {
             Refill();
         }
@@ -98,16 +104,13 @@ public:
 
     // Bits consumed from the start of the data given to Init (meaningless
     // once HasOverrun()).
-    uint64_t Position() const {
-        return static_cast<uint64_t>(m_Next - m_Start) * 8 - m_Count;
-    }
+    uint64_t Position() const { return static_cast<uint64_t>(m_Next - m_Start) * 8 - m_Count; }
     // True once more bits were consumed than the input holds.
-    bool HasOverrun() const {
-        return m_Clamped || Position() > static_cast<uint64_t>(m_End - m_Start) * 8;
-    }
+    bool HasOverrun() const { return m_Clamped || Position() > static_cast<uint64_t>(m_End - m_Start) * 8; }
 
 private:
-    static uint64_t InStreamOrder(uint64_t raw) {
+    static uint64_t InStreamOrder(uint64_t raw)
+    {
         if constexpr (Order == BitOrder::BytesMsbFirst) {
             return __builtin_bswap64(raw);
         } else {

@@ -28,7 +28,8 @@ namespace {
 // XOR of the little-endian 64-bit words of data (size / 8 of them). XOR is
 // associative, so any grouping gives the same result: with SSE2 four
 // independent 16-byte accumulators keep the loads flowing.
-uint64_t FoldWords(const uint8_t *data, uint32_t size) {
+uint64_t FoldWords(const uint8_t *data, uint32_t size)
+{
     uint32_t i = 0;
     uint64_t wide = 0;
 #if defined(__SSE2__)
@@ -53,7 +54,8 @@ uint64_t FoldWords(const uint8_t *data, uint32_t size) {
 
 } // namespace
 
-uint32_t ComputeChecksum(const uint8_t *data, uint32_t size, uint32_t seed) {
+uint32_t ComputeChecksum(const uint8_t *data, uint32_t size, uint32_t seed)
+{
     // The two halves of a little-endian 64-bit word are two 32-bit words.
     uint64_t wide = FoldWords(data, size);
     uint32_t sum = seed ^ uint32_t(wide) ^ uint32_t(wide >> 32);
@@ -76,7 +78,8 @@ static_assert(sizeof(uint64_t) == 8 && (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN_
 
 } // namespace
 
-Fault CBlockReader::Start(ICabinetChain *chain, CabinetFile *cabinet, uint32_t folderIndex, uint16_t typeCompress) {
+Fault CBlockReader::Start(ICabinetChain *chain, CabinetFile *cabinet, uint32_t folderIndex, uint16_t typeCompress)
+{
     m_Chain = chain;
     m_Cabinet = cabinet;
     m_TypeCompress = typeCompress;
@@ -87,7 +90,8 @@ Fault CBlockReader::Start(ICabinetChain *chain, CabinetFile *cabinet, uint32_t f
     return cabinet->Stream.SeekTo(cabinet->Folders[folderIndex].CoffCabStart);
 }
 
-Fault CBlockReader::MoveToNextCabinet() {
+Fault CBlockReader::MoveToNextCabinet()
+{
     // Only a last folder goes on, and only when its cabinet names a next.
     if (!m_IsLastFolder || !m_Cabinet->Header.HasNext()) {
         return Fault::Corrupt;
@@ -107,7 +111,8 @@ Fault CBlockReader::MoveToNextCabinet() {
     return next->Stream.SeekTo(next->Folders[0].CoffCabStart);
 }
 
-Fault CBlockReader::ReadBlock(uint32_t room, const uint8_t **payload, uint32_t *cbData, uint32_t *cbUncomp) {
+Fault CBlockReader::ReadBlock(uint32_t room, const uint8_t **payload, uint32_t *cbData, uint32_t *cbUncomp)
+{
     CCabStream &stream = m_Cabinet->Stream;
     uint32_t headerSize = CFDATA_SIZE + m_Cabinet->Header.DataReserve;
     const uint8_t *header = nullptr;
@@ -140,7 +145,8 @@ Fault CBlockReader::ReadBlock(uint32_t room, const uint8_t **payload, uint32_t *
     return Fault::Corrupt;
 }
 
-Fault CBlockReader::Next(uint8_t *input, const uint8_t **payload, uint32_t *inSize, uint32_t *outSize) {
+Fault CBlockReader::Next(uint8_t *input, const uint8_t **payload, uint32_t *inSize, uint32_t *outSize)
+{
     uint32_t held = 0;
     uint32_t cbUncomp = 0;
     const uint8_t *part = nullptr;

@@ -34,8 +34,8 @@ constexpr uint32_t CFHEADER_SET_ID = 32;        // u16 shared by the cabinets of
 constexpr uint32_t CFHEADER_I_CABINET = 34;     // u16 index in the set
 constexpr uint32_t CFHEADER_RESERVE_SIZES = 4;  // u16 header, u8 folder, u8 data reserve
 
-constexpr uint16_t CAB_FLAG_PREV_CABINET = 0x0001;   // previous cabinet and disk named
-constexpr uint16_t CAB_FLAG_NEXT_CABINET = 0x0002;   // next cabinet and disk named
+constexpr uint16_t CAB_FLAG_PREV_CABINET = 0x0001;    // previous cabinet and disk named
+constexpr uint16_t CAB_FLAG_NEXT_CABINET = 0x0002;    // next cabinet and disk named
 constexpr uint16_t CAB_FLAG_RESERVE_PRESENT = 0x0004; // reserve sizes follow the header
 
 // Versions above 1.3 are refused; the value packs major << 8 | minor.
@@ -54,25 +54,33 @@ constexpr uint16_t COMPRESS_NONE = 0x0000;
 constexpr uint16_t COMPRESS_MSZIP = 0x0001;
 constexpr uint16_t COMPRESS_QUANTUM = 0x0002;
 constexpr uint16_t COMPRESS_LZX = 0x0003;
-inline unsigned CompressionWindowBits(uint16_t typeCompress) { return (typeCompress >> 8) & 0x1F; }
-inline unsigned CompressionLevel(uint16_t typeCompress) { return (typeCompress >> 4) & 0x0F; }
+inline unsigned CompressionWindowBits(uint16_t typeCompress)
+{
+    return (typeCompress >> 8) & 0x1F;
+}
+inline unsigned CompressionLevel(uint16_t typeCompress)
+{
+    return (typeCompress >> 4) & 0x0F;
+}
 
 // CFFILE
 constexpr uint32_t CFFILE_SIZE = 16;
-constexpr uint32_t CFFILE_CB_FILE = 0;            // u32 uncompressed size
-constexpr uint32_t CFFILE_UOFF_FOLDER_START = 4;  // u32 offset in the folder's output
-constexpr uint32_t CFFILE_I_FOLDER = 8;           // u16 folder index or IFOLD_*
-constexpr uint32_t CFFILE_DATE = 10;              // u16 MS-DOS date
-constexpr uint32_t CFFILE_TIME = 12;              // u16 MS-DOS time
-constexpr uint32_t CFFILE_ATTRIBS = 14;           // u16 attribute bits
+constexpr uint32_t CFFILE_CB_FILE = 0;           // u32 uncompressed size
+constexpr uint32_t CFFILE_UOFF_FOLDER_START = 4; // u32 offset in the folder's output
+constexpr uint32_t CFFILE_I_FOLDER = 8;          // u16 folder index or IFOLD_*
+constexpr uint32_t CFFILE_DATE = 10;             // u16 MS-DOS date
+constexpr uint32_t CFFILE_TIME = 12;             // u16 MS-DOS time
+constexpr uint32_t CFFILE_ATTRIBS = 14;          // u16 attribute bits
 
 constexpr uint16_t IFOLD_CONTINUED_FROM_PREV = 0xFFFD;     // data in the first folder
 constexpr uint16_t IFOLD_CONTINUED_TO_NEXT = 0xFFFE;       // data in the last folder
 constexpr uint16_t IFOLD_CONTINUED_PREV_AND_NEXT = 0xFFFF; // both
-inline bool IsContinuedFromPrev(uint16_t iFolder) {
+inline bool IsContinuedFromPrev(uint16_t iFolder)
+{
     return iFolder == IFOLD_CONTINUED_FROM_PREV || iFolder == IFOLD_CONTINUED_PREV_AND_NEXT;
 }
-inline bool IsContinuedToNext(uint16_t iFolder) {
+inline bool IsContinuedToNext(uint16_t iFolder)
+{
     return iFolder == IFOLD_CONTINUED_TO_NEXT || iFolder == IFOLD_CONTINUED_PREV_AND_NEXT;
 }
 
@@ -92,8 +100,12 @@ constexpr uint64_t FOLDER_OUTPUT_MAX = uint64_t(FOLDER_BLOCKS_MAX) * BLOCK_OUTPU
 // Names (cabinet, disk, file) hold at most 255 bytes before their NUL.
 constexpr uint32_t CAB_NAME_MAX = 255;
 
-inline uint16_t Le16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
-inline uint32_t Le32(const uint8_t *p) {
+inline uint16_t Le16(const uint8_t *p)
+{
+    return uint16_t(p[0] | p[1] << 8);
+}
+inline uint32_t Le32(const uint8_t *p)
+{
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 

@@ -8,20 +8,23 @@ namespace Fdi {
 namespace {
 
 // A name field: terminated within CAB_NAME_MAX + 1 bytes of what was read.
-Fault ReadName(CCabStream &stream, char *out) {
+Fault ReadName(CCabStream &stream, char *out)
+{
     uint32_t length = 0;
     Fault fault = stream.ReadString(out, CAB_NAME_MAX, &length);
     return fault == Fault::None ? Fault::None : Fault::Corrupt;
 }
 
 // Table reads running into the end of the cabinet are format errors.
-Fault TableFault(Fault fault) {
+Fault TableFault(Fault fault)
+{
     return fault == Fault::EndOfFile ? Fault::Corrupt : fault;
 }
 
 } // namespace
 
-Fault ReadHeader(CCabStream &stream, CabHeader *header, uint16_t *version) {
+Fault ReadHeader(CCabStream &stream, CabHeader *header, uint16_t *version)
+{
     uint8_t raw[CFHEADER_SIZE];
     if (stream.Read(raw, CFHEADER_SIZE) != Fault::None || std::memcmp(raw + CFHEADER_SIGNATURE, "MSCF", 4) != 0) {
         return Fault::NotACabinet;
@@ -66,7 +69,8 @@ Fault ReadHeader(CCabStream &stream, CabHeader *header, uint16_t *version) {
     return Fault::None;
 }
 
-Fault ReadFolders(CCabStream &stream, const CabHeader &header, FolderEntry *folders) {
+Fault ReadFolders(CCabStream &stream, const CabHeader &header, FolderEntry *folders)
+{
     for (uint32_t i = 0; i < header.CFolders; ++i) {
         uint8_t raw[CFFOLDER_SIZE];
         Fault fault = stream.Read(raw, CFFOLDER_SIZE);
@@ -83,7 +87,8 @@ Fault ReadFolders(CCabStream &stream, const CabHeader &header, FolderEntry *fold
     return Fault::None;
 }
 
-Fault ReadFiles(CCabStream &stream, const CabHeader &header, IFileVisitor &visitor) {
+Fault ReadFiles(CCabStream &stream, const CabHeader &header, IFileVisitor &visitor)
+{
     if (header.CFiles > 0 && stream.Position() != header.CoffFiles) {
         return Fault::Corrupt;
     }
@@ -115,7 +120,8 @@ Fault ReadFiles(CCabStream &stream, const CabHeader &header, IFileVisitor &visit
     return Fault::None;
 }
 
-bool IsSameCompression(uint16_t first, uint16_t second) {
+bool IsSameCompression(uint16_t first, uint16_t second)
+{
     if ((first & COMPRESS_MASK_TYPE) == COMPRESS_NONE && (second & COMPRESS_MASK_TYPE) == COMPRESS_NONE) {
         return true;
     }

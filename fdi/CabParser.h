@@ -16,17 +16,17 @@ namespace Fdi {
 
 // A parsed CFHEADER.
 struct CabHeader {
-    uint32_t CbCabinet;     // cabinet size as stored (not trusted for anything)
-    uint32_t CoffFiles;     // offset of the first CFFILE
-    uint16_t Version;       // major << 8 | minor
-    uint16_t CFolders;      // CFFOLDER entries
-    uint16_t CFiles;        // CFFILE entries
-    uint16_t Flags;         // CAB_FLAG_*
-    uint16_t SetId;         // identifier shared by the cabinets of a set
-    uint16_t ICabinet;      // index of this cabinet in its set
-    uint16_t HeaderReserve; // bytes skipped after the reserve sizes
-    uint8_t FolderReserve;  // bytes after each CFFOLDER
-    uint8_t DataReserve;    // bytes after each CFDATA header
+    uint32_t CbCabinet;                 // cabinet size as stored (not trusted for anything)
+    uint32_t CoffFiles;                 // offset of the first CFFILE
+    uint16_t Version;                   // major << 8 | minor
+    uint16_t CFolders;                  // CFFOLDER entries
+    uint16_t CFiles;                    // CFFILE entries
+    uint16_t Flags;                     // CAB_FLAG_*
+    uint16_t SetId;                     // identifier shared by the cabinets of a set
+    uint16_t ICabinet;                  // index of this cabinet in its set
+    uint16_t HeaderReserve;             // bytes skipped after the reserve sizes
+    uint8_t FolderReserve;              // bytes after each CFFOLDER
+    uint8_t DataReserve;                // bytes after each CFDATA header
     char PrevCabinet[CAB_NAME_MAX + 1]; // "" unless CAB_FLAG_PREV_CABINET
     char PrevDisk[CAB_NAME_MAX + 1];
     char NextCabinet[CAB_NAME_MAX + 1]; // "" unless CAB_FLAG_NEXT_CABINET
@@ -46,11 +46,11 @@ struct FolderEntry {
 
 // A CFFILE entry; Name points into the parser's buffer during OnFile only.
 struct FileEntry {
-    uint32_t Size;      // uncompressed bytes
-    uint32_t Offset;    // uoffFolderStart
-    uint16_t IFolder;   // folder index or IFOLD_*
+    uint32_t Size;    // uncompressed bytes
+    uint32_t Offset;  // uoffFolderStart
+    uint16_t IFolder; // folder index or IFOLD_*
     uint16_t Date, Time, Attribs;
-    const char *Name;   // 1..CAB_NAME_MAX bytes and a NUL
+    const char *Name; // 1..CAB_NAME_MAX bytes and a NUL
     uint32_t NameLength;
 };
 

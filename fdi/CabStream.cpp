@@ -14,9 +14,12 @@ constexpr uint32_t POSITION_MAX = 0x7FFFFFFF;
 } // namespace
 
 CCabStream::CCabStream(const FileCallbacks &files, intptr_t handle, uint8_t *buffer, uint32_t bufferSize)
-    : m_Files(files), m_Handle(handle), m_Buffer(buffer), m_Capacity(bufferSize) {}
+    : m_Files(files), m_Handle(handle), m_Buffer(buffer), m_Capacity(bufferSize)
+{
+}
 
-Fault CCabStream::ReadRaw(uint8_t *out, uint32_t size, uint32_t *got) {
+Fault CCabStream::ReadRaw(uint8_t *out, uint32_t size, uint32_t *got)
+{
     *got = 0;
     while (*got < size && !m_AtEnd) {
         uint32_t want = size - *got;
@@ -33,7 +36,8 @@ Fault CCabStream::ReadRaw(uint8_t *out, uint32_t size, uint32_t *got) {
     return Fault::None;
 }
 
-Fault CCabStream::Refill() {
+Fault CCabStream::Refill()
+{
     uint32_t kept = m_BufferLength - m_BufferPos;
     std::memmove(m_Buffer, m_Buffer + m_BufferPos, kept);
     m_BufferStart += m_BufferPos;
@@ -45,7 +49,8 @@ Fault CCabStream::Refill() {
     return fault;
 }
 
-Fault CCabStream::Read(void *out, uint32_t size) {
+Fault CCabStream::Read(void *out, uint32_t size)
+{
     uint8_t *target = static_cast<uint8_t *>(out);
     uint32_t buffered = m_BufferLength - m_BufferPos;
     uint32_t take = buffered < size ? buffered : size;
@@ -83,7 +88,8 @@ Fault CCabStream::Read(void *out, uint32_t size) {
     return Fault::None;
 }
 
-Fault CCabStream::Peek(uint32_t size, const uint8_t **data) {
+Fault CCabStream::Peek(uint32_t size, const uint8_t **data)
+{
     if (m_BufferLength - m_BufferPos < size) {
         if (size > m_Capacity || uint64_t(Position()) + size > POSITION_MAX) {
             return Fault::Corrupt;
@@ -100,7 +106,8 @@ Fault CCabStream::Peek(uint32_t size, const uint8_t **data) {
     return Fault::None;
 }
 
-Fault CCabStream::ReadString(char *out, uint32_t maxLength, uint32_t *length) {
+Fault CCabStream::ReadString(char *out, uint32_t maxLength, uint32_t *length)
+{
     // The whole string, terminator included, must fit the buffer at once.
     static_assert(STREAM_BUFFER_MIN > 256, "a name and its NUL must fit the read-ahead");
     if (m_BufferLength - m_BufferPos < maxLength + 1 && !m_AtEnd) {
@@ -124,7 +131,8 @@ Fault CCabStream::ReadString(char *out, uint32_t maxLength, uint32_t *length) {
     return Fault::None;
 }
 
-Fault CCabStream::Skip(uint32_t count) {
+Fault CCabStream::Skip(uint32_t count)
+{
     uint32_t buffered = m_BufferLength - m_BufferPos;
     if (count <= buffered) {
         m_BufferPos += count;
@@ -144,7 +152,8 @@ Fault CCabStream::Skip(uint32_t count) {
     return Fault::None;
 }
 
-Fault CCabStream::SeekTo(uint32_t position) {
+Fault CCabStream::SeekTo(uint32_t position)
+{
     if (position >= m_BufferStart && position <= m_BufferStart + m_BufferLength) {
         // Still inside the read-ahead: no callback needed.
         m_BufferPos = position - m_BufferStart;
@@ -159,7 +168,8 @@ Fault CCabStream::SeekTo(uint32_t position) {
     return Fault::None;
 }
 
-Fault CCabStream::Sync() {
+Fault CCabStream::Sync()
+{
     uint32_t unused = m_BufferLength - m_BufferPos;
     if (unused > 0 && m_Files.Seek(m_Handle, -int32_t(unused), SEEK_CUR) == -1) {
         return Fault::Corrupt;

@@ -13,8 +13,9 @@ namespace Fdi {
 // allocates the record and its folder table through the client's callbacks
 // and closes and frees them again before FDICopy returns.
 struct CabinetFile {
-    CabinetFile(const FileCallbacks &files, intptr_t handle)
-        : Stream(files, handle, StreamBuffer, STREAM_BUFFER_SIZE) {}
+    CabinetFile(const FileCallbacks &files, intptr_t handle) : Stream(files, handle, StreamBuffer, STREAM_BUFFER_SIZE)
+    {
+    }
 
     CCabStream Stream;
     CabHeader Header;

@@ -30,11 +30,15 @@ struct Allocator {
     PFNFREE Free;
 
     // Constructs a T in memory from the callback; NULL when it has none.
-    template <typename T, typename... Args> T *New(Args &&...args) const {
+    template <typename T, typename... Args>
+    T *New(Args &&...args) const
+    {
         void *block = Alloc(static_cast<uint32_t>(sizeof(T)));
         return block ? new (block) T(static_cast<Args &&>(args)...) : nullptr;
     }
-    template <typename T> void Delete(T *object) const {
+    template <typename T>
+    void Delete(T *object) const
+    {
         if (object) {
             object->~T();
             Free(object);
@@ -70,8 +74,8 @@ public:
 // BadCompression for a window outside the format's range); the codec is
 // destroyed with alloc.Delete(codec). typeCompress is the CFFOLDER word.
 CCodec *CreateMszip(const Allocator &alloc, Status *status);
-CCodec *CreateLzx(const Allocator &alloc, unsigned windowBits, Status *status);     // windowBits 15..21
-CCodec *CreateQuantum(const Allocator &alloc, unsigned level, unsigned windowBits,  // windowBits 10..21
+CCodec *CreateLzx(const Allocator &alloc, unsigned windowBits, Status *status);    // windowBits 15..21
+CCodec *CreateQuantum(const Allocator &alloc, unsigned level, unsigned windowBits, // windowBits 10..21
                       Status *status);
 
 } // namespace Fdi

@@ -57,7 +57,8 @@ struct WorkArea {
     char Path[PATH_MAX_BYTES];
 };
 
-bool SameNameIgnoringCase(const char *first, const char *second) {
+bool SameNameIgnoringCase(const char *first, const char *second)
+{
     for (;; ++first, ++second) {
         unsigned char a = static_cast<unsigned char>(*first);
         unsigned char b = static_cast<unsigned char>(*second);
@@ -79,8 +80,9 @@ bool SameNameIgnoringCase(const char *first, const char *second) {
 class CCopySession final : public ICabinetChain, private IOutputSink {
 public:
     CCopySession(Context &context, const char *cabinetPath, PFNFDINOTIFY notify, void *user)
-        : m_Memory(context.Memory), m_Files(context.Files), m_CabinetPath(cabinetPath),
-          m_Notify(notify), m_User(user) {}
+        : m_Memory(context.Memory), m_Files(context.Files), m_CabinetPath(cabinetPath), m_Notify(notify), m_User(user)
+    {
+    }
     ~CCopySession() override;
 
     CCopySession(const CCopySession &) = delete;
@@ -130,14 +132,14 @@ private:
     char *m_NextDirectory = nullptr; // the buffer NEXT_CABINET offers in psz3
     uint32_t m_NextDirectorySize = 0;
     CFolderReader *m_Reader = nullptr;
-    CabinetFile *m_First = nullptr;  // the cabinet FDICopy was called on
-    CabinetFile *m_Other = nullptr;  // another cabinet of the set the reader stands in
+    CabinetFile *m_First = nullptr; // the cabinet FDICopy was called on
+    CabinetFile *m_Other = nullptr; // another cabinet of the set the reader stands in
     FileRecord *m_FileTable = nullptr;
     char *m_Names = nullptr;
     uint32_t m_NamesSize = 0, m_NamesUsed = 0;
-    intptr_t m_Target = 0;             // output handle of the file being written
+    intptr_t m_Target = 0;              // output handle of the file being written
     const char *m_TargetName = nullptr; // and its name
-    uint32_t m_Spans = 0;              // cabinets reached through NEXT_CABINET
+    uint32_t m_Spans = 0;               // cabinets reached through NEXT_CABINET
 };
 
 // Stores the first cabinet's CFFILE entries.
@@ -145,9 +147,12 @@ class CTableLoader final : public IFileVisitor {
 public:
     CTableLoader(CabinetFile &cabinet, FileRecord *records, const Allocator &memory, char **names, uint32_t *size,
                  uint32_t *used)
-        : m_Cabinet(cabinet), m_Records(records), m_Memory(memory), m_Names(names), m_Size(size), m_Used(used) {}
+        : m_Cabinet(cabinet), m_Records(records), m_Memory(memory), m_Names(names), m_Size(size), m_Used(used)
+    {
+    }
 
-    Fault OnFile(const FileEntry &entry) override {
+    Fault OnFile(const FileEntry &entry) override
+    {
         m_Cabinet.ContinuedFromPrev |= IsContinuedFromPrev(entry.IFolder);
         m_Cabinet.ContinuesToNext |= IsContinuedToNext(entry.IFolder);
         uint32_t need = entry.NameLength + 1;
@@ -189,7 +194,8 @@ class CTableScanner final : public IFileVisitor {
 public:
     CTableScanner(CabinetFile &cabinet, const char *continuedName) : m_Cabinet(cabinet), m_Name(continuedName) {}
 
-    Fault OnFile(const FileEntry &entry) override {
+    Fault OnFile(const FileEntry &entry) override
+    {
         m_Cabinet.ContinuesToNext |= IsContinuedToNext(entry.IFolder);
         if (IsContinuedFromPrev(entry.IFolder)) {
             m_Cabinet.ContinuedFromPrev = true;
@@ -207,7 +213,8 @@ private:
     const char *m_Name;
 };
 
-CCopySession::~CCopySession() {
+CCopySession::~CCopySession()
+{
     m_Memory.Delete(m_Reader);
     CloseOther();
     if (m_First) {
@@ -219,16 +226,19 @@ CCopySession::~CCopySession() {
     m_Memory.Free(m_Work);
 }
 
-void *CCopySession::Allocate(uint32_t size) {
+void *CCopySession::Allocate(uint32_t size)
+{
     return m_Memory.Alloc(size);
 }
 
-Fault CCopySession::NoMemory() {
+Fault CCopySession::NoMemory()
+{
     m_Detail = ERROR_NOT_ENOUGH_MEMORY_CODE;
     return Fault::NoMemory;
 }
 
-Fault CCopySession::JoinPath(const char *directory, bool addSeparator, const char *name) {
+Fault CCopySession::JoinPath(const char *directory, bool addSeparator, const char *name)
+{
     size_t directoryLength = std::strlen(directory);
     size_t nameLength = std::strlen(name);
     size_t separator = addSeparator ? 1 : 0;
@@ -244,7 +254,8 @@ Fault CCopySession::JoinPath(const char *directory, bool addSeparator, const cha
     return Fault::None;
 }
 
-Fault CCopySession::OpenCabinet(const char *path, CabinetFile **cabinet, uint16_t *version) {
+Fault CCopySession::OpenCabinet(const char *path, CabinetFile **cabinet, uint16_t *version)
+{
     *cabinet = nullptr;
     intptr_t handle = m_Files.Open(const_cast<char *>(path), CABINET_OPEN_FLAGS, CABINET_OPEN_PERMISSION);
     if (handle == -1) {
@@ -264,7 +275,8 @@ Fault CCopySession::OpenCabinet(const char *path, CabinetFile **cabinet, uint16_
     return Fault::None;
 }
 
-Fault CCopySession::LoadFolders(CabinetFile *cabinet) {
+Fault CCopySession::LoadFolders(CabinetFile *cabinet)
+{
     uint32_t count = cabinet->Header.CFolders;
     if (count == 0) {
         return Fault::None;
@@ -276,7 +288,8 @@ Fault CCopySession::LoadFolders(CabinetFile *cabinet) {
     return ReadFolders(cabinet->Stream, cabinet->Header, cabinet->Folders);
 }
 
-Fault CCopySession::LoadFileTable() {
+Fault CCopySession::LoadFileTable()
+{
     uint32_t count = m_First->Header.CFiles;
     if (count == 0) {
         return Fault::None;
@@ -290,32 +303,37 @@ Fault CCopySession::LoadFileTable() {
     return fault == Fault::NoMemory ? NoMemory() : fault;
 }
 
-Fault CCopySession::ScanFileTable(CabinetFile *cabinet, const char *continuedName, bool *found) {
+Fault CCopySession::ScanFileTable(CabinetFile *cabinet, const char *continuedName, bool *found)
+{
     CTableScanner scanner(*cabinet, continuedName);
     Fault fault = ReadFiles(cabinet->Stream, cabinet->Header, scanner);
     *found = scanner.Found;
     return fault;
 }
 
-void CCopySession::CloseCabinet(CabinetFile *cabinet) {
+void CCopySession::CloseCabinet(CabinetFile *cabinet)
+{
     m_Files.Close(cabinet->Stream.Handle());
     m_Memory.Free(cabinet->Folders);
     m_Memory.Delete(cabinet);
 }
 
-void CCopySession::CloseOther() {
+void CCopySession::CloseOther()
+{
     if (m_Other) {
         CloseCabinet(m_Other);
         m_Other = nullptr;
     }
 }
 
-intptr_t CCopySession::Notify(FDINOTIFICATIONTYPE type, FDINOTIFICATION &note) {
+intptr_t CCopySession::Notify(FDINOTIFICATIONTYPE type, FDINOTIFICATION &note)
+{
     note.pv = m_User;
     return m_Notify(type, &note);
 }
 
-Fault CCopySession::NotifyCabinetInfo(const CabinetFile &cabinet) {
+Fault CCopySession::NotifyCabinetInfo(const CabinetFile &cabinet)
+{
     FDINOTIFICATION note{};
     note.psz1 = const_cast<char *>(cabinet.Header.NextCabinet);
     note.psz2 = const_cast<char *>(cabinet.Header.NextDisk);
@@ -325,7 +343,8 @@ Fault CCopySession::NotifyCabinetInfo(const CabinetFile &cabinet) {
     return Notify(fdintCABINET_INFO, note) == -1 ? Fault::UserAbort : Fault::None;
 }
 
-Fault CCopySession::Enumerate(uint32_t *index, uint32_t *remaining) {
+Fault CCopySession::Enumerate(uint32_t *index, uint32_t *remaining)
+{
     // cb is the next CFFILE entry, iFolder the entries left. The client may
     // move cb to another entry or change the count; 0 ends the scan.
     uint32_t count = m_First->Header.CFiles;
@@ -344,7 +363,8 @@ Fault CCopySession::Enumerate(uint32_t *index, uint32_t *remaining) {
     return Fault::None;
 }
 
-Fault CCopySession::Run(const char *cabinetName) {
+Fault CCopySession::Run(const char *cabinetName)
+{
     m_Work = static_cast<WorkArea *>(Allocate(uint32_t(sizeof(WorkArea))));
     if (m_Work == nullptr) {
         return NoMemory();
@@ -400,7 +420,8 @@ Fault CCopySession::Run(const char *cabinetName) {
     return fault;
 }
 
-Fault CCopySession::ProcessEntry(uint32_t index) {
+Fault CCopySession::ProcessEntry(uint32_t index)
+{
     const FileRecord &file = m_FileTable[index];
     char *name = m_Names + file.NameOffset;
     FDINOTIFICATION note{};
@@ -440,7 +461,8 @@ Fault CCopySession::ProcessEntry(uint32_t index) {
     return Notify(fdintCLOSE_FILE_INFO, done) == -1 ? Fault::UserAbort : Fault::None;
 }
 
-Fault CCopySession::ExtractFile(const FileRecord &file, const char *name, intptr_t handle) {
+Fault CCopySession::ExtractFile(const FileRecord &file, const char *name, intptr_t handle)
+{
     if (file.Size == 0) {
         return Fault::None; // nothing to decode
     }
@@ -462,8 +484,7 @@ Fault CCopySession::ExtractFile(const FileRecord &file, const char *name, intptr
     if (end > FOLDER_OUTPUT_MAX) {
         return Fault::Corrupt;
     }
-    if (!mayStartEarlier && !mayContinue &&
-        end > uint64_t(m_First->Folders[folderIndex].CCFData) * BLOCK_OUTPUT_MAX) {
+    if (!mayStartEarlier && !mayContinue && end > uint64_t(m_First->Folders[folderIndex].CCFData) * BLOCK_OUTPUT_MAX) {
         return Fault::Corrupt;
     }
     m_Target = handle;
@@ -477,7 +498,8 @@ Fault CCopySession::ExtractFile(const FileRecord &file, const char *name, intptr
     return m_Reader->Produce(file.Offset, file.Size, *this);
 }
 
-Fault CCopySession::StartFolder(uint32_t folderIndex) {
+Fault CCopySession::StartFolder(uint32_t folderIndex)
+{
     m_Reader->Invalidate();
     CloseOther();
     if (folderIndex != 0 || !m_First->Header.HasPrev()) {
@@ -495,7 +517,8 @@ Fault CCopySession::StartFolder(uint32_t folderIndex) {
     return m_Reader->Start(folderIndex, this, start, start->Header.CFolders - 1u);
 }
 
-Fault CCopySession::OpenEarlierCabinet(const char *name, uint32_t setIndex, CabinetFile **cabinet) {
+Fault CCopySession::OpenEarlierCabinet(const char *name, uint32_t setIndex, CabinetFile **cabinet)
+{
     // Earlier members of the set sit where this one does, under the names
     // the headers give; they are read without asking the client.
     Fault fault = JoinPath(m_CabinetPath, false, name);
@@ -523,7 +546,8 @@ Fault CCopySession::OpenEarlierCabinet(const char *name, uint32_t setIndex, Cabi
     return fault;
 }
 
-bool CCopySession::IsLinkedBack(CabinetFile *previous, CabinetFile *current) {
+bool CCopySession::IsLinkedBack(CabinetFile *previous, CabinetFile *current)
+{
     // The entries say so when a file crosses the boundary. Without such a
     // file the data still does when the previous cabinet's last folder ends
     // in the head of a split block.
@@ -549,7 +573,8 @@ bool CCopySession::IsLinkedBack(CabinetFile *previous, CabinetFile *current) {
     }
 }
 
-Fault CCopySession::FindFolderStart(CabinetFile **start) {
+Fault CCopySession::FindFolderStart(CabinetFile **start)
+{
     // Back through the set while folder 0 of a cabinet continues the last
     // folder of the one before; the folder starts in the last folder of the
     // earliest cabinet reached (or in folder 0 of the first cabinet when
@@ -598,7 +623,8 @@ Fault CCopySession::FindFolderStart(CabinetFile **start) {
     }
 }
 
-Fault CCopySession::NextCabinet(CabinetFile *current, CabinetFile **next) {
+Fault CCopySession::NextCabinet(CabinetFile *current, CabinetFile **next)
+{
     const CabHeader &header = current->Header;
     if (current == m_First || header.ICabinet >= m_First->Header.ICabinet) {
         return AskForNextCabinet(current, next);
@@ -620,7 +646,8 @@ Fault CCopySession::NextCabinet(CabinetFile *current, CabinetFile **next) {
     return Fault::None;
 }
 
-Fault CCopySession::AskForNextCabinet(CabinetFile *current, CabinetFile **next) {
+Fault CCopySession::AskForNextCabinet(CabinetFile *current, CabinetFile **next)
+{
     const CabHeader &from = current->Header;
     if (from.ICabinet == 0xFFFF) {
         return Fault::Corrupt;
@@ -653,8 +680,7 @@ Fault CCopySession::AskForNextCabinet(CabinetFile *current, CabinetFile **next) 
         if (fault == Fault::NoMemory) {
             return fault;
         }
-        if (fault == Fault::None &&
-            (cabinet->Header.SetId != from.SetId || cabinet->Header.ICabinet != setIndex)) {
+        if (fault == Fault::None && (cabinet->Header.SetId != from.SetId || cabinet->Header.ICabinet != setIndex)) {
             CloseCabinet(cabinet);
             fault = Fault::WrongCabinet;
         }
@@ -686,7 +712,8 @@ Fault CCopySession::AskForNextCabinet(CabinetFile *current, CabinetFile **next) 
     return Fault::None;
 }
 
-Fault CCopySession::Write(const uint8_t *data, uint32_t size) {
+Fault CCopySession::Write(const uint8_t *data, uint32_t size)
+{
     uint32_t written = m_Files.Write(m_Target, const_cast<uint8_t *>(data), size);
     return written == size ? Fault::None : Fault::TargetFile;
 }
@@ -694,7 +721,8 @@ Fault CCopySession::Write(const uint8_t *data, uint32_t size) {
 } // namespace
 
 Fault RunCopy(Context &context, const char *cabinetName, const char *cabinetPath, PFNFDINOTIFY notify, void *user,
-              int32_t *detail) {
+              int32_t *detail)
+{
     CCopySession session(context, cabinetPath, notify, user);
     Fault fault = session.Run(cabinetName);
     *detail = fault == Fault::None ? 0 : session.Detail();

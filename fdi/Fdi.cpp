@@ -12,46 +12,32 @@
 
 namespace Fdi {
 
-Fault FaultFromStatus(Status status) {
+Fault FaultFromStatus(Status status)
+{
     switch (status) {
-    case Status::Ok:
-        return Fault::None;
-    case Status::NoMemory:
-        return Fault::NoMemory;
-    case Status::BadCompression:
-        return Fault::BadCompression;
-    case Status::BadData:
-        break;
+    case Status::Ok: return Fault::None;
+    case Status::NoMemory: return Fault::NoMemory;
+    case Status::BadCompression: return Fault::BadCompression;
+    case Status::BadData: break;
     }
     return Fault::DecoderFailure;
 }
 
-FDIERROR ErrorCodeOf(Fault fault) {
+FDIERROR ErrorCodeOf(Fault fault)
+{
     switch (fault) {
-    case Fault::None:
-        return FDIERROR_NONE;
-    case Fault::CabinetNotFound:
-        return FDIERROR_CABINET_NOT_FOUND;
-    case Fault::NotACabinet:
-        return FDIERROR_NOT_A_CABINET;
-    case Fault::UnknownVersion:
-        return FDIERROR_UNKNOWN_CABINET_VERSION;
-    case Fault::Corrupt:
-        return FDIERROR_CORRUPT_CABINET;
-    case Fault::NoMemory:
-        return FDIERROR_ALLOC_FAIL;
-    case Fault::BadCompression:
-        return FDIERROR_BAD_COMPR_TYPE;
-    case Fault::DecoderFailure:
-        return FDIERROR_MDI_FAIL;
-    case Fault::TargetFile:
-        return FDIERROR_TARGET_FILE;
-    case Fault::WrongCabinet:
-        return FDIERROR_WRONG_CABINET;
-    case Fault::UserAbort:
-        return FDIERROR_USER_ABORT;
-    case Fault::EndOfFile:
-        return FDIERROR_EOF;
+    case Fault::None: return FDIERROR_NONE;
+    case Fault::CabinetNotFound: return FDIERROR_CABINET_NOT_FOUND;
+    case Fault::NotACabinet: return FDIERROR_NOT_A_CABINET;
+    case Fault::UnknownVersion: return FDIERROR_UNKNOWN_CABINET_VERSION;
+    case Fault::Corrupt: return FDIERROR_CORRUPT_CABINET;
+    case Fault::NoMemory: return FDIERROR_ALLOC_FAIL;
+    case Fault::BadCompression: return FDIERROR_BAD_COMPR_TYPE;
+    case Fault::DecoderFailure: return FDIERROR_MDI_FAIL;
+    case Fault::TargetFile: return FDIERROR_TARGET_FILE;
+    case Fault::WrongCabinet: return FDIERROR_WRONG_CABINET;
+    case Fault::UserAbort: return FDIERROR_USER_ABORT;
+    case Fault::EndOfFile: return FDIERROR_EOF;
     }
     return FDIERROR_CORRUPT_CABINET;
 }
@@ -61,14 +47,16 @@ namespace {
 // FDIIsCabinet reads only the header and its names.
 constexpr uint32_t HEADER_READ_AHEAD = 4096;
 
-void SetError(PERF erf, Fault fault, int32_t detail) {
+void SetError(PERF erf, Fault fault, int32_t detail)
+{
     erf->erfOper = ErrorCodeOf(fault);
     erf->erfType = detail;
     erf->fError = 1;
 }
 
 // The context behind hfdi, or NULL for a pointer that is not a live one.
-Context *ContextOf(HFDI hfdi) {
+Context *ContextOf(HFDI hfdi)
+{
     Context *context = static_cast<Context *>(hfdi);
     return context && context->Magic == CONTEXT_MAGIC ? context : nullptr;
 }
@@ -80,7 +68,8 @@ Context *ContextOf(HFDI hfdi) {
 using namespace Fdi;
 
 FDI_EXPORT HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnread, PFNWRITE pfnwrite,
-                          PFNCLOSE pfnclose, PFNSEEK pfnseek, int cpuType, PERF perf) {
+                          PFNCLOSE pfnclose, PFNSEEK pfnseek, int cpuType, PERF perf)
+{
     (void)cpuType; // only meaningful to the 16-bit library
     if (perf == nullptr) {
         // Current Windows refuses a missing error block.
@@ -97,7 +86,8 @@ FDI_EXPORT HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, P
     return context;
 }
 
-FDI_EXPORT FDI_BOOL FDIIsCabinet(HFDI hfdi, intptr_t hf, PFDICABINETINFO pfdici) {
+FDI_EXPORT FDI_BOOL FDIIsCabinet(HFDI hfdi, intptr_t hf, PFDICABINETINFO pfdici)
+{
     Context *context = ContextOf(hfdi);
     if (context == nullptr || pfdici == nullptr || context->Files.Read == nullptr || context->Files.Seek == nullptr) {
         return 0;
@@ -124,7 +114,8 @@ FDI_EXPORT FDI_BOOL FDIIsCabinet(HFDI hfdi, intptr_t hf, PFDICABINETINFO pfdici)
 }
 
 FDI_EXPORT FDI_BOOL FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabPath, int flags, PFNFDINOTIFY pfnfdin,
-                            PFNFDIDECRYPT pfnfdid, void *pvUser) {
+                            PFNFDIDECRYPT pfnfdid, void *pvUser)
+{
     (void)flags;   // none are defined
     (void)pfnfdid; // decryption was never implemented by Windows either
     Context *context = ContextOf(hfdi);
@@ -148,7 +139,8 @@ FDI_EXPORT FDI_BOOL FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabPath, int f
     return 1;
 }
 
-FDI_EXPORT FDI_BOOL FDIDestroy(HFDI hfdi) {
+FDI_EXPORT FDI_BOOL FDIDestroy(HFDI hfdi)
+{
     Context *context = ContextOf(hfdi);
     if (context == nullptr || context->Busy) {
         return 0;

@@ -18,7 +18,7 @@
 extern "C" {
 #endif
 
-typedef int32_t FDI_BOOL;   // Windows BOOL: TRUE 1, FALSE 0
+typedef int32_t FDI_BOOL; // Windows BOOL: TRUE 1, FALSE 0
 
 // Error block filled by the decompressor. erfOper holds an FDIERROR code,
 // erfType an optional detail (a platform error or the header version
@@ -31,18 +31,18 @@ typedef struct {
 
 typedef enum {
     FDIERROR_NONE = 0,
-    FDIERROR_CABINET_NOT_FOUND = 1,      // the cabinet could not be opened
-    FDIERROR_NOT_A_CABINET = 2,          // too short, or no "MSCF" signature
-    FDIERROR_UNKNOWN_CABINET_VERSION = 3,// header version above 1.3
-    FDIERROR_CORRUPT_CABINET = 4,        // any logical format error or I/O failure on a cabinet
-    FDIERROR_ALLOC_FAIL = 5,             // the alloc callback returned NULL
-    FDIERROR_BAD_COMPR_TYPE = 6,         // unknown compression type in a wanted folder
-    FDIERROR_MDI_FAIL = 7,               // the codec found bad compressed data
-    FDIERROR_TARGET_FILE = 8,            // a write to the target file failed or was short
-    FDIERROR_RESERVE_MISMATCH = 9,       // reserve sizes differ inside a set
-    FDIERROR_WRONG_CABINET = 10,         // (fdie only) the next cabinet is not the expected one
-    FDIERROR_USER_ABORT = 11,            // a notification returned -1
-    FDIERROR_EOF = 12                    // a read returned 0 where data was due
+    FDIERROR_CABINET_NOT_FOUND = 1,       // the cabinet could not be opened
+    FDIERROR_NOT_A_CABINET = 2,           // too short, or no "MSCF" signature
+    FDIERROR_UNKNOWN_CABINET_VERSION = 3, // header version above 1.3
+    FDIERROR_CORRUPT_CABINET = 4,         // any logical format error or I/O failure on a cabinet
+    FDIERROR_ALLOC_FAIL = 5,              // the alloc callback returned NULL
+    FDIERROR_BAD_COMPR_TYPE = 6,          // unknown compression type in a wanted folder
+    FDIERROR_MDI_FAIL = 7,                // the codec found bad compressed data
+    FDIERROR_TARGET_FILE = 8,             // a write to the target file failed or was short
+    FDIERROR_RESERVE_MISMATCH = 9,        // reserve sizes differ inside a set
+    FDIERROR_WRONG_CABINET = 10,          // (fdie only) the next cabinet is not the expected one
+    FDIERROR_USER_ABORT = 11,             // a notification returned -1
+    FDIERROR_EOF = 12                     // a read returned 0 where data was due
 } FDIERROR;
 
 // Stored attribute bits beyond the MS-DOS ones.
@@ -50,8 +50,8 @@ typedef enum {
 #define _A_HIDDEN 0x02
 #define _A_SYSTEM 0x04
 #define _A_ARCH 0x20
-#define _A_EXEC 0x40          // run after extraction (ignored by every client we know)
-#define _A_NAME_IS_UTF 0x80   // the stored name is UTF-8, not the creator's code page
+#define _A_EXEC 0x40        // run after extraction (ignored by every client we know)
+#define _A_NAME_IS_UTF 0x80 // the stored name is UTF-8, not the creator's code page
 
 #define CB_MAX_CHUNK 32768u
 #define CB_MAX_DISK 0x7fffffff
@@ -68,14 +68,14 @@ typedef void *HFDI;
 
 // What FDIIsCabinet reports from a cabinet header.
 typedef struct {
-    int32_t cbCabinet;   // cabinet size as stored in the header
-    uint16_t cFolders;   // number of CFFOLDER entries
-    uint16_t cFiles;     // number of CFFILE entries
-    uint16_t setID;      // identifier shared by the cabinets of a set
-    uint16_t iCabinet;   // index of this cabinet in its set, 0-based by convention
-    FDI_BOOL fReserve;   // the header has reserve areas
-    FDI_BOOL hasprev;    // a previous cabinet is named
-    FDI_BOOL hasnext;    // a next cabinet is named
+    int32_t cbCabinet; // cabinet size as stored in the header
+    uint16_t cFolders; // number of CFFOLDER entries
+    uint16_t cFiles;   // number of CFFILE entries
+    uint16_t setID;    // identifier shared by the cabinets of a set
+    uint16_t iCabinet; // index of this cabinet in its set, 0-based by convention
+    FDI_BOOL fReserve; // the header has reserve areas
+    FDI_BOOL hasprev;  // a previous cabinet is named
+    FDI_BOOL hasnext;  // a next cabinet is named
 } FDICABINETINFO, *PFDICABINETINFO;
 
 typedef enum {
@@ -111,19 +111,19 @@ typedef int (*PFNFDIDECRYPT)(PFDIDECRYPT pfdid);
 #define FNFDIDECRYPT(fn) int fn(PFDIDECRYPT pfdid)
 
 typedef struct {
-    int32_t cb;          // COPY_FILE: uncompressed size; CLOSE_FILE_INFO: 1 when _A_EXEC was stored
-    char *psz1;          // file name, or next cabinet name
-    char *psz2;          // next disk name, or previous cabinet name
-    char *psz3;          // cabinet path, previous disk name, or the writable 256-byte directory buffer
-    void *pv;            // the pvUser given to FDICopy
-    intptr_t hf;         // CLOSE_FILE_INFO: the handle COPY_FILE returned
-    uint16_t date;       // MS-DOS date as stored
-    uint16_t time;       // MS-DOS time as stored
-    uint16_t attribs;    // attribute bits as stored
-    uint16_t setID;      // set identifier
-    uint16_t iCabinet;   // cabinet index in the set
-    uint16_t iFolder;    // CFFILE folder index as stored
-    FDIERROR fdie;       // NEXT_CABINET: error of the previous attempt, else FDIERROR_NONE
+    int32_t cb;        // COPY_FILE: uncompressed size; CLOSE_FILE_INFO: 1 when _A_EXEC was stored
+    char *psz1;        // file name, or next cabinet name
+    char *psz2;        // next disk name, or previous cabinet name
+    char *psz3;        // cabinet path, previous disk name, or the writable 256-byte directory buffer
+    void *pv;          // the pvUser given to FDICopy
+    intptr_t hf;       // CLOSE_FILE_INFO: the handle COPY_FILE returned
+    uint16_t date;     // MS-DOS date as stored
+    uint16_t time;     // MS-DOS time as stored
+    uint16_t attribs;  // attribute bits as stored
+    uint16_t setID;    // set identifier
+    uint16_t iCabinet; // cabinet index in the set
+    uint16_t iFolder;  // CFFILE folder index as stored
+    FDIERROR fdie;     // NEXT_CABINET: error of the previous attempt, else FDIERROR_NONE
 } FDINOTIFICATION, *PFDINOTIFICATION;
 
 // What FDICopy tells the client, and what the client's answer means. Only
@@ -150,8 +150,8 @@ typedef intptr_t (*PFNFDINOTIFY)(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfd
 // context goes through the seven callbacks; cpuType is ignored. Returns the
 // context with *perf zeroed, or NULL: with perf filled (FDIERROR_ALLOC_FAIL)
 // when alloc fails, and always when perf is NULL.
-HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnread,
-               PFNWRITE pfnwrite, PFNCLOSE pfnclose, PFNSEEK pfnseek, int cpuType, PERF perf);
+HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnread, PFNWRITE pfnwrite,
+               PFNCLOSE pfnclose, PFNSEEK pfnseek, int cpuType, PERF perf);
 
 // Reads a cabinet header from hf's current position, using only the read
 // and seek callbacks, and leaves hf just behind the header and its names.
@@ -167,8 +167,8 @@ FDI_BOOL FDIIsCabinet(HFDI hfdi, intptr_t hf, PFDICABINETINFO pfdici);
 // FDICopy opened is closed and every block it allocated freed before it
 // returns; an output handle still open at a failure is closed with pfnclose.
 // Not to be called again on the same context from inside a callback.
-FDI_BOOL FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabPath, int flags,
-                 PFNFDINOTIFY pfnfdin, PFNFDIDECRYPT pfnfdid, void *pvUser);
+FDI_BOOL FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabPath, int flags, PFNFDINOTIFY pfnfdin, PFNFDIDECRYPT pfnfdid,
+                 void *pvUser);
 
 // Frees the context. TRUE on success; FALSE for NULL, or while FDICopy runs
 // on it.

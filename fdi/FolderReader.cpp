@@ -6,23 +6,29 @@
 namespace Fdi {
 
 CFolderReader::CFolderReader(const Allocator &memory, uint8_t *input, uint8_t *output)
-    : m_Memory(memory), m_Input(input), m_Output(output) {}
+    : m_Memory(memory), m_Input(input), m_Output(output)
+{
+}
 
-CFolderReader::~CFolderReader() {
+CFolderReader::~CFolderReader()
+{
     DropCodec();
 }
 
-void CFolderReader::DropCodec() {
+void CFolderReader::DropCodec()
+{
     m_Memory.Delete(m_Codec);
     m_Codec = nullptr;
     m_HasCodecType = false;
 }
 
-bool CFolderReader::CanContinue(uint32_t key, uint64_t offset) const {
+bool CFolderReader::CanContinue(uint32_t key, uint64_t offset) const
+{
     return m_Valid && m_Key == key && offset >= m_DecodedEnd - m_OutputLength;
 }
 
-Fault CFolderReader::PrepareCodec(uint16_t typeCompress) {
+Fault CFolderReader::PrepareCodec(uint16_t typeCompress)
+{
     if (m_HasCodecType && m_CodecType == typeCompress) {
         return m_Codec ? FaultFromStatus(m_Codec->Reset()) : Fault::None;
     }
@@ -31,21 +37,13 @@ Fault CFolderReader::PrepareCodec(uint16_t typeCompress) {
     DropCodec();
     Status status = Status::Ok;
     switch (typeCompress & COMPRESS_MASK_TYPE) {
-    case COMPRESS_NONE:
-        break;
-    case COMPRESS_MSZIP:
-        m_Codec = CreateMszip(m_Memory, &status);
-        break;
-    case COMPRESS_LZX:
-        m_Codec = CreateLzx(m_Memory, CompressionWindowBits(typeCompress), &status);
-        break;
+    case COMPRESS_NONE: break;
+    case COMPRESS_MSZIP: m_Codec = CreateMszip(m_Memory, &status); break;
+    case COMPRESS_LZX: m_Codec = CreateLzx(m_Memory, CompressionWindowBits(typeCompress), &status); break;
     case COMPRESS_QUANTUM:
-        m_Codec = CreateQuantum(m_Memory, CompressionLevel(typeCompress), CompressionWindowBits(typeCompress),
-                                &status);
+        m_Codec = CreateQuantum(m_Memory, CompressionLevel(typeCompress), CompressionWindowBits(typeCompress), &status);
         break;
-    default:
-        status = Status::BadCompression;
-        break;
+    default: status = Status::BadCompression; break;
     }
     if (status != Status::Ok) {
         m_Codec = nullptr;
@@ -56,7 +54,8 @@ Fault CFolderReader::PrepareCodec(uint16_t typeCompress) {
     return Fault::None;
 }
 
-Fault CFolderReader::Start(uint32_t key, ICabinetChain *chain, CabinetFile *cabinet, uint32_t folderIndex) {
+Fault CFolderReader::Start(uint32_t key, ICabinetChain *chain, CabinetFile *cabinet, uint32_t folderIndex)
+{
     m_Valid = false;
     uint16_t typeCompress = cabinet->Folders[folderIndex].TypeCompress;
     Fault fault = PrepareCodec(typeCompress);
@@ -73,7 +72,8 @@ Fault CFolderReader::Start(uint32_t key, ICabinetChain *chain, CabinetFile *cabi
     return Fault::None;
 }
 
-Fault CFolderReader::DecodeNextBlock() {
+Fault CFolderReader::DecodeNextBlock()
+{
     const uint8_t *payload = nullptr;
     uint32_t inSize = 0, outSize = 0;
     Fault fault = m_Blocks.Next(m_Input, &payload, &inSize, &outSize);
@@ -103,7 +103,8 @@ Fault CFolderReader::DecodeNextBlock() {
     return Fault::None;
 }
 
-Fault CFolderReader::Produce(uint64_t offset, uint32_t size, IOutputSink &sink) {
+Fault CFolderReader::Produce(uint64_t offset, uint32_t size, IOutputSink &sink)
+{
     uint64_t end = offset + size;
     uint64_t position = offset;
     while (position < end) {

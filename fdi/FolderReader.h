@@ -62,15 +62,15 @@ private:
     uint8_t *m_Input;
     uint8_t *m_Output;
     CBlockReader m_Blocks;
-    CCodec *m_Codec = nullptr;    // NULL for stored folders
-    uint16_t m_CodecType = 0;     // typeCompress the codec was made for
-    bool m_HasCodecType = false;  // m_CodecType is valid (stored or a live codec)
-    bool m_Valid = false;         // a folder is started and in order
+    CCodec *m_Codec = nullptr;   // NULL for stored folders
+    uint16_t m_CodecType = 0;    // typeCompress the codec was made for
+    bool m_HasCodecType = false; // m_CodecType is valid (stored or a live codec)
+    bool m_Valid = false;        // a folder is started and in order
     uint32_t m_Key = 0;
     const uint8_t *m_Block = nullptr; // output of the block in hand: m_Output, or
                                       // for stored data the payload where it was read
-    uint64_t m_DecodedEnd = 0;    // folder offset just past the block in hand
-    uint32_t m_OutputLength = 0;  // bytes of that block
+    uint64_t m_DecodedEnd = 0;        // folder offset just past the block in hand
+    uint32_t m_OutputLength = 0;      // bytes of that block
 };
 
 } // namespace Fdi

@@ -36,7 +36,8 @@ enum class TableBuild {
     Invalid,  // over-subscribed, incomplete or a length above the maximum
 };
 
-template <unsigned NumSymbols, unsigned TableBits, unsigned MaxLength> class CHuffmanTable {
+template <unsigned NumSymbols, unsigned TableBits, unsigned MaxLength>
+class CHuffmanTable {
     static_assert(MaxLength >= 1 && MaxLength <= 16, "code lengths are 4-bit or delta coded up to 16");
     static_assert(TableBits >= 1 && TableBits <= MaxLength, "the root table cannot be wider than the longest code");
     static_assert(NumSymbols >= 2 && NumSymbols <= 0xFFFF, "symbols must fit an entry's 16-bit field");
@@ -61,7 +62,8 @@ public:
 
     // Builds the table from lengths[0..NumSymbols). On Invalid the table is
     // left unusable and must not be decoded with.
-    TableBuild Build(const uint8_t *lengths) {
+    TableBuild Build(const uint8_t *lengths)
+    {
         // 1. Count the codes of each length and check the Kraft sum.
         unsigned count[MaxLength + 1] = {};
         for (unsigned sym = 0; sym < NumSymbols; ++sym) {
@@ -113,7 +115,9 @@ public:
     }
 
     // Decodes one symbol. The reader must hold at least MaxLength bits.
-    template <BitOrder Order> unsigned Decode(CBitReader<Order> &bits) const {
+    template <BitOrder Order>
+    unsigned Decode(CBitReader<Order> &bits) const
+    {
         const uint64_t window = bits.Buffer();
         uint32_t entry = m_Entries[window >> (64 - TableBits)];
         if (entry & LINK) {
@@ -128,7 +132,8 @@ private:
     // Step 4 of Build: codes longer than TableBits, in canonical order, so
     // codes sharing their first TableBits bits come together and the last
     // of each group is its longest.
-    TableBuild BuildSubtables(const uint8_t *lengths, uint32_t *nextCode) {
+    TableBuild BuildSubtables(const uint8_t *lengths, uint32_t *nextCode)
+    {
         struct LongCode {
             uint16_t Symbol;
             uint8_t Length;

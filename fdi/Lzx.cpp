@@ -59,7 +59,8 @@ namespace Fdi {
 namespace {
 
 // A window of 2^bits bytes uses the slots whose base lies below its size.
-unsigned SlotCount(unsigned windowBits) {
+unsigned SlotCount(unsigned windowBits)
+{
     unsigned slots = 0;
     while (LZX_SLOTS.Slot[slots].Base < (1u << windowBits)) {
         ++slots;
@@ -67,14 +68,16 @@ unsigned SlotCount(unsigned windowBits) {
     return slots;
 }
 
-uint32_t LoadLe32(const uint8_t *p) {
+uint32_t LoadLe32(const uint8_t *p)
+{
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
            static_cast<uint32_t>(p[3]) << 24;
 }
 
 // Undoes the encoder's E8 filter on one frame. position: folder offset of
 // data[0]; size: the translation size (non-zero).
-void TranslateE8(uint8_t *data, uint32_t length, uint32_t position, int32_t size) {
+void TranslateE8(uint8_t *data, uint32_t length, uint32_t position, int32_t size)
+{
     constexpr uint32_t TAIL = 10; // the last bytes that are never scanned
     if (length <= TAIL) {
         return;
@@ -105,13 +108,18 @@ void TranslateE8(uint8_t *data, uint32_t length, uint32_t position, int32_t size
 
 CLzxDecoder::CLzxDecoder(const Allocator &alloc, unsigned windowBits, uint8_t *window)
     : m_Alloc(alloc), m_Window(window), m_WindowSize(1u << windowBits), m_BufferSize(LzxBufferSize(windowBits)),
-      m_MainSymbols(LZX_LITERALS + 8 * SlotCount(windowBits)) {
+      m_MainSymbols(LZX_LITERALS + 8 * SlotCount(windowBits))
+{
     Reset();
 }
 
-CLzxDecoder::~CLzxDecoder() { m_Alloc.Free(m_Window); }
+CLzxDecoder::~CLzxDecoder()
+{
+    m_Alloc.Free(m_Window);
+}
 
-Status CLzxDecoder::Reset() {
+Status CLzxDecoder::Reset()
+{
     m_Pos = 0;
     m_Wrapped = false;
     m_Frame = 0;
@@ -131,12 +139,14 @@ Status CLzxDecoder::Reset() {
     return Status::Ok;
 }
 
-Status CLzxDecoder::Fail() {
+Status CLzxDecoder::Fail()
+{
     m_Failed = true;
     return Status::BadData;
 }
 
-Status CLzxDecoder::DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t *out, uint32_t outSize) {
+Status CLzxDecoder::DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t *out, uint32_t outSize)
+{
     // Only the folder's last frame may be short, so nothing follows one.
     if (m_Failed || m_Ended || outSize == 0 || outSize > LZX_FRAME_SIZE || inSize > CODEC_INPUT_MAX) {
         return Fail();
@@ -171,7 +181,8 @@ Status CLzxDecoder::DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t *out
     return Status::Ok;
 }
 
-Status CLzxDecoder::DecodeFrame(const uint8_t *in, uint32_t inSize, uint32_t frameEnd) {
+Status CLzxDecoder::DecodeFrame(const uint8_t *in, uint32_t inSize, uint32_t frameEnd)
+{
     while (m_Pos < frameEnd) {
         if (m_BlockRemaining == 0) {
             if (ReadBlockHeader(in, inSize) != Status::Ok) {
@@ -185,15 +196,9 @@ Status CLzxDecoder::DecodeFrame(const uint8_t *in, uint32_t inSize, uint32_t fra
         const uint32_t runStart = m_Pos;
         Status status;
         switch (m_BlockType) {
-        case LzxBlockType::Verbatim:
-            status = DecodeSymbols<false>(runEnd);
-            break;
-        case LzxBlockType::Aligned:
-            status = DecodeSymbols<true>(runEnd);
-            break;
-        default:
-            status = CopyUncompressed(in, inSize, runEnd);
-            break;
+        case LzxBlockType::Verbatim: status = DecodeSymbols<false>(runEnd); break;
+        case LzxBlockType::Aligned: status = DecodeSymbols<true>(runEnd); break;
+        default: status = CopyUncompressed(in, inSize, runEnd); break;
         }
         if (status != Status::Ok) {
             return status;
@@ -221,28 +226,23 @@ Status CLzxDecoder::DecodeFrame(const uint8_t *in, uint32_t inSize, uint32_t fra
     return Status::Ok;
 }
 
-Status CLzxDecoder::ReadBlockHeader(const uint8_t *in, uint32_t inSize) {
+Status CLzxDecoder::ReadBlockHeader(const uint8_t *in, uint32_t inSize)
+{
     m_Bits.Refill();
     const unsigned type = m_Bits.Take(3);
     const uint32_t high = m_Bits.Take(16);
     m_BlockRemaining = high << 8 | m_Bits.Take(8);
     m_BlockOdd = (m_BlockRemaining & 1) != 0;
     switch (type) {
-    case 1:
-        m_BlockType = LzxBlockType::Verbatim;
-        return ReadTrees(false);
-    case 2:
-        m_BlockType = LzxBlockType::Aligned;
-        return ReadTrees(true);
-    case 3:
-        m_BlockType = LzxBlockType::Uncompressed;
-        return BeginUncompressed(in, inSize);
-    default:
-        return Status::BadData; // types 0 and 4-7 do not exist
+    case 1: m_BlockType = LzxBlockType::Verbatim; return ReadTrees(false);
+    case 2: m_BlockType = LzxBlockType::Aligned; return ReadTrees(true);
+    case 3: m_BlockType = LzxBlockType::Uncompressed; return BeginUncompressed(in, inSize);
+    default: return Status::BadData; // types 0 and 4-7 do not exist
     }
 }
 
-Status CLzxDecoder::ReadTrees(bool aligned) {
+Status CLzxDecoder::ReadTrees(bool aligned)
+{
     if (aligned) {
         m_Bits.Refill();
         for (unsigned i = 0; i < LZX_ALIGNED_SYMBOLS; ++i) {
@@ -274,7 +274,8 @@ Status CLzxDecoder::ReadTrees(bool aligned) {
     return Status::Ok;
 }
 
-Status CLzxDecoder::ReadLengths(uint8_t *lengths, unsigned first, unsigned last) {
+Status CLzxDecoder::ReadLengths(uint8_t *lengths, unsigned first, unsigned last)
+{
     uint8_t preLengths[LZX_PRETREE_SYMBOLS];
     m_Bits.Refill();
     for (unsigned i = 0; i < LZX_PRETREE_SYMBOLS; ++i) {
@@ -319,7 +320,8 @@ Status CLzxDecoder::ReadLengths(uint8_t *lengths, unsigned first, unsigned last)
     return Status::Ok;
 }
 
-Status CLzxDecoder::BeginUncompressed(const uint8_t *in, uint32_t inSize) {
+Status CLzxDecoder::BeginUncompressed(const uint8_t *in, uint32_t inSize)
+{
     if (m_Bits.HasOverrun()) {
         return Status::BadData;
     }
@@ -341,7 +343,8 @@ Status CLzxDecoder::BeginUncompressed(const uint8_t *in, uint32_t inSize) {
     return Status::Ok;
 }
 
-Status CLzxDecoder::CopyUncompressed(const uint8_t *in, uint32_t inSize, uint32_t runEnd) {
+Status CLzxDecoder::CopyUncompressed(const uint8_t *in, uint32_t inSize, uint32_t runEnd)
+{
     const uint32_t length = runEnd - m_Pos;
     if (length > inSize - m_InPos) {
         return Status::BadData; // the frame's raw bytes are not all here
@@ -352,7 +355,8 @@ Status CLzxDecoder::CopyUncompressed(const uint8_t *in, uint32_t inSize, uint32_
     return Status::Ok;
 }
 
-void CLzxDecoder::FinishFrame(uint8_t *out, uint32_t outSize) {
+void CLzxDecoder::FinishFrame(uint8_t *out, uint32_t outSize)
+{
     const uint32_t frameStart = m_Pos - outSize;
     std::memcpy(out, m_Window + frameStart, outSize);
     // The filter works on the copy; the window keeps the encoder's bytes.
@@ -372,7 +376,8 @@ void CLzxDecoder::FinishFrame(uint8_t *out, uint32_t outSize) {
     }
 }
 
-CCodec *CreateLzx(const Allocator &alloc, unsigned windowBits, Status *status) {
+CCodec *CreateLzx(const Allocator &alloc, unsigned windowBits, Status *status)
+{
     if (windowBits < LZX_MIN_WINDOW_BITS || windowBits > LZX_MAX_WINDOW_BITS) {
         *status = Status::BadCompression;
         return nullptr;

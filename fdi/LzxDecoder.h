@@ -16,13 +16,13 @@ namespace Fdi {
 // Format constants shared by the decoder's source files.
 constexpr unsigned LZX_MIN_WINDOW_BITS = 15;
 constexpr unsigned LZX_MAX_WINDOW_BITS = 21;
-constexpr uint32_t LZX_FRAME_SIZE = 32768;     // output of one CFDATA block, except the folder's last
-constexpr unsigned LZX_LITERALS = 256;         // main symbols below this are bytes
-constexpr unsigned LZX_MAX_SLOTS = 50;         // position slots of the 2 MiB window
+constexpr uint32_t LZX_FRAME_SIZE = 32768; // output of one CFDATA block, except the folder's last
+constexpr unsigned LZX_LITERALS = 256;     // main symbols below this are bytes
+constexpr unsigned LZX_MAX_SLOTS = 50;     // position slots of the 2 MiB window
 constexpr unsigned LZX_MAIN_SYMBOLS_MAX = LZX_LITERALS + 8 * LZX_MAX_SLOTS;
-constexpr unsigned LZX_LENGTH_SYMBOLS = 249;   // length tree: match lengths 9..257
-constexpr unsigned LZX_PRETREE_SYMBOLS = 20;   // 0..16 deltas, 17..19 runs
-constexpr unsigned LZX_ALIGNED_SYMBOLS = 8;    // low 3 offset bits in aligned blocks
+constexpr unsigned LZX_LENGTH_SYMBOLS = 249; // length tree: match lengths 9..257
+constexpr unsigned LZX_PRETREE_SYMBOLS = 20; // 0..16 deltas, 17..19 runs
+constexpr unsigned LZX_ALIGNED_SYMBOLS = 8;  // low 3 offset bits in aligned blocks
 constexpr unsigned LZX_MIN_MATCH = 2;
 constexpr uint32_t LZX_E8_FRAME_LIMIT = 32768; // frames from here on are never translated
 // The history buffer holds one frame more than the window: the bytes just
@@ -30,7 +30,10 @@ constexpr uint32_t LZX_E8_FRAME_LIMIT = 32768; // frames from here on are never 
 // match copies may write whole 16-byte chunks past a match's end. SLACK
 // covers such writes at the buffer's end.
 constexpr uint32_t LZX_BUFFER_SLACK = 32;
-inline constexpr uint32_t LzxBufferSize(unsigned windowBits) { return (1u << windowBits) + LZX_FRAME_SIZE; }
+inline constexpr uint32_t LzxBufferSize(unsigned windowBits)
+{
+    return (1u << windowBits) + LZX_FRAME_SIZE;
+}
 
 // Position slots: slot s covers offsets Base .. Base + 2^Extra - 1 (before
 // the -2 that makes room for the repeated offsets). Extra is 0 for slots
@@ -43,7 +46,8 @@ struct LzxSlotTable {
     LzxSlot Slot[LZX_MAX_SLOTS + 1]; // one more, the end of the last slot
 };
 
-constexpr LzxSlotTable MakeLzxSlotTable() {
+constexpr LzxSlotTable MakeLzxSlotTable()
+{
     LzxSlotTable table{};
     uint32_t base = 0;
     for (unsigned slot = 0; slot <= LZX_MAX_SLOTS; ++slot) {
@@ -60,7 +64,7 @@ static_assert(LZX_SLOTS.Slot[30].Base == 1u << 15 && LZX_SLOTS.Slot[42].Base == 
               "slot bases must reach each window size at its slot count");
 
 enum class LzxBlockType : uint8_t {
-    None = 0,         // no block started yet (0 is also invalid in the stream)
+    None = 0, // no block started yet (0 is also invalid in the stream)
     Verbatim = 1,
     Aligned = 2,
     Uncompressed = 3,
@@ -92,30 +96,31 @@ private:
     Status ReadLengths(uint8_t *lengths, unsigned first, unsigned last);
     Status BeginUncompressed(const uint8_t *in, uint32_t inSize);
     Status CopyUncompressed(const uint8_t *in, uint32_t inSize, uint32_t runEnd);
-    template <bool Aligned> Status DecodeSymbols(uint32_t runEnd);
+    template <bool Aligned>
+    Status DecodeSymbols(uint32_t runEnd);
     void FinishFrame(uint8_t *out, uint32_t outSize);
     Status Fail();
 
     Allocator m_Alloc;
     uint8_t *m_Window;
-    uint32_t m_WindowSize; // the format's window: how far matches reach back
-    uint32_t m_BufferSize; // the history buffer, one frame larger
+    uint32_t m_WindowSize;  // the format's window: how far matches reach back
+    uint32_t m_BufferSize;  // the history buffer, one frame larger
     unsigned m_MainSymbols; // 256 + 8 * position slots of this window
 
     // Folder state, reset per folder.
-    uint32_t m_Pos = 0;             // buffer position of the next output byte
-    bool m_Wrapped = false;         // a whole window of folder output exists
-    uint32_t m_Frame = 0;           // index of the next frame in the folder
-    bool m_Ended = false;           // a short (final) frame was decoded
-    bool m_Failed = false;          // bad data seen; only Reset helps
-    bool m_HeaderRead = false;      // the E8 header at the folder start
-    int32_t m_E8Size = 0;           // translation size; 0 = translation off
-    bool m_E8Seen = false;          // an 0xE8 byte may be in the output
-    uint32_t m_R[3] = {1, 1, 1};    // repeated offsets R0, R1, R2
+    uint32_t m_Pos = 0;          // buffer position of the next output byte
+    bool m_Wrapped = false;      // a whole window of folder output exists
+    uint32_t m_Frame = 0;        // index of the next frame in the folder
+    bool m_Ended = false;        // a short (final) frame was decoded
+    bool m_Failed = false;       // bad data seen; only Reset helps
+    bool m_HeaderRead = false;   // the E8 header at the folder start
+    int32_t m_E8Size = 0;        // translation size; 0 = translation off
+    bool m_E8Seen = false;       // an 0xE8 byte may be in the output
+    uint32_t m_R[3] = {1, 1, 1}; // repeated offsets R0, R1, R2
     LzxBlockType m_BlockType = LzxBlockType::None;
-    uint32_t m_BlockRemaining = 0;  // output bytes left in the current block
-    bool m_BlockOdd = false;        // current block is uncompressed with odd length
-    bool m_PadPending = false;      // that block's pad byte is still to skip
+    uint32_t m_BlockRemaining = 0; // output bytes left in the current block
+    bool m_BlockOdd = false;       // current block is uncompressed with odd length
+    bool m_PadPending = false;     // that block's pad byte is still to skip
 
     // Per-call input state: bit mode for compressed blocks, byte mode
     // (m_InPos) inside uncompressed ones.

@@ -13,7 +13,8 @@ namespace Fdi {
 // which owns the window from then on. NULL with *status = NoMemory when the
 // callback refuses either block.
 template <typename Codec>
-CCodec *CreateWithWindow(const Allocator &alloc, uint32_t windowBytes, unsigned windowBits, Status *status) {
+CCodec *CreateWithWindow(const Allocator &alloc, uint32_t windowBytes, unsigned windowBits, Status *status)
+{
     auto *window = static_cast<uint8_t *>(alloc.Alloc(windowBytes));
     Codec *codec = window ? alloc.New<Codec>(alloc, windowBits, window) : nullptr;
     if (!codec) {

@@ -23,7 +23,8 @@ constexpr unsigned EXTRA_BITS_MAX = 17;
 // (offset >= 1). Overlapping matches repeat their pattern, as LZ77 defines.
 // Whole chunks are copied, so up to 15 bytes past the match end change:
 // the caller's buffer has room there, and nothing there is history yet.
-inline void CopyMatch(uint8_t *dst, uint32_t offset, uint32_t length) {
+inline void CopyMatch(uint8_t *dst, uint32_t offset, uint32_t length)
+{
     const uint8_t *src = dst - offset;
     if (offset >= 16) {
         // Each 16-byte chunk reads bytes written before it.
@@ -58,7 +59,8 @@ inline void CopyMatch(uint8_t *dst, uint32_t offset, uint32_t length) {
 // write as far past its own end: that is either past the match, or the
 // start of the rest, which begins at buffer[0] as an ordinary match and
 // overwrites those bytes before any chunk of it reads them.
-inline void CopyWrapped(uint8_t *buffer, uint32_t bufferSize, uint32_t pos, uint32_t offset, uint32_t length) {
+inline void CopyWrapped(uint8_t *buffer, uint32_t bufferSize, uint32_t pos, uint32_t offset, uint32_t length)
+{
     const uint32_t source = pos + bufferSize - offset;
     const uint32_t first = bufferSize - source < length ? bufferSize - source : length;
     for (uint32_t i = 0; i < first; i += 16) {
@@ -71,7 +73,9 @@ inline void CopyWrapped(uint8_t *buffer, uint32_t bufferSize, uint32_t pos, uint
 
 } // namespace
 
-template <bool Aligned> Status CLzxDecoder::DecodeSymbols(uint32_t runEnd) {
+template <bool Aligned>
+Status CLzxDecoder::DecodeSymbols(uint32_t runEnd)
+{
     // Locals, not members: every byte stored to the window may alias a
     // member as far as the compiler knows, which would reload them all.
     CLzxBitReader bits = m_Bits;

@@ -29,7 +29,8 @@ namespace Fdi {
 
 namespace {
 
-voidpf ZlibAlloc(voidpf opaque, uInt items, uInt size) {
+voidpf ZlibAlloc(voidpf opaque, uInt items, uInt size)
+{
     uint64_t bytes = uint64_t(items) * size;
     if (bytes > UINT32_MAX) {
         return Z_NULL;
@@ -37,7 +38,8 @@ voidpf ZlibAlloc(voidpf opaque, uInt items, uInt size) {
     return static_cast<Allocator *>(opaque)->Alloc(uint32_t(bytes));
 }
 
-void ZlibFree(voidpf opaque, voidpf block) {
+void ZlibFree(voidpf opaque, voidpf block)
+{
     static_cast<Allocator *>(opaque)->Free(block);
 }
 
@@ -45,7 +47,8 @@ class CMszipCodec final : public CCodec {
 public:
     explicit CMszipCodec(const Allocator &memory) : m_Memory(memory) {}
 
-    ~CMszipCodec() override {
+    ~CMszipCodec() override
+    {
         if (m_Initialised) {
             inflateEnd(&m_Stream);
         }
@@ -56,7 +59,8 @@ public:
 
     // Takes all of zlib's memory: its state now, its window through the
     // first Reset.
-    Status Init() {
+    Status Init()
+    {
         m_Stream.zalloc = ZlibAlloc;
         m_Stream.zfree = ZlibFree;
         m_Stream.opaque = &m_Memory;
@@ -68,7 +72,8 @@ public:
         return Reset();
     }
 
-    Status Reset() override {
+    Status Reset() override
+    {
         // An empty dictionary allocates the window and leaves it empty.
         static const Bytef EMPTY = 0;
         if (inflateReset(&m_Stream) != Z_OK) {
@@ -81,7 +86,8 @@ public:
         return Status::Ok;
     }
 
-    Status DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t *out, uint32_t outSize) override {
+    Status DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t *out, uint32_t outSize) override
+    {
         if (inSize < 2 || in[0] != 'C' || in[1] != 'K' || outSize == 0 || outSize > BLOCK_OUTPUT_MAX) {
             return Status::BadData;
         }
@@ -110,7 +116,8 @@ private:
 
 } // namespace
 
-CCodec *CreateMszip(const Allocator &alloc, Status *status) {
+CCodec *CreateMszip(const Allocator &alloc, Status *status)
+{
     CMszipCodec *codec = alloc.New<CMszipCodec>(alloc);
     if (codec == nullptr) {
         *status = Status::NoMemory;

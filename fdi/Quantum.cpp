@@ -49,7 +49,7 @@ namespace {
 constexpr unsigned QTM_MIN_WINDOW_BITS = 10;
 constexpr unsigned QTM_MAX_WINDOW_BITS = 21;
 constexpr uint32_t QTM_FRAME_SIZE = 32768;
-constexpr unsigned QTM_SLOTS = 42;          // slots of the 2 MiB window
+constexpr unsigned QTM_SLOTS = 42; // slots of the 2 MiB window
 constexpr unsigned QTM_LENGTH_SLOTS = 27;
 
 // Offset slots: extra = max(slot - 2, 0) / 2 bits, base = sum of 2^extra
@@ -62,7 +62,8 @@ struct QuantumTables {
     uint16_t LengthBase[QTM_LENGTH_SLOTS];
 };
 
-constexpr QuantumTables MakeQuantumTables() {
+constexpr QuantumTables MakeQuantumTables()
+{
     QuantumTables tables{};
     uint32_t base = 0;
     for (unsigned slot = 0; slot < QTM_SLOTS; ++slot) {
@@ -92,14 +93,16 @@ static_assert(TABLES.LengthBase[25] + (1u << TABLES.LengthExtra[25]) == 254,
 class CQuantumDecoder final : public CCodec {
 public:
     CQuantumDecoder(const Allocator &alloc, unsigned windowBits, uint8_t *window)
-        : m_Alloc(alloc), m_Window(window), m_WindowBits(windowBits), m_WindowMask((1u << windowBits) - 1) {
+        : m_Alloc(alloc), m_Window(window), m_WindowBits(windowBits), m_WindowMask((1u << windowBits) - 1)
+    {
         Reset();
     }
     ~CQuantumDecoder() override { m_Alloc.Free(m_Window); }
     CQuantumDecoder(const CQuantumDecoder &) = delete;
     CQuantumDecoder &operator=(const CQuantumDecoder &) = delete;
 
-    Status Reset() override {
+    Status Reset() override
+    {
         const unsigned slots = 2 * m_WindowBits;
         for (unsigned i = 0; i < 4; ++i) {
             m_Literals[i].Init(64 * i, 64);
@@ -119,11 +122,13 @@ public:
 
 private:
     unsigned DecodeSymbol(CQuantumModel &model);
-    uint32_t DecodeOffset(CQuantumModel &model) {
+    uint32_t DecodeOffset(CQuantumModel &model)
+    {
         const unsigned slot = DecodeSymbol(model);
         return TABLES.OffsetBase[slot] + m_Bits.Read(TABLES.OffsetExtra[slot]) + 1;
     }
-    Status Fail() {
+    Status Fail()
+    {
         m_Failed = true;
         return Status::BadData;
     }
@@ -150,7 +155,8 @@ private:
     CQuantumModel m_Selector;
 };
 
-unsigned CQuantumDecoder::DecodeSymbol(CQuantumModel &model) {
+unsigned CQuantumDecoder::DecodeSymbol(CQuantumModel &model)
+{
     // 1. Find the entry. L <= H always holds (see the renormalisation), and
     //    the model total stays far below the range, so every step below is
     //    exact in 32 bits; only corrupt input makes C leave [L, H].
@@ -183,7 +189,8 @@ unsigned CQuantumDecoder::DecodeSymbol(CQuantumModel &model) {
     return symbol;
 }
 
-Status CQuantumDecoder::DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t *out, uint32_t outSize) {
+Status CQuantumDecoder::DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t *out, uint32_t outSize)
+{
     if (m_Failed || outSize == 0 || outSize > QTM_FRAME_SIZE || inSize > CODEC_INPUT_MAX) {
         return Fail();
     }
@@ -251,7 +258,8 @@ Status CQuantumDecoder::DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t 
 
 } // namespace
 
-CCodec *CreateQuantum(const Allocator &alloc, unsigned level, unsigned windowBits, Status *status) {
+CCodec *CreateQuantum(const Allocator &alloc, unsigned level, unsigned windowBits, Status *status)
+{
     // The level only tells how hard the encoder searched; decoding ignores it.
     (void)level;
     if (windowBits < QTM_MIN_WINDOW_BITS || windowBits > QTM_MAX_WINDOW_BITS) {

@@ -25,7 +25,8 @@ public:
     static constexpr uint32_t INCREMENT = 8;
 
     // Symbols first .. first + count - 1; count in 1..MAX_SYMBOLS.
-    void Init(unsigned first, unsigned count) {
+    void Init(unsigned first, unsigned count)
+    {
         m_Count = count;
         m_RescalesUntilSort = 4;
         for (unsigned i = 0; i <= count; ++i) {
@@ -43,7 +44,8 @@ public:
     // The entry whose range holds `target` (a value below Total()): the
     // first i with Cum(i + 1) <= target. Targets at or above Total() (only
     // from corrupt input) give entry 0.
-    unsigned Find(uint32_t target) const {
+    unsigned Find(uint32_t target) const
+    {
         unsigned i = 1;
         while (i < m_Count && m_Cum[i] > target) {
             ++i;
@@ -52,7 +54,8 @@ public:
     }
 
     // Counts one more use of entry i and rescales when due.
-    void Update(unsigned i) {
+    void Update(unsigned i)
+    {
         for (unsigned j = 0; j <= i; ++j) {
             m_Cum[j] = static_cast<uint16_t>(m_Cum[j] + INCREMENT);
         }
@@ -62,7 +65,8 @@ public:
     }
 
 private:
-    void Rescale() {
+    void Rescale()
+    {
         if (--m_RescalesUntilSort != 0) {
             // Halve in place, from the tail so each entry can be kept above
             // the one after it.
@@ -92,7 +96,8 @@ private:
         }
     }
 
-    void Swap(unsigned i, unsigned j) {
+    void Swap(unsigned i, unsigned j)
+    {
         const uint16_t symbol = m_Symbol[i];
         const uint16_t cum = m_Cum[i];
         m_Symbol[i] = m_Symbol[j];

@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 namespace {
 
-int ReplayFile(const std::filesystem::path &path) {
+int ReplayFile(const std::filesystem::path &path)
+{
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::fprintf(stderr, "cannot read %s\n", path.c_str());
@@ -25,7 +26,8 @@ int ReplayFile(const std::filesystem::path &path) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     int failures = 0;
     size_t count = 0;
     for (int i = 1; i < argc; ++i) {

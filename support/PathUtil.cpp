@@ -8,23 +8,26 @@
 BOOL IsDirectory(LPCWSTR path)
 {
     const DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
         return 0;
+    }
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 1 : 0;
 }
 
 void AppendBackslash(CStrBufW &path)
 {
     const uint32_t length = path.Length();
-    if (length > 1 && path.Data[length - 1] != u'\\')
+    if (length > 1 && path.Data[length - 1] != u'\\') {
         path.Append(WIDE("\\"));
+    }
 }
 
 void StripBackslash(WCHAR *text)
 {
     const size_t length = WideLength(text);
-    if (length >= 2 && text[length - 1] == u'\\')
+    if (length >= 2 && text[length - 1] == u'\\') {
         text[length - 1] = 0;
+    }
 }
 
 void SplitPath(const CStrBufW &path, CStrBufW *directory, CStrBufW *name)
@@ -35,19 +38,24 @@ void SplitPath(const CStrBufW &path, CStrBufW *directory, CStrBufW *name)
     const uint32_t length = path.Length();
     uint32_t separator = length;
     for (uint32_t i = 0; i < length; ++i) {
-        if (path.Data[i] == u'\\')
+        if (path.Data[i] == u'\\') {
             separator = i;
+        }
     }
 
     if (separator == length) {
-        if (directory != nullptr)
+        if (directory != nullptr) {
             directory->Data[0] = 0;
-        if (name != nullptr)
+        }
+        if (name != nullptr) {
             name->Assign(path);
+        }
         return;
     }
-    if (name != nullptr)
+    if (name != nullptr) {
         name->Assign(path.Data + separator + 1);
-    if (directory != nullptr)
+    }
+    if (directory != nullptr) {
         directory->Assign(path.Data, separator + 1);
+    }
 }

@@ -15,8 +15,9 @@ template <typename Char>
 uint32_t VerifiedLength(const Char *data, uint32_t capacity)
 {
     for (uint32_t i = 0; i < capacity; ++i) {
-        if (data[i] == 0)
+        if (data[i] == 0) {
             return i;
+        }
     }
     throw STRBUF_NO_TERMINATOR;
 }
@@ -26,11 +27,13 @@ uint32_t VerifiedLength(const Char *data, uint32_t capacity)
 template <typename Char>
 void GrowBlock(Char *&data, uint32_t &capacity, uint64_t request)
 {
-    if (request < capacity)
+    if (request < capacity) {
         return;
+    }
     const uint64_t newCapacity = 2 * request;
-    if (newCapacity * sizeof(Char) > UINT32_MAX)
+    if (newCapacity * sizeof(Char) > UINT32_MAX) {
         throw std::bad_alloc();
+    }
     assert(newCapacity > 0 && "the constructors always request a non-empty block");
 
     // Measure first: a lost terminator must throw before anything changes.
@@ -85,17 +88,20 @@ void CStrBufW::Assign(const WCHAR *text, uint32_t n)
 {
     Reserve(n);
     uint32_t i = 0;
-    for (; i < n && text[i] != 0; ++i)
+    for (; i < n && text[i] != 0; ++i) {
         Data[i] = text[i];
-    for (; i <= n; ++i)
+    }
+    for (; i <= n; ++i) {
         Data[i] = 0;
+    }
 }
 
 void CStrBufW::Assign(const WCHAR *text)
 {
     const size_t length = WideLength(text);
-    if (length > UINT32_MAX)
+    if (length > UINT32_MAX) {
         throw std::bad_alloc();
+    }
     Assign(text, static_cast<uint32_t>(length));
 }
 
@@ -103,8 +109,9 @@ void CStrBufW::Assign(const CStrBufW &other)
 {
     const uint32_t length = other.Length();
     Length(); // a lost terminator here throws too, as for every buffer read
-    if (&other != this)
+    if (&other != this) {
         Assign(other.Data, length);
+    }
 }
 
 void CStrBufW::Append(const WCHAR *text)
@@ -130,8 +137,9 @@ void CStrBufW::Replace(WCHAR from, WCHAR to)
 {
     const uint32_t length = Length();
     for (uint32_t i = 0; i < length; ++i) {
-        if (Data[i] == from)
+        if (Data[i] == from) {
             Data[i] = to;
+        }
     }
 }
 
@@ -142,8 +150,9 @@ WCHAR *CStrBufW::AssignMultiByte(UINT codePage, const char *text)
     Data[0] = 0;
     // A narrow text never yields more UTF-16 units than it has bytes.
     GrowBlock(Data, Capacity, std::strlen(text));
-    if (MultiByteToWideChar(codePage, 0, text, -1, Data, ConversionRoom(Capacity)) == 0)
+    if (MultiByteToWideChar(codePage, 0, text, -1, Data, ConversionRoom(Capacity)) == 0) {
         Data[0] = 0;
+    }
     return Data;
 }
 
@@ -172,7 +181,8 @@ char *CStrBufA::AssignUtf8(const WCHAR *text)
     Data[0] = 0;
     // Each UTF-16 unit needs at most 3 UTF-8 bytes; 4 leaves headroom.
     GrowBlock(Data, Capacity, 4 * uint64_t{WideLength(text)});
-    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, Data, ConversionRoom(Capacity), nullptr, nullptr) == 0)
+    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, Data, ConversionRoom(Capacity), nullptr, nullptr) == 0) {
         Data[0] = 0;
+    }
     return Data;
 }

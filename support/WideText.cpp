@@ -4,18 +4,21 @@
 size_t WideLength(const WCHAR *text)
 {
     size_t length = 0;
-    while (text[length] != 0)
+    while (text[length] != 0) {
         ++length;
+    }
     return length;
 }
 
 bool WideCopy(WCHAR *target, size_t targetSize, const WCHAR *source)
 {
-    if (targetSize == 0)
+    if (targetSize == 0) {
         return false;
+    }
     size_t i = 0;
-    for (; i + 1 < targetSize && source[i] != 0; ++i)
+    for (; i + 1 < targetSize && source[i] != 0; ++i) {
         target[i] = source[i];
+    }
     target[i] = 0;
     return source[i] == 0;
 }
@@ -34,10 +37,12 @@ int CompareFolded(const WCHAR *left, const WCHAR *right, Fold fold)
     for (;; ++left, ++right) {
         const WCHAR a = fold(*left);
         const WCHAR b = fold(*right);
-        if (a != b)
+        if (a != b) {
             return a < b ? -1 : 1;
-        if (a == 0)
+        }
+        if (a == 0) {
             return 0;
+        }
     }
 }
 
@@ -57,10 +62,12 @@ const WCHAR *WideFindLast(const WCHAR *text, WCHAR ch)
 {
     const WCHAR *found = nullptr;
     for (;; ++text) {
-        if (*text == ch)
+        if (*text == ch) {
             found = text;
-        if (*text == 0)
+        }
+        if (*text == 0) {
             return found;
+        }
     }
 }
 
@@ -71,6 +78,7 @@ WCHAR *WideFindLast(WCHAR *text, WCHAR ch)
 
 void WideUpperAscii(WCHAR *text)
 {
-    for (; *text != 0; ++text)
+    for (; *text != 0; ++text) {
         *text = WideToUpperAscii(*text);
+    }
 }

@@ -34,8 +34,9 @@ bool ParseArgs(const std::vector<std::string> &args, const std::vector<OptionDef
             size_t equals = body.find('=');
             std::string_view name = body.substr(0, equals);
             for (const OptionDef &candidate : options) {
-                if (candidate.Name == name)
+                if (candidate.Name == name) {
                     option = &candidate;
+                }
             }
             if (option && equals != std::string_view::npos) {
                 attached = std::string(body.substr(equals + 1));
@@ -43,8 +44,9 @@ bool ParseArgs(const std::vector<std::string> &args, const std::vector<OptionDef
             }
         } else {
             for (const OptionDef &candidate : options) {
-                if (candidate.Short == arg[1])
+                if (candidate.Short == arg[1]) {
                     option = &candidate;
+                }
             }
             if (option && arg.size() > 2) {
                 attached = arg.substr(2);

@@ -9,14 +9,14 @@
 namespace Selfex {
 
 struct OptionDef {
-    std::string_view Name;  // long form without dashes: "output"
-    char Short;             // short form ('o'), or 0 for none
-    bool TakesValue;        // "--output FILE", "--output=FILE", "-o FILE", "-oFILE"
+    std::string_view Name; // long form without dashes: "output"
+    char Short;            // short form ('o'), or 0 for none
+    bool TakesValue;       // "--output FILE", "--output=FILE", "-o FILE", "-oFILE"
 };
 
 struct ParsedArgs {
     std::map<std::string, std::string, std::less<>> Options; // long name -> value ("" for a flag); the last use wins
-    std::vector<std::string> Operands;                        // everything else, in order; "--" ends the options
+    std::vector<std::string> Operands;                       // everything else, in order; "--" ends the options
 
     bool Has(std::string_view name) const { return Options.find(name) != Options.end(); }
     std::string Get(std::string_view name, const std::string &fallback = std::string()) const;

@@ -20,7 +20,8 @@ struct CommandDef {
 const std::vector<CommandDef> &Commands()
 {
     static const std::vector<CommandDef> commands = {
-        {"pack", "make a package (or a bare cabinet) of files and folders",
+        {"pack",
+         "make a package (or a bare cabinet) of files and folders",
          "usage: selfex pack -o OUT [--stub FILE] [--compression none|mszip] [--folder-size N] INPUT...\n"
          "\n"
          "Writes OUT: the stub followed by a cabinet of the INPUTs. A folder contributes\n"
@@ -35,29 +36,43 @@ const std::vector<CommandDef> &Commands()
          "                         the folder past N uncompressed bytes (suffixes K, M, G;\n"
          "                         default and maximum 2147450880)\n",
          {{"output", 'o', true}, {"stub", 0, true}, {"compression", 0, true}, {"folder-size", 0, true}},
-         1, SIZE_MAX, RunPack},
-        {"list", "list the files of a package or cabinet",
+         1,
+         SIZE_MAX,
+         RunPack},
+        {"list",
+         "list the files of a package or cabinet",
          "usage: selfex list [--json] PACKAGE|CABINET\n"
          "\n"
          "Prints one line per file: size, stored date and time, attributes (R read-only,\n"
          "H hidden, S system, A archive) and name.\n"
          "\n"
          "  --json   one JSON document instead, for scripts\n",
-         {{"json", 0, false}}, 1, 1, RunList},
-        {"test", "decode every file of a package or cabinet in memory",
+         {{"json", 0, false}},
+         1,
+         1,
+         RunList},
+        {"test",
+         "decode every file of a package or cabinet in memory",
          "usage: selfex test PACKAGE|CABINET\n"
          "\n"
          "Decodes every file without writing anything and reports each one.\n"
          "Exits with 1 when any file fails.\n",
-         {}, 1, 1, RunTest},
-        {"extract", "extract a package or cabinet as the package itself would",
+         {},
+         1,
+         1,
+         RunTest},
+        {"extract",
+         "extract a package or cabinet as the package itself would",
          "usage: selfex extract [-d DIR] PACKAGE|CABINET\n"
          "\n"
          "Extracts every file with its folders, time and attributes into DIR (default:\n"
          "the current folder), refusing unsafe stored names. Shows progress on a terminal.\n"
          "\n"
          "  -d, --directory DIR   where to extract (created if missing)\n",
-         {{"directory", 'd', true}}, 1, 1, RunExtract},
+         {{"directory", 'd', true}},
+         1,
+         1,
+         RunExtract},
     };
     return commands;
 }
@@ -102,23 +117,28 @@ int RunSelfex(const std::vector<std::string> &args, ToolContext &context)
         return EXIT_OK;
     }
     for (const CommandDef &command : Commands()) {
-        if (name != command.Name)
+        if (name != command.Name) {
             continue;
+        }
         std::vector<OptionDef> options = command.Options;
         options.push_back({"help", 'h', false});
         ParsedArgs parsed;
         std::string error;
-        if (!ParseArgs(std::vector<std::string>(args.begin() + 1, args.end()), options, parsed, error))
+        if (!ParseArgs(std::vector<std::string>(args.begin() + 1, args.end()), options, parsed, error)) {
             return UsageError(context, command.Name, error);
+        }
         if (parsed.Has("help")) {
             context.Out << "selfex " << command.Name << ": " << command.Summary << "\n\n" << command.Usage;
             return EXIT_OK;
         }
         size_t count = parsed.Operands.size();
-        if (count < command.MinOperands)
+        if (count < command.MinOperands) {
             return UsageError(context, command.Name, "missing operand");
-        if (count > command.MaxOperands)
-            return UsageError(context, command.Name, "unexpected operand '" + parsed.Operands[command.MaxOperands] + "'");
+        }
+        if (count > command.MaxOperands) {
+            return UsageError(context, command.Name,
+                              "unexpected operand '" + parsed.Operands[command.MaxOperands] + "'");
+        }
         return command.Run(parsed, context);
     }
     context.Err << "selfex: unknown command '" << name << "'\n";

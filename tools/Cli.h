@@ -20,8 +20,8 @@ constexpr int EXIT_USAGE = 2;
 struct ToolContext {
     std::ostream &Out;
     std::ostream &Err;
-    bool ErrIsTerminal = false;  // a progress bar is drawn on Err only then
-    std::string ExecutablePath;  // UTF-8 path of the running selfex; the default stub lies beside it
+    bool ErrIsTerminal = false; // a progress bar is drawn on Err only then
+    std::string ExecutablePath; // UTF-8 path of the running selfex; the default stub lies beside it
 };
 
 // Runs one command line (args without the program name) and returns its exit code.

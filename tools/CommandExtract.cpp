@@ -14,11 +14,13 @@ class CExtractProgress : public IExtractObserver {
 public:
     CExtractProgress(ToolContext &context, const std::vector<StoredFile> &files)
     {
-        for (const StoredFile &file : files)
+        for (const StoredFile &file : files) {
             m_TotalBytes += file.Size;
+        }
         m_TotalFiles = static_cast<uint32_t>(files.size());
-        if (context.ErrIsTerminal)
+        if (context.ErrIsTerminal) {
             m_Bar = std::make_unique<CProgressBar>(context.Err, m_TotalBytes, m_TotalFiles);
+        }
     }
 
     void OnFileStart(const StoredFile &file) override
@@ -36,8 +38,9 @@ public:
 
     void Finish()
     {
-        if (m_Bar)
+        if (m_Bar) {
             m_Bar->Finish();
+        }
     }
     uint32_t DoneFiles() const { return m_DoneFiles; }
     uint64_t DoneBytes() const { return m_DoneBytes; }
@@ -46,8 +49,9 @@ public:
 private:
     void Draw(uint32_t currentWritten, bool force)
     {
-        if (m_Bar)
+        if (m_Bar) {
             m_Bar->Update(m_DoneBytes + currentWritten, m_DoneFiles, force);
+        }
     }
 
     std::unique_ptr<CProgressBar> m_Bar;
@@ -68,19 +72,22 @@ int RunExtract(const ParsedArgs &args, ToolContext &context)
     CPackageReader reader;
     std::vector<StoredFile> files;
     std::string error;
-    if (!reader.Open(path, error))
+    if (!reader.Open(path, error)) {
         return Fail(context, command, error);
+    }
     // Every name is checked before the first file is written: the listing
     // stops at the first name the extractor refuses.
-    if (!reader.List(files, error))
+    if (!reader.List(files, error)) {
         return Fail(context, command, path + ": nothing extracted: " + error);
+    }
 
     CExtractProgress progress(context, files);
     bool extracted = reader.Extract(destination, progress, error);
     progress.Finish();
     if (!extracted) {
-        return Fail(context, command, path + ": " + error + "; " + std::to_string(progress.DoneFiles()) + " of " +
-                                          std::to_string(files.size()) + " files were extracted");
+        return Fail(context, command,
+                    path + ": " + error + "; " + std::to_string(progress.DoneFiles()) + " of " +
+                        std::to_string(files.size()) + " files were extracted");
     }
     if (progress.OnTerminal()) {
         context.Err << "extracted " << progress.DoneFiles() << " files (" << FormatBytes(progress.DoneBytes())

@@ -12,17 +12,19 @@ int RunList(const ParsedArgs &args, ToolContext &context)
     CPackageReader reader;
     std::vector<StoredFile> files;
     std::string error;
-    if (!reader.Open(path, error))
+    if (!reader.Open(path, error)) {
         return Fail(context, command, error);
+    }
     if (!reader.List(files, error)) {
         // What was listed before the failure is still worth seeing.
         WriteListText(context.Out, files);
         return Fail(context, command, path + ": " + error);
     }
-    if (args.Has("json"))
+    if (args.Has("json")) {
         WriteListJson(context.Out, path, reader.CabinetOffset(), files);
-    else
+    } else {
         WriteListText(context.Out, files);
+    }
     return EXIT_OK;
 }
 

@@ -56,8 +56,9 @@ int RunTest(const ParsedArgs &args, ToolContext &context)
     const std::string &path = args.Operands[0];
     CPackageReader reader;
     std::string error;
-    if (!reader.Open(path, error))
+    if (!reader.Open(path, error)) {
         return Fail(context, command, error);
+    }
     // The listing counts the files; its failure (an unsafe name) fails the test too.
     std::vector<StoredFile> files;
     bool listed = reader.List(files, error);
@@ -67,8 +68,9 @@ int RunTest(const ParsedArgs &args, ToolContext &context)
         context.Out << "all " << report.Passed() << (report.Passed() == 1 ? " file" : " files") << " ok\n";
         return EXIT_OK;
     }
-    if (!error.empty())
+    if (!error.empty()) {
         report.ReportFailure(error);
+    }
     size_t reached = report.Passed() + report.Failed();
     size_t unreached = files.size() > reached ? files.size() - reached : 0;
     context.Out << report.Passed() << " ok, " << report.Failed() << " failed, " << unreached << " not reached\n";

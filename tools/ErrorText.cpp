@@ -28,29 +28,24 @@ const char *DescribeFdiError(int32_t code)
 std::string DescribeCode(int32_t code, int32_t detail)
 {
     switch (code) {
-    case 0:
-        return detail == ERROR_OUTOFMEMORY ? "no thread slot left for the extractor" : std::string();
+    case 0: return detail == ERROR_OUTOFMEMORY ? "no thread slot left for the extractor" : std::string();
     case FDIERROR_TARGET_FILE:
-        if (detail == ERROR_INVALID_NAME)
+        if (detail == ERROR_INVALID_NAME) {
             return "a stored name is unsafe (absolute, with a drive or stream colon, an empty, \".\" or "
                    "\"..\" level, or a device name) and was refused";
-        if (detail == 0)
+        }
+        if (detail == 0) {
             return "an output file could not be created, or did not receive all its bytes";
+        }
         return "a folder for an output file could not be created: " + DescribeWindowsError(detail);
     case Cabinet::ERR_CABINET_DLL:
         return "the cabinet decompressor (Cabinet.dll, on Linux libcabinet.so) could not be loaded";
-    case Cabinet::ERR_BAD_PATH:
-        return "the cabinet's path has no usable folder or file name";
-    case Cabinet::ERR_ENCIPHERED:
-        return "the cabinet is enciphered (header \"CRYP\"), which is not supported";
-    case Cabinet::ERR_MEMORY_FULL:
-        return "a file delivered more bytes than its stored size";
-    case Cabinet::ERR_WRONG_THREAD:
-        return "the extractor was used from a thread other than its own";
-    case Cabinet::ERR_THREAD_BUSY:
-        return "this thread already runs an extractor";
-    case Cabinet::ERR_CABINET_LOOP:
-        return "the cabinet set leads back to a cabinet it already passed";
+    case Cabinet::ERR_BAD_PATH: return "the cabinet's path has no usable folder or file name";
+    case Cabinet::ERR_ENCIPHERED: return "the cabinet is enciphered (header \"CRYP\"), which is not supported";
+    case Cabinet::ERR_MEMORY_FULL: return "a file delivered more bytes than its stored size";
+    case Cabinet::ERR_WRONG_THREAD: return "the extractor was used from a thread other than its own";
+    case Cabinet::ERR_THREAD_BUSY: return "this thread already runs an extractor";
+    case Cabinet::ERR_CABINET_LOOP: return "the cabinet set leads back to a cabinet it already passed";
     default: {
         const char *words = DescribeFdiError(code);
         return words ? words : "unknown failure";
@@ -90,17 +85,20 @@ std::string DescribeExtractError(const Cabinet::ExtractError &error)
                                   error.Erf.erfOper != FDIERROR_NONE && error.Erf.erfOper != FDIERROR_TARGET_FILE &&
                                   error.Erf.erfOper != FDIERROR_USER_ABORT;
     std::string words;
-    if ((error.Code != 0 || error.Detail != 0) && !shortFileAfterFdiError)
+    if ((error.Code != 0 || error.Detail != 0) && !shortFileAfterFdiError) {
         words = DescribeCode(error.Code, error.Detail);
+    }
     if (words.empty() && error.Erf.fError) {
         const char *fdi = DescribeFdiError(error.Erf.erfOper);
         words = fdi ? fdi : "the decompressor failed";
     }
-    if (words.empty())
+    if (words.empty()) {
         words = "the extraction failed";
+    }
     words += " (code " + std::to_string(error.Code) + ", detail " + std::to_string(error.Detail);
-    if (error.Erf.fError)
+    if (error.Erf.fError) {
         words += "; FDI error " + std::to_string(error.Erf.erfOper) + ", type " + std::to_string(error.Erf.erfType);
+    }
     return words + ")";
 }
 

@@ -40,10 +40,12 @@ std::string RunningExecutablePath()
     std::vector<WCHAR> path(MAX_PATH);
     for (;;) {
         DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
+        if (length == 0) {
             return std::string();
-        if (length < path.size())
+        }
+        if (length < path.size()) {
             return FromPlatformPath(path.data());
+        }
         path.resize(2 * path.size());
     }
 }
@@ -63,12 +65,14 @@ bool ReadSmallFile(const std::string &path, uint64_t maxBytes, std::vector<uint8
     bytes.clear();
     uint8_t chunk[65536];
     int got;
-    while ((got = _read(handle, chunk, sizeof chunk)) > 0 && bytes.size() <= maxBytes)
+    while ((got = _read(handle, chunk, sizeof chunk)) > 0 && bytes.size() <= maxBytes) {
         bytes.insert(bytes.end(), chunk, chunk + got);
-    if (got < 0)
+    }
+    if (got < 0) {
         error = path + ": " + LastErrnoText();
-    else if (bytes.size() > maxBytes)
+    } else if (bytes.size() > maxBytes) {
         error = path + ": longer than " + std::to_string(maxBytes) + " bytes";
+    }
     _close(handle);
     return error.empty();
 }
@@ -93,15 +97,17 @@ bool CFileMemberSource::Open(const CabMember &member, std::string &error)
 int64_t CFileMemberSource::Read(uint8_t *buffer, uint32_t size, std::string &error)
 {
     int got = _read(m_Handle, buffer, size);
-    if (got < 0)
+    if (got < 0) {
         error = m_Path + ": read failed: " + LastErrnoText();
+    }
     return got;
 }
 
 void CFileMemberSource::Close()
 {
-    if (m_Handle != -1)
+    if (m_Handle != -1) {
         _close(m_Handle);
+    }
     m_Handle = -1;
 }
 
@@ -118,8 +124,9 @@ bool COutputFile::Create(const std::string &path, std::string &error)
     for (int attempt = 0; attempt < 8 && m_Handle == -1; ++attempt) {
         m_TempPath = path + "." + RandomSuffix() + ".tmp";
         m_Handle = _wopen(ToPlatformPath(m_TempPath).c_str(), CREATE_FLAGS, _S_IREAD | _S_IWRITE);
-        if (m_Handle == -1 && errno != EEXIST)
+        if (m_Handle == -1 && errno != EEXIST) {
             break;
+        }
     }
     if (m_Handle == -1) {
         error = path + ": cannot create: " + LastErrnoText();
@@ -133,8 +140,9 @@ bool COutputFile::Create(const std::string &path, std::string &error)
 
 bool COutputFile::Write(const uint8_t *data, size_t size, std::string &error)
 {
-    if (m_Buffer.size() + size > OUTPUT_BUFFER_SIZE && !Flush(error))
+    if (m_Buffer.size() + size > OUTPUT_BUFFER_SIZE && !Flush(error)) {
         return false;
+    }
     if (size >= OUTPUT_BUFFER_SIZE) {
         int written = _write(m_Handle, data, static_cast<unsigned>(size));
         if (written != static_cast<int>(size)) {
@@ -150,37 +158,44 @@ bool COutputFile::Write(const uint8_t *data, size_t size, std::string &error)
 
 bool COutputFile::WriteAt(uint32_t offset, const uint8_t *data, size_t size, std::string &error)
 {
-    if (!Flush(error))
+    if (!Flush(error)) {
         return false;
+    }
     bool ok = _lseek(m_Handle, static_cast<int32_t>(offset), SEEK_SET) == static_cast<int32_t>(offset) &&
               _write(m_Handle, data, static_cast<unsigned>(size)) == static_cast<int>(size);
     // Back to the end, where appending goes on.
     ok = _lseek(m_Handle, 0, SEEK_END) != -1 && ok;
-    if (!ok)
+    if (!ok) {
         error = m_Path + ": write failed: " + LastErrnoText();
+    }
     return ok;
 }
 
 int64_t COutputFile::ReadAt(uint32_t offset, uint8_t *buffer, uint32_t size, std::string &error)
 {
-    if (!Flush(error))
+    if (!Flush(error)) {
         return -1;
+    }
     // The file was opened for writing only: read through a second handle.
     int handle = OpenForReading(m_TempPath);
     int got = -1;
-    if (handle != -1 && _lseek(handle, static_cast<int32_t>(offset), SEEK_SET) == static_cast<int32_t>(offset))
+    if (handle != -1 && _lseek(handle, static_cast<int32_t>(offset), SEEK_SET) == static_cast<int32_t>(offset)) {
         got = _read(handle, buffer, size);
-    if (got < 0)
+    }
+    if (got < 0) {
         error = m_Path + ": cannot read back: " + LastErrnoText();
-    if (handle != -1)
+    }
+    if (handle != -1) {
         _close(handle);
+    }
     return got;
 }
 
 bool COutputFile::Flush(std::string &error)
 {
-    if (m_Buffer.empty())
+    if (m_Buffer.empty()) {
         return true;
+    }
     int written = _write(m_Handle, m_Buffer.data(), static_cast<unsigned>(m_Buffer.size()));
     if (written != static_cast<int>(m_Buffer.size())) {
         error = m_Path + ": write failed: " + (written >= 0 ? std::string("disk full") : LastErrnoText());
@@ -192,8 +207,9 @@ bool COutputFile::Flush(std::string &error)
 
 bool COutputFile::Commit(std::string &error)
 {
-    if (!Flush(error))
+    if (!Flush(error)) {
         return false;
+    }
     int closed = _close(m_Handle);
     m_Handle = -1;
     if (closed != 0) {
@@ -221,8 +237,9 @@ bool COutputFile::Commit(std::string &error)
 
 void COutputFile::Discard()
 {
-    if (m_Handle != -1)
+    if (m_Handle != -1) {
         _close(m_Handle);
+    }
     m_Handle = -1;
     if (!m_TempPath.empty()) {
         std::error_code ignored;

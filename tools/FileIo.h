@@ -19,8 +19,7 @@ std::string LastErrnoText();
 
 // Reads the whole file at path (UTF-8) if it is at most maxBytes long.
 // False with a message when it cannot be read or is longer.
-bool ReadSmallFile(const std::string &path, uint64_t maxBytes, std::vector<uint8_t> &bytes,
-                   std::string &error);
+bool ReadSmallFile(const std::string &path, uint64_t maxBytes, std::vector<uint8_t> &bytes, std::string &error);
 
 // Opens members by their Source, a UTF-8 file path.
 class CFileMemberSource : public IMemberSource {

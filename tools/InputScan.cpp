@@ -27,14 +27,16 @@ class CScanner {
 public:
     CScanner(const std::string &excludedPath, ScanResult &result) : m_Result(result)
     {
-        if (!excludedPath.empty())
+        if (!excludedPath.empty()) {
             m_Excluded = Normal(fs::u8path(excludedPath));
+        }
     }
 
     void AddInput(const std::string &input)
     {
-        if (m_TooMany)
+        if (m_TooMany) {
             return;
+        }
         fs::path path = fs::u8path(input);
         std::error_code failure;
         fs::file_status status = fs::status(path, failure);
@@ -45,10 +47,11 @@ public:
         } else if (fs::is_regular_file(status)) {
             std::string name = path.filename().u8string();
             std::string why = StoredComponentProblem(name);
-            if (why.empty())
+            if (why.empty()) {
                 AddFile(path, name);
-            else
+            } else {
                 Problem(input, "cannot be stored: " + why);
+            }
         } else {
             Problem(input, "not a regular file or folder");
         }
@@ -68,8 +71,9 @@ private:
     {
         std::error_code failure;
         std::vector<fs::directory_entry> entries;
-        for (fs::directory_iterator it(folder, failure), end; !failure && it != end; it.increment(failure))
+        for (fs::directory_iterator it(folder, failure), end; !failure && it != end; it.increment(failure)) {
             entries.push_back(*it);
+        }
         if (failure) {
             Problem(folder.u8string(), "cannot read the folder: " + failure.message());
             return;
@@ -81,8 +85,9 @@ private:
         std::sort(entries.begin(), entries.end(), [](const fs::directory_entry &a, const fs::directory_entry &b) {
             return a.path().filename().u8string() < b.path().filename().u8string();
         });
-        for (size_t i = 0; i < entries.size() && !m_TooMany; ++i)
+        for (size_t i = 0; i < entries.size() && !m_TooMany; ++i) {
             AddEntry(entries[i], prefix);
+        }
     }
 
     void AddEntry(const fs::directory_entry &entry, const std::string &prefix)
@@ -197,8 +202,9 @@ void ToDosDateTime(const FILETIME &utc, uint16_t &date, uint16_t &time)
     WORD dosTime = 0;
     bool converted = FileTimeToLocalFileTime(&utc, &local) != 0;
     uint64_t ticks = static_cast<uint64_t>(local.dwHighDateTime) << 32 | local.dwLowDateTime;
-    if (!converted)
+    if (!converted) {
         ticks = static_cast<uint64_t>(utc.dwHighDateTime) << 32 | utc.dwLowDateTime;
+    }
     if (converted && ticks >= DOS_EPOCH && ticks < DOS_END && FileTimeToDosDateTime(&local, &dosDate, &dosTime)) {
         date = dosDate;
         time = dosTime;

@@ -15,7 +15,7 @@
 namespace Selfex {
 
 struct ScanResult {
-    std::vector<CabMember> Members; // in input order; a folder's entries sorted by name
+    std::vector<CabMember> Members;    // in input order; a folder's entries sorted by name
     std::vector<std::string> Problems; // what cannot be stored; any problem fails the pack
     std::vector<std::string> Notes;    // what was left out and why (empty folders, links to folders)
 };

@@ -30,8 +30,9 @@ std::string FormatTime(uint16_t time)
 
 std::string FormatDosDateTime(uint16_t date, uint16_t time)
 {
-    if (date == 0 && time == 0)
+    if (date == 0 && time == 0) {
         return "---------- --------";
+    }
     return FormatDate(date) + " " + FormatTime(time);
 }
 
@@ -40,11 +41,13 @@ std::string FormatAttributes(uint16_t attribs)
     std::string text = "----";
     const char letters[] = "RHS";
     for (int bit = 0; bit < 3; ++bit) {
-        if (attribs & (1u << bit))
+        if (attribs & (1u << bit)) {
             text[static_cast<size_t>(bit)] = letters[bit];
+        }
     }
-    if (attribs & 0x20)
+    if (attribs & 0x20) {
         text[3] = 'A';
+    }
     return text;
 }
 
@@ -53,8 +56,8 @@ void WriteListText(std::ostream &out, const std::vector<StoredFile> &files)
     for (const StoredFile &file : files) {
         char size[16];
         std::snprintf(size, sizeof size, "%10u", file.Size);
-        out << size << "  " << FormatDosDateTime(file.Date, file.Time) << "  " << FormatAttributes(file.Attribs)
-            << "  " << file.Name << "\n";
+        out << size << "  " << FormatDosDateTime(file.Date, file.Time) << "  " << FormatAttributes(file.Attribs) << "  "
+            << file.Name << "\n";
     }
 }
 
@@ -79,8 +82,7 @@ std::string JsonString(const std::string &text)
 void WriteListJson(std::ostream &out, const std::string &path, uint32_t cabinetOffset,
                    const std::vector<StoredFile> &files)
 {
-    out << "{\n  \"path\": " << JsonString(path) << ",\n  \"cabinetOffset\": " << cabinetOffset
-        << ",\n  \"files\": [";
+    out << "{\n  \"path\": " << JsonString(path) << ",\n  \"cabinetOffset\": " << cabinetOffset << ",\n  \"files\": [";
     for (size_t i = 0; i < files.size(); ++i) {
         const StoredFile &file = files[i];
         bool dated = HasDate(file);

@@ -36,8 +36,9 @@ int32_t FindCabinetHeader(const uint8_t *window, size_t size)
 {
     size_t last = std::min<size_t>(PACKAGE_LAST_HEADER - PACKAGE_SEARCH_START, size < 4 ? 0 : size - 4);
     for (size_t at = 0; size >= 4 && at <= last; ++at) {
-        if (std::memcmp(window + at, SIGNATURE, 4) == 0)
+        if (std::memcmp(window + at, SIGNATURE, 4) == 0) {
             return static_cast<int32_t>(at);
+        }
     }
     return -1;
 }

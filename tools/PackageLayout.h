@@ -11,9 +11,9 @@
 
 namespace Selfex {
 
-constexpr uint32_t PACKAGE_SEARCH_START = 160000;  // where the stub's header search begins
-constexpr uint32_t PACKAGE_SEARCH_WINDOW = 65536;  // bytes the stub reads for the search
-constexpr uint32_t PACKAGE_LAST_HEADER = 225529;   // the last offset at which it looks
+constexpr uint32_t PACKAGE_SEARCH_START = 160000; // where the stub's header search begins
+constexpr uint32_t PACKAGE_SEARCH_WINDOW = 65536; // bytes the stub reads for the search
+constexpr uint32_t PACKAGE_LAST_HEADER = 225529;  // the last offset at which it looks
 
 // Why stub (size bytes) cannot start a package, or an empty text when it can.
 std::string StubProblem(const uint8_t *stub, size_t size);

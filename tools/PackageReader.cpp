@@ -45,27 +45,31 @@ int OnCopyFile(const Cabinet::CopyFileInfo *info, intptr_t userData)
         state->Files->push_back(ToStoredFile(*info));
         return 0;
     }
-    if (state->Observer)
+    if (state->Observer) {
         state->Observer->OnFileStart(ToStoredFile(*info));
+    }
     return 1;
 }
 
 void OnFileDone(const WCHAR *, const Cabinet::CMemSink *sink, intptr_t userData)
 {
     auto *state = reinterpret_cast<RunState *>(userData);
-    if (!state->Observer)
+    if (!state->Observer) {
         return;
-    if (sink)
+    }
+    if (sink) {
         state->Observer->OnFileDone(sink->Buffer(), static_cast<uint32_t>(sink->Used()));
-    else
+    } else {
         state->Observer->OnFileDone(nullptr, 0);
+    }
 }
 
 void OnProgress(const Cabinet::ProgressInfo *info, intptr_t userData)
 {
     auto *state = reinterpret_cast<RunState *>(userData);
-    if (state->Observer)
+    if (state->Observer) {
         state->Observer->OnBytes(info->Written);
+    }
 }
 
 std::string UniqueName(const std::string &prefix)
@@ -82,21 +86,25 @@ bool StageCabinet(const std::string &source, const std::string &target)
     CabMember member;
     member.Source = source;
     std::string error;
-    if (!input.Open(member, error))
+    if (!input.Open(member, error)) {
         return false;
+    }
     COutputFile output;
-    if (!output.Create(target, error))
+    if (!output.Create(target, error)) {
         return false;
+    }
     std::vector<uint8_t> buffer(1 << 20);
     int64_t got = input.Read(buffer.data(), static_cast<uint32_t>(buffer.size()), error);
     if (got >= 4 && std::memcmp(buffer.data(), "MSCF", 4) == 0) {
         std::vector<uint8_t> filler(PACKAGE_SEARCH_START, 0);
-        if (!output.Write(filler.data(), filler.size(), error))
+        if (!output.Write(filler.data(), filler.size(), error)) {
             return false;
+        }
     }
     for (; got > 0; got = input.Read(buffer.data(), static_cast<uint32_t>(buffer.size()), error)) {
-        if (!output.Write(buffer.data(), static_cast<size_t>(got), error))
+        if (!output.Write(buffer.data(), static_cast<size_t>(got), error)) {
             return false;
+        }
     }
     return got == 0 && output.Commit(error);
 }
@@ -123,8 +131,9 @@ public:
     {
         std::error_code failure;
         fs::path folder = fs::temp_directory_path(failure) / UniqueName("selfex-");
-        if (failure || !fs::create_directory(folder, failure) || failure)
+        if (failure || !fs::create_directory(folder, failure) || failure) {
             return std::string();
+        }
         m_SourceDir = sourceDir;
         m_StagingDir = folder.u8string();
         m_StagingPrefix = ToPlatformPath(m_StagingDir + "/");
@@ -139,8 +148,9 @@ protected:
                          wide.compare(0, m_StagingPrefix.size(), m_StagingPrefix) == 0;
         if (inStaging) {
             std::string name = WideToUtf8(wide.c_str() + m_StagingPrefix.size());
-            if (m_Staged.insert(name).second)
+            if (m_Staged.insert(name).second) {
                 StageCabinet((fs::u8path(m_SourceDir) / fs::u8path(name)).u8string(), m_StagingDir + "/" + name);
+            }
         }
         return CExtract::RawOpen(path, flags, permission);
     }
@@ -198,8 +208,9 @@ bool CPackageReader::Open(const std::string &path, std::string &error)
     CStrBufW cabinetPath(ToPlatformPath(m_CabinetPath).c_str());
     FDICABINETINFO info;
     if (!m_Extract->IsCabinet(cabinetPath, &info)) {
-        error = path + ": " + (m_Extract->Error.HasError() ? DescribeExtractError(m_Extract->Error)
-                                                           : std::string("not a package or cabinet"));
+        error = path + ": " +
+                (m_Extract->Error.HasError() ? DescribeExtractError(m_Extract->Error)
+                                             : std::string("not a package or cabinet"));
         return false;
     }
     m_HeaderFiles = info.cFiles;
@@ -222,8 +233,9 @@ bool CPackageReader::Extract(const std::string &destination, IExtractObserver &o
 {
     std::error_code failure;
     fs::path folder = fs::absolute(fs::u8path(destination), failure);
-    if (!failure)
+    if (!failure) {
         fs::create_directories(folder, failure);
+    }
     if (failure) {
         error = destination + ": cannot create the folder: " + failure.message();
         return false;
@@ -231,16 +243,17 @@ bool CPackageReader::Extract(const std::string &destination, IExtractObserver &o
     return Run(folder.u8string(), &observer, nullptr, error);
 }
 
-bool CPackageReader::Run(const std::string &destination, IExtractObserver *observer,
-                         std::vector<StoredFile> *files, std::string &error)
+bool CPackageReader::Run(const std::string &destination, IExtractObserver *observer, std::vector<StoredFile> *files,
+                         std::string &error)
 {
     RunState state;
     state.Observer = observer;
     state.Files = files;
     CStrBufW cabinetPath(ToPlatformPath(m_CabinetPath).c_str());
     CStrBufW target(ToPlatformPath(destination).c_str());
-    if (m_Extract->Copy(cabinetPath, target, reinterpret_cast<intptr_t>(&state)))
+    if (m_Extract->Copy(cabinetPath, target, reinterpret_cast<intptr_t>(&state))) {
         return true;
+    }
     error = DescribeExtractError(m_Extract->Error);
     return false;
 }

@@ -19,11 +19,11 @@ namespace Selfex {
 
 // One stored file as the extractor reports it.
 struct StoredFile {
-    std::string Name;      // stored name, UTF-8, "\" between levels
-    uint32_t Size = 0;     // uncompressed bytes
-    uint16_t Date = 0;     // MS-DOS date and time as stored; both 0 when the
-    uint16_t Time = 0;     // stored value is not a valid date
-    uint16_t Attribs = 0;  // all 16 stored bits
+    std::string Name;     // stored name, UTF-8, "\" between levels
+    uint32_t Size = 0;    // uncompressed bytes
+    uint16_t Date = 0;    // MS-DOS date and time as stored; both 0 when the
+    uint16_t Time = 0;    // stored value is not a valid date
+    uint16_t Attribs = 0; // all 16 stored bits
 };
 
 // What an extraction run tells its observer; every call happens inside Copy.
@@ -67,7 +67,7 @@ private:
              std::string &error);
 
     std::unique_ptr<CToolExtract> m_Extract;
-    std::string m_CabinetPath;   // what the extractor opens: the package, or the staged copy
+    std::string m_CabinetPath; // what the extractor opens: the package, or the staged copy
     uint32_t m_HeaderFiles = 0;
     uint32_t m_CabinetOffset = 0;
 };

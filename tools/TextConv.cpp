@@ -14,8 +14,9 @@ bool IsValidUtf8(std::string_view text)
 
 WideString Utf8ToWide(std::string_view text)
 {
-    if (text.empty())
+    if (text.empty()) {
         return WideString();
+    }
     // A UTF-8 text never has more UTF-16 units than bytes.
     std::vector<WCHAR> wide(text.size() + 1);
     int count = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
@@ -26,10 +27,12 @@ WideString Utf8ToWide(std::string_view text)
 std::string WideToUtf8(const WCHAR *text)
 {
     size_t length = 0;
-    while (text[length] != 0)
+    while (text[length] != 0) {
         ++length;
-    if (length == 0)
+    }
+    if (length == 0) {
         return std::string();
+    }
     // At most 3 bytes per UTF-16 unit.
     std::vector<char> narrow(3 * length + 1);
     int count = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), narrow.data(),
@@ -41,8 +44,9 @@ WideString ToPlatformPath(const std::string &path)
 {
     WideString wide = Utf8ToWide(path);
     for (WCHAR &ch : wide) {
-        if (ch == '/')
+        if (ch == '/') {
             ch = '\\';
+        }
     }
     return wide;
 }
@@ -51,8 +55,9 @@ std::string FromPlatformPath(const WCHAR *path)
 {
     std::string text = WideToUtf8(path);
     for (char &c : text) {
-        if (c == '\\')
+        if (c == '\\') {
             c = '/';
+        }
     }
     return text;
 }

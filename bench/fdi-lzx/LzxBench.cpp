@@ -27,18 +27,17 @@ using namespace BenchClient;
 
 const char *g_Only; // the one file to decode, or NULL for all
 
-FNFDINOTIFY(Notify) {
+FNFDINOTIFY(Notify)
+{
     switch (fdint) {
-    case fdintCOPY_FILE:
-        return !g_Only || std::strcmp(pfdin->psz1, g_Only) == 0 ? SINK_HANDLE : 0;
-    case fdintCLOSE_FILE_INFO:
-        return 1;
-    default:
-        return 0;
+    case fdintCOPY_FILE: return !g_Only || std::strcmp(pfdin->psz1, g_Only) == 0 ? SINK_HANDLE : 0;
+    case fdintCLOSE_FILE_INFO: return 1;
+    default: return 0;
     }
 }
 
-double CpuSeconds() {
+double CpuSeconds()
+{
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
@@ -46,7 +45,8 @@ double CpuSeconds() {
 }
 
 // Decodes the cabinet once; false on failure.
-bool DecodeOnce(const std::string &directory, const std::string &name) {
+bool DecodeOnce(const std::string &directory, const std::string &name)
+{
     ERF erf{};
     HFDI context = FDICreate(Alloc, Free, Open, Read, Write, Close, Seek, cpu80386, &erf);
     if (!context) {
@@ -65,7 +65,8 @@ bool DecodeOnce(const std::string &directory, const std::string &name) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (argc < 2) {
         std::fprintf(stderr, "usage: fdi_lzx_bench CABINET [RUNS [NAME]]\n");
         return 2;

@@ -38,7 +38,8 @@ constexpr unsigned CHAIN_DEPTH = 12;
 // The encoder side of the x86 call filter, on frames 0-32767 of more than
 // 10 bytes: a relative operand r at position p becomes r + p when that is
 // below the translation size, else r - size (only for -p <= r < size).
-void ApplyE8Filter(std::vector<uint8_t> &data) {
+void ApplyE8Filter(std::vector<uint8_t> &data)
+{
     for (size_t frame = 0; frame < 32768 && frame * FRAME < data.size(); ++frame) {
         const size_t start = frame * FRAME;
         const size_t size = std::min<size_t>(FRAME, data.size() - start);
@@ -52,7 +53,8 @@ void ApplyE8Filter(std::vector<uint8_t> &data) {
                 continue;
             }
             const int64_t position = static_cast<int64_t>(start + i);
-            const int32_t relative = static_cast<int32_t>(p[1] | p[2] << 8 | p[3] << 16 | static_cast<uint32_t>(p[4]) << 24);
+            const int32_t relative =
+                static_cast<int32_t>(p[1] | p[2] << 8 | p[3] << 16 | static_cast<uint32_t>(p[4]) << 24);
             if (relative >= -position && relative < E8_SIZE) {
                 const int64_t absolute = relative < E8_SIZE - position ? relative + position : relative - E8_SIZE;
                 const uint32_t value = static_cast<uint32_t>(absolute);
@@ -68,9 +70,12 @@ void ApplyE8Filter(std::vector<uint8_t> &data) {
 class CMatcher {
 public:
     CMatcher(const std::vector<uint8_t> &data, uint32_t window)
-        : m_Data(data), m_Window(window), m_Head(1u << 17, -1), m_Prev(window, -1) {}
+        : m_Data(data), m_Window(window), m_Head(1u << 17, -1), m_Prev(window, -1)
+    {
+    }
 
-    void Insert(size_t pos) {
+    void Insert(size_t pos)
+    {
         if (pos + 3 > m_Data.size()) {
             return;
         }
@@ -80,7 +85,8 @@ public:
     }
 
     // Longest match at pos, no longer than limit: (length, offset).
-    std::pair<uint32_t, uint32_t> Find(size_t pos, uint32_t limit) const {
+    std::pair<uint32_t, uint32_t> Find(size_t pos, uint32_t limit) const
+    {
         uint32_t bestLength = 0, bestOffset = 0;
         if (pos + 3 > m_Data.size()) {
             return {0, 0};
@@ -101,7 +107,8 @@ public:
         return {bestLength, bestOffset};
     }
 
-    uint32_t Length(size_t pos, size_t from, uint32_t limit) const {
+    uint32_t Length(size_t pos, size_t from, uint32_t limit) const
+    {
         uint32_t length = 0;
         while (length < limit && m_Data[from + length] == m_Data[pos + length]) {
             ++length;
@@ -110,7 +117,8 @@ public:
     }
 
 private:
-    uint32_t Hash(size_t pos) const {
+    uint32_t Hash(size_t pos) const
+    {
         const uint32_t v = m_Data[pos] | m_Data[pos + 1] << 8 | m_Data[pos + 2] << 16;
         return (v * 2654435761u) >> 15;
     }
@@ -127,7 +135,8 @@ struct Counts {
     bool AnyLength = false;
 };
 
-void Count(const std::vector<LzxOp> &ops, Counts &counts) {
+void Count(const std::vector<LzxOp> &ops, Counts &counts)
+{
     for (const LzxOp &op : ops) {
         if (op.What == LzxOp::Literal) {
             ++counts.Main[op.Value];
@@ -153,7 +162,8 @@ void Count(const std::vector<LzxOp> &ops, Counts &counts) {
 // The folder's CFDATA payloads, one per frame. Frames are grouped into
 // aligned-offset blocks of BLOCK_FRAMES frames, as makecab writes LZX
 // (its blocks run from tens of KiB to megabytes).
-std::vector<std::vector<uint8_t>> Compress(const std::vector<uint8_t> &data, unsigned windowBits) {
+std::vector<std::vector<uint8_t>> Compress(const std::vector<uint8_t> &data, unsigned windowBits)
+{
     constexpr size_t BLOCK_FRAMES = 8;
     CLzxWriter lzx(windowBits);
     lzx.StreamHeader(E8_SIZE);
@@ -186,18 +196,18 @@ std::vector<std::vector<uint8_t>> Compress(const std::vector<uint8_t> &data, uns
     }
     for (size_t first = 0; first < frames.size(); first += BLOCK_FRAMES) {
         const size_t last = std::min(frames.size(), first + BLOCK_FRAMES);
-        Counts counts{std::vector<uint64_t>(lzx.MainSymbols(), 0),
-                      std::vector<uint64_t>(CLzxWriter::LENGTH_SYMBOLS, 0), std::vector<uint64_t>(8, 0)};
+        Counts counts{std::vector<uint64_t>(lzx.MainSymbols(), 0), std::vector<uint64_t>(CLzxWriter::LENGTH_SYMBOLS, 0),
+                      std::vector<uint64_t>(8, 0)};
         for (size_t f = first; f < last; ++f) {
             Count(frames[f], counts);
         }
         const CodeLengths aligned = TestLib::HuffmanLengths(counts.Aligned, 7);
         const size_t size = std::min(data.size(), last * FRAME) - first * FRAME;
-        lzx.AlignedBlock(static_cast<uint32_t>(size), {aligned[0], aligned[1], aligned[2], aligned[3], aligned[4],
-                                                       aligned[5], aligned[6], aligned[7]},
-                         TestLib::HuffmanLengths(counts.Main, 16),
-                         counts.AnyLength ? TestLib::HuffmanLengths(counts.Length, 16)
-                                          : CodeLengths(CLzxWriter::LENGTH_SYMBOLS, 0));
+        lzx.AlignedBlock(
+            static_cast<uint32_t>(size),
+            {aligned[0], aligned[1], aligned[2], aligned[3], aligned[4], aligned[5], aligned[6], aligned[7]},
+            TestLib::HuffmanLengths(counts.Main, 16),
+            counts.AnyLength ? TestLib::HuffmanLengths(counts.Length, 16) : CodeLengths(CLzxWriter::LENGTH_SYMBOLS, 0));
         for (size_t f = first; f < last; ++f) {
             lzx.Write(frames[f]);
             lzx.EndFrame();
@@ -206,7 +216,8 @@ std::vector<std::vector<uint8_t>> Compress(const std::vector<uint8_t> &data, uns
     return lzx.Finish();
 }
 
-void PutLe(std::vector<uint8_t> &out, uint32_t value, int bytes) {
+void PutLe(std::vector<uint8_t> &out, uint32_t value, int bytes)
+{
     for (int i = 0; i < bytes; ++i) {
         out.push_back(static_cast<uint8_t>(value >> (8 * i)));
     }
@@ -214,7 +225,8 @@ void PutLe(std::vector<uint8_t> &out, uint32_t value, int bytes) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (argc != 3) {
         std::fprintf(stderr, "usage: lzx_pack OUT.cab WINDOW_BITS < list-of-files\n");
         return 2;

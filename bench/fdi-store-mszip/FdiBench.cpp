@@ -20,23 +20,23 @@ namespace {
 
 using namespace BenchClient;
 
-FNFDINOTIFY(Notify) {
+FNFDINOTIFY(Notify)
+{
     switch (fdint) {
-    case fdintCOPY_FILE:
-        return SINK_HANDLE;
-    case fdintCLOSE_FILE_INFO:
-        return 1;
-    default:
-        return 0;
+    case fdintCOPY_FILE: return SINK_HANDLE;
+    case fdintCLOSE_FILE_INFO: return 1;
+    default: return 0;
     }
 }
 
-double Seconds(std::chrono::steady_clock::time_point start) {
+double Seconds(std::chrono::steady_clock::time_point start)
+{
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 // Decodes the whole cabinet once; false on failure.
-bool DecodeOnce(const std::string &directory, const std::string &name, uint64_t *bytes) {
+bool DecodeOnce(const std::string &directory, const std::string &name, uint64_t *bytes)
+{
     ERF erf{};
     HFDI context = FDICreate(Alloc, Free, Open, Read, Write, Close, Seek, cpu80386, &erf);
     if (context == nullptr) {
@@ -53,7 +53,8 @@ bool DecodeOnce(const std::string &directory, const std::string &name, uint64_t 
     return ok;
 }
 
-bool ReadOnce(const std::string &path, uint64_t *bytes) {
+bool ReadOnce(const std::string &path, uint64_t *bytes)
+{
     int fd = open(path.c_str(), O_RDONLY);
     if (fd < 0) {
         return false;
@@ -69,7 +70,8 @@ bool ReadOnce(const std::string &path, uint64_t *bytes) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     // --read: only the plain read; --both: decoding and plain reads taking
     // turns, so that both meet the same machine load.
     std::string mode = argc > 1 && argv[1][0] == '-' ? argv[1] : "";

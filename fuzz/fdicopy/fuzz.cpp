@@ -37,23 +37,27 @@ int g_NextCabinetCalls;
 
 constexpr intptr_t OUTPUT_HANDLE = 0x7777;
 
-void Fail(const char *what) {
+void Fail(const char *what)
+{
     std::fprintf(stderr, "fdicopy fuzz: %s\n", what);
     std::abort();
 }
 
-FNALLOC(Alloc) {
+FNALLOC(Alloc)
+{
     void *block = std::malloc(cb ? cb : 1);
     g_LiveBlocks += block != nullptr;
     return block;
 }
 
-FNFREE(Free) {
+FNFREE(Free)
+{
     g_LiveBlocks -= pv != nullptr;
     std::free(pv);
 }
 
-FNOPEN(Open) {
+FNOPEN(Open)
+{
     intptr_t handle = ++g_NextHandle;
     g_Positions[handle] = 0;
     g_Which[handle] = std::strcmp(pszFile, "f\\a.cab") == 0 ? 0 : 1;
@@ -65,7 +69,8 @@ FNOPEN(Open) {
     return handle;
 }
 
-FNREAD(Read) {
+FNREAD(Read)
+{
     auto found = g_Positions.find(hf);
     if (found == g_Positions.end()) {
         Fail("read of a handle that is not open");
@@ -79,14 +84,16 @@ FNREAD(Read) {
     return uint32_t(count);
 }
 
-FNWRITE(Write) {
+FNWRITE(Write)
+{
     if (hf != OUTPUT_HANDLE || cb > 32768) {
         Fail("write to a handle FDI was not given, or too large");
     }
     return cb;
 }
 
-FNCLOSE(Close) {
+FNCLOSE(Close)
+{
     if (hf == OUTPUT_HANDLE) {
         return 0;
     }
@@ -97,7 +104,8 @@ FNCLOSE(Close) {
     return 0;
 }
 
-FNSEEK(Seek) {
+FNSEEK(Seek)
+{
     auto found = g_Positions.find(hf);
     if (found == g_Positions.end() || (seektype != SEEK_SET && seektype != SEEK_CUR)) {
         Fail("seek of a handle that is not open, or from the end");
@@ -110,21 +118,21 @@ FNSEEK(Seek) {
     return int32_t(target);
 }
 
-FNFDINOTIFY(Notify) {
+FNFDINOTIFY(Notify)
+{
     switch (fdint) {
-    case fdintCOPY_FILE:
-        return (pfdin->psz1[0] & 1) ? 0 : OUTPUT_HANDLE;
+    case fdintCOPY_FILE: return (pfdin->psz1[0] & 1) ? 0 : OUTPUT_HANDLE;
     case fdintNEXT_CABINET:
         // Offer the second cabinet once, then give up.
         return (pfdin->fdie != FDIERROR_NONE || ++g_NextCabinetCalls > 64) ? -1 : 0;
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     static const uint8_t MARKER[8] = {0xFF, 'N', 'E', 'X', 'T', 'C', 'A', 'B'};
     g_Cabinets[0] = Memory{data, size};
     g_Cabinets[1] = Memory{nullptr, 0};

@@ -24,12 +24,14 @@ namespace CodecFuzz {
 
 inline long g_LiveBlocks = 0;
 
-inline void *Alloc(uint32_t size) {
+inline void *Alloc(uint32_t size)
+{
     ++g_LiveBlocks;
     return std::malloc(size);
 }
 
-inline void Free(void *block) {
+inline void Free(void *block)
+{
     if (block) {
         --g_LiveBlocks;
     }
@@ -43,7 +45,9 @@ constexpr unsigned MAX_BLOCKS = 80;
 // outputBudget: a target sets it so that runs stay short and windows still
 // wrap (the largest LZX window needs 2 MiB; Quantum, much slower per byte,
 // wraps its smaller windows).
-template <typename Create> int Run(const uint8_t *data, size_t size, uint32_t outputBudget, Create create) {
+template <typename Create>
+int Run(const uint8_t *data, size_t size, uint32_t outputBudget, Create create)
+{
     if (size < 1) {
         return 0;
     }

@@ -5,7 +5,8 @@
 // Seeds (corpus/): see README.md.
 #include "fuzz/lzx/CodecFuzzer.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     return CodecFuzz::Run(data, size, 3u << 20, [](const Fdi::Allocator &alloc, uint8_t choice, Fdi::Status *status) {
         return Fdi::CreateLzx(alloc, 15u + choice % 7u, status);
     });

@@ -7,7 +7,8 @@
 // Seeds (corpus/): see README.md.
 #include "fuzz/lzx/CodecFuzzer.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     return CodecFuzz::Run(data, size, 64u << 10, [](const Fdi::Allocator &alloc, uint8_t choice, Fdi::Status *status) {
         return Fdi::CreateQuantum(alloc, choice / 12u % 8u, 10u + choice % 12u, status);
     });

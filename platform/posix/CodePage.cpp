@@ -33,10 +33,12 @@ constexpr char16_t CP1252_HIGH_CONTROLS[32] = {
 // continuation bytes.
 bool IsPlausiblePrefix(int trailCount, char32_t value)
 {
-    if (trailCount == 2)
+    if (trailCount == 2) {
         return value >= 0x20 && !(value >= 0x360 && value < 0x380); // not overlong, not D800-DFFF
-    if (trailCount == 3)
+    }
+    if (trailCount == 3) {
         return value >= 0x10 && value < 0x110; // not overlong, not above 10FFFF
+    }
     return true; // C2-DF leads cannot be overlong
 }
 
@@ -44,8 +46,9 @@ bool IsPlausiblePrefix(int trailCount, char32_t value)
 char32_t DecodeUtf8Char(const unsigned char *text, size_t length, size_t *pos)
 {
     const unsigned char lead = text[(*pos)++];
-    if (lead < 0x80)
+    if (lead < 0x80) {
         return lead;
+    }
     int trailCount;
     char32_t value;
     if (lead >= 0xC2 && lead <= 0xDF) {
@@ -61,11 +64,13 @@ char32_t DecodeUtf8Char(const unsigned char *text, size_t length, size_t *pos)
         return REJECTED; // a stray continuation byte, C0, C1 or F5-FF
     }
     for (int i = 0; i < trailCount; ++i) {
-        if (*pos >= length || (text[*pos] & 0xC0) != 0x80)
+        if (*pos >= length || (text[*pos] & 0xC0) != 0x80) {
             return REJECTED;
+        }
         value = (value << 6) | (text[(*pos)++] & 0x3Fu);
-        if (i == 0 && !IsPlausiblePrefix(trailCount, value))
+        if (i == 0 && !IsPlausiblePrefix(trailCount, value)) {
             return REJECTED;
+        }
     }
     return value;
 }
@@ -86,8 +91,9 @@ bool DecodeUtf8(const unsigned char *text, size_t length, bool strict, std::u16s
 {
     for (size_t pos = 0; pos < length;) {
         const char32_t ch = DecodeUtf8Char(text, length, &pos);
-        if (ch == REJECTED && strict)
+        if (ch == REJECTED && strict) {
             return false;
+        }
         AppendUtf16(out, ch == REJECTED ? REPLACEMENT : ch);
     }
     return true;
@@ -124,12 +130,15 @@ void AppendUtf8(std::string &out, char32_t ch)
 // are acceptable, else the Win32 error.
 DWORD CheckConversionArguments(const void *source, int sourceLength, const void *target, int targetLength)
 {
-    if (source == nullptr || sourceLength == 0 || targetLength < 0)
+    if (source == nullptr || sourceLength == 0 || targetLength < 0) {
         return ERROR_INVALID_PARAMETER;
-    if (target == nullptr && targetLength > 0)
+    }
+    if (target == nullptr && targetLength > 0) {
         return ERROR_INVALID_PARAMETER;
-    if (target != nullptr && target == source)
+    }
+    if (target != nullptr && target == source) {
         return ERROR_INVALID_PARAMETER;
+    }
     return ERROR_SUCCESS;
 }
 
@@ -139,13 +148,16 @@ DWORD CheckConversionArguments(const void *source, int sourceLength, const void 
 template <typename Text, typename Char>
 int DeliverConverted(const Text &converted, Char *target, int targetLength)
 {
-    if (converted.size() > static_cast<size_t>(INT32_MAX))
+    if (converted.size() > static_cast<size_t>(INT32_MAX)) {
         return Host::Fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
     const int size = static_cast<int>(converted.size());
-    if (targetLength == 0)
+    if (targetLength == 0) {
         return size;
-    if (size > targetLength)
+    }
+    if (size > targetLength) {
         return Host::Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
     std::memcpy(target, converted.data(), converted.size() * sizeof(Char));
     return size;
 }
@@ -162,8 +174,9 @@ bool Utf16ToUtf8(const WCHAR *text, size_t length, bool strict, std::string &out
             ch = 0x10000 + ((ch - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
             ++i;
         } else if (ch >= 0xD800 && ch < 0xE000) {
-            if (strict)
+            if (strict) {
                 return false;
+            }
             ch = REPLACEMENT;
         }
         AppendUtf8(out, ch);
@@ -180,16 +193,18 @@ std::u16string Utf8ToUtf16(const std::string &text)
 
 } // namespace Host
 
-int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength, LPWSTR target,
-                        int targetLength)
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength, LPWSTR target, int targetLength)
 {
     const DWORD invalid = CheckConversionArguments(source, sourceLength, target, targetLength);
-    if (invalid != ERROR_SUCCESS)
+    if (invalid != ERROR_SUCCESS) {
         return Host::Fail(invalid);
-    if (codePage != CP_UTF8 && codePage != 1252 && codePage != CP_ACP)
+    }
+    if (codePage != CP_UTF8 && codePage != 1252 && codePage != CP_ACP) {
         return Host::Fail(ERROR_INVALID_PARAMETER);
-    if ((flags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS)) != 0)
+    }
+    if ((flags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS)) != 0) {
         return Host::Fail(ERROR_INVALID_FLAGS);
+    }
 
     // A negative length (-1 by convention) takes the terminator along, and
     // counts it.
@@ -197,8 +212,9 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLen
     const auto *bytes = reinterpret_cast<const unsigned char *>(source);
     std::u16string converted;
     if (codePage == CP_UTF8) {
-        if (!DecodeUtf8(bytes, length, (flags & MB_ERR_INVALID_CHARS) != 0, converted))
+        if (!DecodeUtf8(bytes, length, (flags & MB_ERR_INVALID_CHARS) != 0, converted)) {
             return Host::Fail(ERROR_NO_UNICODE_TRANSLATION);
+        }
     } else {
         // Every byte is defined in 1252 (see the table), so nothing is invalid.
         DecodeCp1252(bytes, length, converted);
@@ -206,26 +222,31 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLen
     return DeliverConverted(converted, target, targetLength);
 }
 
-int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength, char *target,
-                        int targetLength, LPCSTR defaultChar, BOOL *usedDefault)
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength, char *target, int targetLength,
+                        LPCSTR defaultChar, BOOL *usedDefault)
 {
     const DWORD invalid = CheckConversionArguments(source, sourceLength, target, targetLength);
-    if (invalid != ERROR_SUCCESS)
+    if (invalid != ERROR_SUCCESS) {
         return Host::Fail(invalid);
+    }
     // UTF-8 has no default character: Windows refuses both arguments.
-    if (codePage != CP_UTF8 || defaultChar != nullptr || usedDefault != nullptr)
+    if (codePage != CP_UTF8 || defaultChar != nullptr || usedDefault != nullptr) {
         return Host::Fail(ERROR_INVALID_PARAMETER);
-    if ((flags & ~static_cast<DWORD>(WC_ERR_INVALID_CHARS)) != 0)
+    }
+    if ((flags & ~static_cast<DWORD>(WC_ERR_INVALID_CHARS)) != 0) {
         return Host::Fail(ERROR_INVALID_FLAGS);
+    }
 
     size_t length = static_cast<size_t>(sourceLength);
     if (sourceLength < 0) {
         length = 1;
-        while (source[length - 1] != 0)
+        while (source[length - 1] != 0) {
             ++length;
+        }
     }
     std::string converted;
-    if (!Host::Utf16ToUtf8(source, length, (flags & WC_ERR_INVALID_CHARS) != 0, converted))
+    if (!Host::Utf16ToUtf8(source, length, (flags & WC_ERR_INVALID_CHARS) != 0, converted)) {
         return Host::Fail(ERROR_NO_UNICODE_TRANSLATION);
+    }
     return DeliverConverted(converted, target, targetLength);
 }

@@ -15,8 +15,9 @@ std::string ExecutablePath()
     std::string path(256, '\0');
     for (;;) {
         const ssize_t length = readlink("/proc/self/exe", &path[0], path.size());
-        if (length < 0)
+        if (length < 0) {
             return std::string();
+        }
         if (static_cast<size_t>(length) < path.size()) {
             path.resize(static_cast<size_t>(length));
             return path;
@@ -42,7 +43,8 @@ DWORD GetTempPathW(DWORD size, LPWSTR buffer)
     // TMPDIR plays the part of Windows' TMP and TEMP; the result ends in "\".
     const char *folder = std::getenv("TMPDIR");
     std::u16string path = Host::FromHostPath(folder != nullptr && *folder != 0 ? folder : "/tmp");
-    if (path.back() != u'\\')
+    if (path.back() != u'\\') {
         path.push_back(u'\\');
+    }
     return Host::CopyOutText(path, buffer, size);
 }

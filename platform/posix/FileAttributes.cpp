@@ -27,15 +27,18 @@ bool ReadDosAttributes(const std::string &hostPath, DWORD *attributes)
 {
     char value[32];
     const ssize_t length = getxattr(hostPath.c_str(), DOS_ATTRIBUTE_NAME, value, sizeof value - 1);
-    if (length < 3)
+    if (length < 3) {
         return false;
+    }
     value[length] = 0;
-    if (value[0] != '0' || (value[1] != 'x' && value[1] != 'X'))
+    if (value[0] != '0' || (value[1] != 'x' && value[1] != 'X')) {
         return false;
+    }
     char *end = nullptr;
     const unsigned long parsed = std::strtoul(value + 2, &end, 16);
-    if (end == value + 2)
+    if (end == value + 2) {
         return false;
+    }
     *attributes = static_cast<DWORD>(parsed);
     return true;
 }
@@ -48,13 +51,15 @@ DWORD AttributesOf(const struct stat &status, const std::string &hostPath)
 {
     const bool directory = S_ISDIR(status.st_mode);
     DWORD attributes = directory ? FILE_ATTRIBUTE_DIRECTORY : 0;
-    if (!directory && (status.st_mode & S_IWUSR) == 0)
+    if (!directory && (status.st_mode & S_IWUSR) == 0) {
         attributes |= FILE_ATTRIBUTE_READONLY;
+    }
     DWORD stored = 0;
-    if (ReadDosAttributes(hostPath, &stored))
+    if (ReadDosAttributes(hostPath, &stored)) {
         attributes |= stored & STORED_BITS;
-    else if (!directory)
+    } else if (!directory) {
         attributes |= FILE_ATTRIBUTE_ARCHIVE;
+    }
     return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
 }
 
@@ -78,10 +83,11 @@ void StoreDosAttributes(int fd, const std::string &hostPath, DWORD attributes)
     const int length = std::snprintf(value, sizeof value, "0x%x", static_cast<unsigned>(attributes & STORED_BITS));
     const size_t size = static_cast<size_t>(length);
     // Failures (no user xattrs on this file system) are deliberately ignored.
-    if (fd >= 0)
+    if (fd >= 0) {
         (void)fsetxattr(fd, DOS_ATTRIBUTE_NAME, value, size, 0);
-    else
+    } else {
         (void)setxattr(hostPath.c_str(), DOS_ATTRIBUTE_NAME, value, size, 0);
+    }
 }
 
 } // namespace Host
@@ -90,8 +96,9 @@ DWORD GetFileAttributesW(LPCWSTR path)
 {
     std::string hostPath;
     struct stat status;
-    if (!Host::ToHostPath(path, hostPath) || !Host::StatPath(hostPath, status))
+    if (!Host::ToHostPath(path, hostPath) || !Host::StatPath(hostPath, status)) {
         return INVALID_FILE_ATTRIBUTES;
+    }
     return Host::AttributesOf(status, hostPath);
 }
 
@@ -99,33 +106,38 @@ BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes)
 {
     std::string hostPath;
     struct stat status;
-    if (!Host::ToHostPath(path, hostPath) || Host::RefuseFileAsFolder(hostPath) || !Host::StatPath(hostPath, status))
+    if (!Host::ToHostPath(path, hostPath) || Host::RefuseFileAsFolder(hostPath) || !Host::StatPath(hostPath, status)) {
         return FALSE;
+    }
 
     // Without write permission a non-superuser cannot change extended
     // attributes, so the write bit is given before and taken after them.
     const bool makeReadOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0 && !S_ISDIR(status.st_mode);
     const mode_t mode = status.st_mode & 07777;
     if (!makeReadOnly && (mode & S_IWUSR) == 0 && !S_ISDIR(status.st_mode)) {
-        if (chmod(hostPath.c_str(), mode | S_IWUSR) != 0)
+        if (chmod(hostPath.c_str(), mode | S_IWUSR) != 0) {
             return Host::Fail(Host::PathError(errno, hostPath));
+        }
     }
     Host::StoreDosAttributes(-1, hostPath, attributes);
     if (makeReadOnly && (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0) {
-        if (chmod(hostPath.c_str(), mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) != 0)
+        if (chmod(hostPath.c_str(), mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) != 0) {
             return Host::Fail(Host::PathError(errno, hostPath));
+        }
     }
     return TRUE;
 }
 
 BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info)
 {
-    if (level != GetFileExInfoStandard || info == nullptr)
+    if (level != GetFileExInfoStandard || info == nullptr) {
         return Host::Fail(ERROR_INVALID_PARAMETER);
+    }
     std::string hostPath;
     struct stat status;
-    if (!Host::ToHostPath(path, hostPath) || !Host::StatPath(hostPath, status))
+    if (!Host::ToHostPath(path, hostPath) || !Host::StatPath(hostPath, status)) {
         return FALSE;
+    }
 
     *static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(info) = Host::DescribeFile(status, hostPath);
     return TRUE;

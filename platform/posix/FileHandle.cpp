@@ -48,15 +48,16 @@ struct timespec TimeToApply(const FILETIME *time)
 {
     struct timespec omit = {0, UTIME_OMIT};
     if (time == nullptr || (time->dwLowDateTime == 0 && time->dwHighDateTime == 0) ||
-        (time->dwLowDateTime == 0xFFFFFFFF && time->dwHighDateTime == 0xFFFFFFFF))
+        (time->dwLowDateTime == 0xFFFFFFFF && time->dwHighDateTime == 0xFFFFFFFF)) {
         return omit;
+    }
     return Host::TimespecFromFileTime(*time);
 }
 
 } // namespace
 
-HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
-                   DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile)
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile)
 {
     const bool write = (access & GENERIC_WRITE) != 0;
     Host::OpenRequest request{};
@@ -68,8 +69,9 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
         return INVALID_HANDLE_VALUE;
     }
     std::string hostPath;
-    if (!Host::ToHostPath(path, hostPath) || Host::RefuseFileAsFolder(hostPath))
+    if (!Host::ToHostPath(path, hostPath) || Host::RefuseFileAsFolder(hostPath)) {
         return INVALID_HANDLE_VALUE;
+    }
 
     bool created;
     DWORD error;
@@ -78,8 +80,9 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    if (created && (flagsAndAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0)
+    if (created && (flagsAndAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0) {
         Host::StoreDosAttributes(fd, hostPath, flagsAndAttributes | FILE_ATTRIBUTE_ARCHIVE);
+    }
     // The "always" dispositions report whether the file was there before.
     const bool always = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
     SetLastError(always && !created ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -91,21 +94,25 @@ BOOL CloseHandle(HANDLE handle)
 {
     // INVALID_HANDLE_VALUE is also the current-process pseudo handle, whose
     // closing Windows accepts and ignores.
-    if (handle == INVALID_HANDLE_VALUE)
+    if (handle == INVALID_HANDLE_VALUE) {
         return TRUE;
+    }
     return Host::CloseHandleOf<CFileHandle>(handle) ? TRUE : FALSE;
 }
 
 BOOL SetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess, const FILETIME *lastWrite)
 {
     const CFileHandle *object = Host::LookUpHandle<CFileHandle>(file);
-    if (object == nullptr)
+    if (object == nullptr) {
         return FALSE;
-    if (!object->CanSetTimes())
+    }
+    if (!object->CanSetTimes()) {
         return Host::Fail(ERROR_ACCESS_DENIED);
+    }
     // POSIX keeps no creation time that can be set; it is accepted and dropped.
     const struct timespec times[2] = {TimeToApply(lastAccess), TimeToApply(lastWrite)};
-    if (futimens(object->Fd(), times) != 0)
+    if (futimens(object->Fd(), times) != 0) {
         return Host::Fail(Host::Win32ErrorFromErrno(errno));
+    }
     return TRUE;
 }

@@ -26,11 +26,13 @@ int _wopen(const WCHAR *path, int oflag, int pmode)
     static constexpr int ACCESS_MODES[] = {O_RDONLY, O_WRONLY, O_RDWR};
     const int access = oflag & (_O_WRONLY | _O_RDWR);
     // Deleting on close has no faithful POSIX form; refuse it openly.
-    if (access > 2 || (oflag & _O_TEMPORARY) != 0)
+    if (access > 2 || (oflag & _O_TEMPORARY) != 0) {
         return FailOpen(ERROR_INVALID_PARAMETER);
+    }
     std::string hostPath;
-    if (!Host::ToHostPath(path, hostPath) || Host::RefuseFileAsFolder(hostPath))
+    if (!Host::ToHostPath(path, hostPath) || Host::RefuseFileAsFolder(hostPath)) {
         return FailOpen(GetLastError());
+    }
 
     Host::OpenRequest request{};
     request.AccessMode = ACCESS_MODES[access];
@@ -71,11 +73,13 @@ int _write(int fd, const void *buffer, unsigned int count)
     size_t total = 0;
     while (total < count) {
         const ssize_t done = write(fd, bytes + total, count - total);
-        if (done < 0 && errno == EINTR)
+        if (done < 0 && errno == EINTR) {
             continue;
+        }
         if (done <= 0) {
-            if (done == 0)
+            if (done == 0) {
                 errno = ENOSPC;
+            }
             return total > 0 ? static_cast<int>(total) : -1;
         }
         total += static_cast<size_t>(done);
@@ -100,22 +104,25 @@ int32_t _lseek(int fd, int32_t offset, int origin)
     } else if (fcntl(fd, F_GETFD) < 0) {
         return -1; // EBADF
     }
-    if (base < 0)
+    if (base < 0) {
         return -1;
+    }
     const int64_t target = int64_t{base} + offset;
     if (target < 0 || target > INT32_MAX) {
         errno = EINVAL;
         return -1;
     }
-    if (lseek(fd, static_cast<off_t>(target), SEEK_SET) < 0)
+    if (lseek(fd, static_cast<off_t>(target), SEEK_SET) < 0) {
         return -1;
+    }
     return static_cast<int32_t>(target);
 }
 
 int _close(int fd)
 {
     // On Linux the descriptor is gone even when close reports EINTR.
-    if (close(fd) != 0 && errno != EINTR)
+    if (close(fd) != 0 && errno != EINTR) {
         return -1;
+    }
     return 0;
 }

@@ -13,8 +13,9 @@ namespace {
 // hand out above the standard streams, even when one of them is closed.
 int LiftAboveStandardStreams(int fd)
 {
-    if (fd > 2)
+    if (fd > 2) {
         return fd;
+    }
     const int lifted = fcntl(fd, F_DUPFD_CLOEXEC, 3);
     const int error = errno;
     close(fd);
@@ -27,18 +28,22 @@ int LiftAboveStandardStreams(int fd)
 DWORD CheckOpened(int fd, const Host::OpenRequest &request, bool created)
 {
     struct stat status;
-    if (fstat(fd, &status) != 0)
+    if (fstat(fd, &status) != 0) {
         return Host::Win32ErrorFromErrno(errno);
-    if (S_ISDIR(status.st_mode))
+    }
+    if (S_ISDIR(status.st_mode)) {
         return request.AllowDirectory && request.AccessMode == O_RDONLY ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    }
     // Windows checks the read-only attribute itself, so even a superuser may
     // neither write nor truncate; a file created read-only by this very open
     // stays writable through it, as on Windows.
     const bool changes = request.AccessMode != O_RDONLY || request.Truncate;
-    if (changes && !created && (status.st_mode & S_IWUSR) == 0)
+    if (changes && !created && (status.st_mode & S_IWUSR) == 0) {
         return ERROR_ACCESS_DENIED;
-    if (request.Truncate && !created && ftruncate(fd, 0) != 0)
+    }
+    if (request.Truncate && !created && ftruncate(fd, 0) != 0) {
         return Host::Win32ErrorFromErrno(errno);
+    }
     return ERROR_SUCCESS;
 }
 
@@ -60,12 +65,14 @@ int OpenFile(const std::string &hostPath, const OpenRequest &request, bool *crea
                 *created = true;
                 break;
             }
-            if (errno != EEXIST || request.Exclusive)
+            if (errno != EEXIST || request.Exclusive) {
                 break;
+            }
         }
         fd = open(hostPath.c_str(), flags);
-        if (fd >= 0 || errno != ENOENT || !request.Create)
+        if (fd >= 0 || errno != ENOENT || !request.Create) {
             break;
+        }
     }
     if (fd < 0) {
         *error = PathError(errno, hostPath);
@@ -73,12 +80,14 @@ int OpenFile(const std::string &hostPath, const OpenRequest &request, bool *crea
     }
 
     *error = CheckOpened(fd, request, *created);
-    if (*error == ERROR_SUCCESS)
+    if (*error == ERROR_SUCCESS) {
         fd = LiftAboveStandardStreams(fd);
-    else
+    } else {
         close(fd);
-    if (fd < 0 && *error == ERROR_SUCCESS)
+    }
+    if (fd < 0 && *error == ERROR_SUCCESS) {
         *error = Win32ErrorFromErrno(errno);
+    }
     return *error == ERROR_SUCCESS ? fd : -1;
 }
 

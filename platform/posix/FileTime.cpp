@@ -60,8 +60,9 @@ int64_t CurrentLocalOffset()
     tzset();
     const time_t now = time(nullptr);
     struct tm local;
-    if (localtime_r(&now, &local) == nullptr)
+    if (localtime_r(&now, &local) == nullptr) {
         return 0;
+    }
     return int64_t{local.tm_gmtoff} * static_cast<int64_t>(TICKS_PER_SECOND);
 }
 
@@ -72,8 +73,9 @@ namespace Host {
 FILETIME FileTimeFromTimespec(const struct timespec &time)
 {
     const int64_t seconds = int64_t{time.tv_sec} + UNIX_EPOCH_SECONDS;
-    if (seconds < 0)
+    if (seconds < 0) {
         return FromTicks(0);
+    }
     return FromTicks(static_cast<uint64_t>(seconds) * TICKS_PER_SECOND + static_cast<uint64_t>(time.tv_nsec) / 100);
 }
 
@@ -81,8 +83,9 @@ struct timespec TimespecFromFileTime(const FILETIME &time)
 {
     // Times beyond 2^63 ticks are treated as the largest one.
     uint64_t ticks = ToTicks(time);
-    if (ticks > INT64_MAX)
+    if (ticks > INT64_MAX) {
         ticks = INT64_MAX;
+    }
     struct timespec result;
     result.tv_sec = static_cast<time_t>(static_cast<int64_t>(ticks / TICKS_PER_SECOND) - UNIX_EPOCH_SECONDS);
     result.tv_nsec = static_cast<long>(ticks % TICKS_PER_SECOND) * 100;
@@ -102,9 +105,10 @@ BOOL DosDateTimeToFileTime(WORD dosDate, WORD dosTime, LPFILETIME fileTime)
     const int minute = (dosTime >> 5) & 0x3F;
     const int second = (dosTime & 0x1F) * 2;
     // Rejections leave *fileTime alone and, like Windows, set no error.
-    if (fileTime == nullptr || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
-        hour > 23 || minute > 59 || second > 59)
+    if (fileTime == nullptr || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
+        minute > 59 || second > 59) {
         return FALSE;
+    }
     const int64_t days =
         DaysBeforeYear(year) + DAYS_BEFORE_MONTH[month - 1] + (month > 2 && IsLeapYear(year) ? 1 : 0) + day - 1;
     const int64_t seconds = ((days * 24 + hour) * 60 + minute) * 60 + second;
@@ -114,31 +118,37 @@ BOOL DosDateTimeToFileTime(WORD dosDate, WORD dosTime, LPFILETIME fileTime)
 
 BOOL FileTimeToDosDateTime(const FILETIME *fileTime, WORD *dosDate, WORD *dosTime)
 {
-    if (fileTime == nullptr || dosDate == nullptr || dosTime == nullptr)
+    if (fileTime == nullptr || dosDate == nullptr || dosTime == nullptr) {
         return Host::Fail(ERROR_INVALID_PARAMETER);
+    }
     const uint64_t ticks = ToTicks(*fileTime);
     const uint64_t first = static_cast<uint64_t>(DaysBeforeYear(DOS_FIRST_YEAR)) * TICKS_PER_DAY;
     const uint64_t end = static_cast<uint64_t>(DaysBeforeYear(DOS_LAST_YEAR + 1)) * TICKS_PER_DAY;
-    if (ticks < first || ticks >= end)
+    if (ticks < first || ticks >= end) {
         return Host::Fail(ERROR_INVALID_PARAMETER);
+    }
 
     int64_t days = static_cast<int64_t>(ticks / TICKS_PER_DAY) - DaysBeforeYear(DOS_FIRST_YEAR);
     const int64_t secondOfDay = static_cast<int64_t>((ticks % TICKS_PER_DAY) / TICKS_PER_SECOND);
     int year = DOS_FIRST_YEAR;
-    while (days >= (IsLeapYear(year) ? 366 : 365))
+    while (days >= (IsLeapYear(year) ? 366 : 365)) {
         days -= IsLeapYear(year++) ? 366 : 365;
+    }
     int month = 1;
-    while (days >= DaysInMonth(year, month))
+    while (days >= DaysInMonth(year, month)) {
         days -= DaysInMonth(year, month++);
+    }
     *dosDate = static_cast<WORD>(((year - DOS_FIRST_YEAR) << 9) | (month << 5) | (days + 1));
-    *dosTime = static_cast<WORD>(((secondOfDay / 3600) << 11) | ((secondOfDay / 60 % 60) << 5) | (secondOfDay % 60 / 2));
+    *dosTime =
+        static_cast<WORD>(((secondOfDay / 3600) << 11) | ((secondOfDay / 60 % 60) << 5) | (secondOfDay % 60 / 2));
     return TRUE;
 }
 
 BOOL LocalFileTimeToFileTime(const FILETIME *localTime, LPFILETIME utcTime)
 {
-    if (localTime == nullptr || utcTime == nullptr)
+    if (localTime == nullptr || utcTime == nullptr) {
         return Host::Fail(ERROR_INVALID_PARAMETER);
+    }
     // Unsigned arithmetic wraps at the ends of the range, as Windows' does.
     *utcTime = FromTicks(ToTicks(*localTime) - static_cast<uint64_t>(CurrentLocalOffset()));
     return TRUE;
@@ -146,8 +156,9 @@ BOOL LocalFileTimeToFileTime(const FILETIME *localTime, LPFILETIME utcTime)
 
 BOOL FileTimeToLocalFileTime(const FILETIME *utcTime, LPFILETIME localTime)
 {
-    if (utcTime == nullptr || localTime == nullptr)
+    if (utcTime == nullptr || localTime == nullptr) {
         return Host::Fail(ERROR_INVALID_PARAMETER);
+    }
     *localTime = FromTicks(ToTicks(*utcTime) + static_cast<uint64_t>(CurrentLocalOffset()));
     return TRUE;
 }

@@ -56,8 +56,9 @@ bool MatchesPattern(const std::u16string &name, const std::u16string &pattern)
             return false;
         }
     }
-    while (p < pattern.size() && pattern[p] == u'*')
+    while (p < pattern.size() && pattern[p] == u'*') {
         ++p;
+    }
     return p == pattern.size();
 }
 
@@ -66,8 +67,9 @@ void FillFindData(const std::string &hostPath, const std::u16string &name, WIN32
     std::memset(data, 0, sizeof *data);
     struct stat status;
     // A dangling symbolic link is still listed, with its own status.
-    if (stat(hostPath.c_str(), &status) != 0 && lstat(hostPath.c_str(), &status) != 0)
+    if (stat(hostPath.c_str(), &status) != 0 && lstat(hostPath.c_str(), &status) != 0) {
         std::memset(&status, 0, sizeof status);
+    }
     const WIN32_FILE_ATTRIBUTE_DATA described = Host::DescribeFile(status, hostPath);
     data->dwFileAttributes = described.dwFileAttributes;
     data->ftCreationTime = described.ftCreationTime;
@@ -82,8 +84,9 @@ bool CFindHandle::Next(WIN32_FIND_DATAW *data)
 {
     while (const struct dirent *entry = readdir(m_Folder)) {
         const std::u16string name = Host::FromHostPath(entry->d_name);
-        if (name.size() >= MAX_PATH || !MatchesPattern(name, m_Pattern))
+        if (name.size() >= MAX_PATH || !MatchesPattern(name, m_Pattern)) {
             continue; // names Windows could not hold are skipped
+        }
         FillFindData(m_HostFolder + "/" + entry->d_name, name, data);
         return true;
     }
@@ -104,11 +107,13 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW *data)
     std::u16string namePattern = separator == std::u16string::npos ? text : text.substr(separator + 1);
     const std::u16string folder =
         separator == std::u16string::npos ? u"." : (separator == 0 ? u"\\" : text.substr(0, separator));
-    if (namePattern == u"*.*")
+    if (namePattern == u"*.*") {
         namePattern.assign(1, u'*'); // (not the literal: gcc 12 -O3 warns -Wrestrict falsely)
+    }
     std::string hostFolder;
-    if (!Host::ToHostPath(folder.c_str(), hostFolder))
+    if (!Host::ToHostPath(folder.c_str(), hostFolder)) {
         return INVALID_HANDLE_VALUE;
+    }
     if (namePattern.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -131,8 +136,9 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW *data)
 BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW *data)
 {
     CFindHandle *object = Host::LookUpHandle<CFindHandle>(search);
-    if (object == nullptr || data == nullptr)
+    if (object == nullptr || data == nullptr) {
         return data == nullptr ? Host::Fail(ERROR_INVALID_PARAMETER) : FALSE;
+    }
     return object->Next(data) ? TRUE : Host::Fail(ERROR_NO_MORE_FILES);
 }
 

@@ -41,8 +41,9 @@ CHandleObject *RemoveHandleObject(HANDLE handle, bool (*isWanted)(CHandleObject 
 {
     std::lock_guard<std::mutex> lock(g_HandleLock);
     auto found = LiveHandles().find(static_cast<CHandleObject *>(handle));
-    if (found == LiveHandles().end() || !isWanted(*found))
+    if (found == LiveHandles().end() || !isWanted(*found)) {
         return nullptr;
+    }
     CHandleObject *object = *found;
     LiveHandles().erase(found);
     return object;

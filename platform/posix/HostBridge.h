@@ -120,8 +120,9 @@ template <typename T>
 T *LookUpHandle(HANDLE handle)
 {
     T *object = dynamic_cast<T *>(FindHandleObject(handle));
-    if (object == nullptr)
+    if (object == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
+    }
     return object;
 }
 

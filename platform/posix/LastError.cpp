@@ -89,12 +89,14 @@ int ErrnoFromWin32Error(DWORD error)
 
 DWORD PathError(int error, const std::string &hostPath)
 {
-    if (error != ENOENT)
+    if (error != ENOENT) {
         return Win32ErrorFromErrno(error);
+    }
     // Windows says "file not found" only when the folder above exists.
     const size_t slash = hostPath.find_last_of('/', hostPath.size() > 1 ? hostPath.size() - 2 : 0);
-    if (slash == std::string::npos)
+    if (slash == std::string::npos) {
         return ERROR_FILE_NOT_FOUND; // relative to the current directory, which exists
+    }
     const std::string parent = slash == 0 ? std::string("/") : hostPath.substr(0, slash);
     return IsDirectory(parent) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }

@@ -43,24 +43,30 @@ bool IsLoadedModule(HMODULE module)
 bool LibraryFileName(LPCWSTR name, std::string &fileName)
 {
     std::u16string text(name);
-    if (text.find_first_of(u"\\/:") != std::u16string::npos)
+    if (text.find_first_of(u"\\/:") != std::u16string::npos) {
         return false;
-    if (!text.empty() && text.back() == u'.')
-        text.pop_back(); // a trailing dot means "no extension" to Windows
-    else if (text.find(u'.') == std::u16string::npos)
-        text += u".dll";
-    const size_t dot = text.rfind(u'.');
-    if (dot == 0 || dot == std::u16string::npos || text.size() - dot != 4)
-        return false;
-    for (char16_t &ch : text) {
-        if (ch >= u'A' && ch <= u'Z')
-            ch = static_cast<char16_t>(ch - u'A' + u'a');
     }
-    if (text.compare(dot, 4, u".dll") != 0)
+    if (!text.empty() && text.back() == u'.') {
+        text.pop_back(); // a trailing dot means "no extension" to Windows
+    } else if (text.find(u'.') == std::u16string::npos) {
+        text += u".dll";
+    }
+    const size_t dot = text.rfind(u'.');
+    if (dot == 0 || dot == std::u16string::npos || text.size() - dot != 4) {
         return false;
+    }
+    for (char16_t &ch : text) {
+        if (ch >= u'A' && ch <= u'Z') {
+            ch = static_cast<char16_t>(ch - u'A' + u'a');
+        }
+    }
+    if (text.compare(dot, 4, u".dll") != 0) {
+        return false;
+    }
     std::string base;
-    if (!Host::Utf16ToUtf8(text.data(), dot, true, base))
+    if (!Host::Utf16ToUtf8(text.data(), dot, true, base)) {
         return false;
+    }
     fileName = "lib" + base + ".so";
     return true;
 }
@@ -68,12 +74,14 @@ bool LibraryFileName(LPCWSTR name, std::string &fileName)
 std::vector<std::string> SearchFolders()
 {
     const char *configured = std::getenv("SELFEX_LIBRARY_PATH");
-    if (configured != nullptr && *configured != 0)
+    if (configured != nullptr && *configured != 0) {
         return {configured};
+    }
     const std::string executable = Host::ExecutablePath();
     const size_t slash = executable.rfind('/');
-    if (slash == std::string::npos)
+    if (slash == std::string::npos) {
         return {};
+    }
     const std::string folder = executable.substr(0, slash);
     return {folder, folder + "/../lib"};
 }
@@ -89,8 +97,9 @@ HMODULE LoadLibraryW(LPCWSTR name)
     }
     for (const std::string &folder : SearchFolders()) {
         const std::string candidate = folder + "/" + fileName;
-        if (access(candidate.c_str(), F_OK) != 0)
+        if (access(candidate.c_str(), F_OK) != 0) {
             continue;
+        }
         void *module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (module == nullptr) {
             SetLastError(ERROR_BAD_EXE_FORMAT);
@@ -123,10 +132,12 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
     // A null module is the program itself, as on Windows.
     void *self = module == nullptr ? dlopen(nullptr, RTLD_NOW) : nullptr;
     void *symbol = dlsym(module != nullptr ? static_cast<void *>(module) : self, name);
-    if (self != nullptr)
+    if (self != nullptr) {
         dlclose(self);
-    if (symbol == nullptr)
+    }
+    if (symbol == nullptr) {
         SetLastError(ERROR_PROC_NOT_FOUND);
+    }
     return reinterpret_cast<FARPROC>(symbol);
 }
 
@@ -135,10 +146,12 @@ BOOL FreeLibrary(HMODULE module)
     {
         std::lock_guard<std::mutex> lock(g_ModuleLock);
         auto found = LoadedModules().find(module);
-        if (found == LoadedModules().end())
+        if (found == LoadedModules().end()) {
             return Host::Fail(ERROR_INVALID_HANDLE);
-        if (--found->second == 0)
+        }
+        if (--found->second == 0) {
             LoadedModules().erase(found);
+        }
     }
     dlclose(module);
     return TRUE;
@@ -151,16 +164,18 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
         hostPath = Host::ExecutablePath();
     } else if (IsLoadedModule(module)) {
         struct link_map *map = nullptr;
-        if (dlinfo(module, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr)
+        if (dlinfo(module, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr) {
             hostPath = map->l_name;
+        }
     }
     if (hostPath.empty()) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
     const std::u16string path = Host::FromHostPath(hostPath);
-    if (size > path.size())
+    if (size > path.size()) {
         return Host::CopyOutText(path, buffer, size);
+    }
     // Too small: the leading size - 1 characters, terminated (Windows Vista
     // and later; XP and Wine leave the terminator out).
     if (size > 0) {

@@ -30,8 +30,7 @@ bool IsSeparator(WCHAR ch)
 
 bool IsForbiddenInName(WCHAR ch)
 {
-    return ch < 0x20 || ch == u'<' || ch == u'>' || ch == u':' || ch == u'"' || ch == u'|' || ch == u'?' ||
-           ch == u'*';
+    return ch < 0x20 || ch == u'<' || ch == u'>' || ch == u':' || ch == u'"' || ch == u'|' || ch == u'?' || ch == u'*';
 }
 
 // Checks one level and trims it as Win32 does. The last level of a path
@@ -43,36 +42,44 @@ bool IsForbiddenInName(WCHAR ch)
 DWORD NormaliseName(std::u16string &name, bool isLast)
 {
     for (const WCHAR ch : name) {
-        if (IsForbiddenInName(ch))
+        if (IsForbiddenInName(ch)) {
             return ERROR_INVALID_NAME;
+        }
     }
-    if (name == u"." || name == u"..")
+    if (name == u"." || name == u"..") {
         return ERROR_SUCCESS;
+    }
     if (isLast) {
-        while (!name.empty() && (name.back() == u'.' || name.back() == u' '))
+        while (!name.empty() && (name.back() == u'.' || name.back() == u' ')) {
             name.pop_back();
-        if (name.empty())
+        }
+        if (name.empty()) {
             name.assign(1, u'.'); // (not the literal: gcc 12 -O3 warns -Wrestrict falsely)
+        }
         return ERROR_SUCCESS;
     }
-    if (name.find_first_not_of(u'.') == std::u16string::npos)
+    if (name.find_first_not_of(u'.') == std::u16string::npos) {
         return ERROR_INVALID_NAME;
-    if (name.back() == u'.')
+    }
+    if (name.back() == u'.') {
         name.pop_back();
+    }
     return ERROR_SUCCESS;
 }
 
 // Adds one level to the normalised list, resolving "." and ".." lexically.
 void PushLevel(std::vector<std::u16string> &levels, bool absolute, std::u16string &&name)
 {
-    if (name == u".")
+    if (name == u".") {
         return;
+    }
     if (name == u"..") {
-        if (!levels.empty() && levels.back() != u"..")
+        if (!levels.empty() && levels.back() != u"..") {
             levels.pop_back();
-        else if (!absolute)
+        } else if (!absolute) {
             levels.push_back(std::move(name)); // above the current directory
-        return;                                // above the root is the root
+        }
+        return; // above the root is the root
     }
     levels.push_back(std::move(name));
 }
@@ -91,16 +98,19 @@ bool ConvertPath(LPCWSTR path, std::string &hostPath, DWORD *error)
     }
     *error = ERROR_SUCCESS;
     std::u16string text(path);
-    if (text.compare(0, 4, u"\\\\?\\") == 0)
+    if (text.compare(0, 4, u"\\\\?\\") == 0) {
         text.erase(0, 4);
-    if (text.empty())
+    }
+    if (text.empty()) {
         *error = ERROR_PATH_NOT_FOUND;
-    else if (text.size() >= 2 && IsSeparator(text[0]) && IsSeparator(text[1]))
+    } else if (text.size() >= 2 && IsSeparator(text[0]) && IsSeparator(text[1])) {
         *error = ERROR_BAD_NETPATH;
-    else if (text.size() >= 2 && text[1] == u':')
+    } else if (text.size() >= 2 && text[1] == u':') {
         *error = ERROR_PATH_NOT_FOUND;
-    if (*error != ERROR_SUCCESS)
+    }
+    if (*error != ERROR_SUCCESS) {
         return false;
+    }
 
     const bool absolute = IsSeparator(text[0]);
     const bool trailing = IsSeparator(text.back());
@@ -108,33 +118,38 @@ bool ConvertPath(LPCWSTR path, std::string &hostPath, DWORD *error)
     size_t start = 0;
     while (start < text.size()) {
         size_t end = start;
-        while (end < text.size() && !IsSeparator(text[end]))
+        while (end < text.size() && !IsSeparator(text[end])) {
             ++end;
-        if (end > start) // doubled separators are one, as on Windows
+        }
+        if (end > start) { // doubled separators are one, as on Windows
             names.push_back(text.substr(start, end - start));
+        }
         start = end + 1;
     }
     std::vector<std::u16string> levels;
     for (size_t i = 0; i < names.size(); ++i) {
         *error = NormaliseName(names[i], i + 1 == names.size() && !trailing);
-        if (*error != ERROR_SUCCESS)
+        if (*error != ERROR_SUCCESS) {
             return false;
+        }
         PushLevel(levels, absolute, std::move(names[i]));
     }
 
     hostPath = absolute ? "/" : "";
     for (size_t i = 0; i < levels.size(); ++i) {
-        if (i > 0)
+        if (i > 0) {
             hostPath += '/';
+        }
         if (!Utf16ToUtf8(levels[i].data(), levels[i].size(), true, hostPath)) {
             *error = ERROR_INVALID_NAME;
             return false;
         }
     }
-    if (levels.empty() && !absolute)
+    if (levels.empty() && !absolute) {
         hostPath = ".";
-    else if (trailing && !levels.empty())
+    } else if (trailing && !levels.empty()) {
         hostPath += '/'; // keeps "file\" failing as Windows does (not a directory)
+    }
     return true;
 }
 
@@ -143,28 +158,32 @@ bool ConvertPath(LPCWSTR path, std::string &hostPath, DWORD *error)
 bool ToHostPath(LPCWSTR path, std::string &hostPath)
 {
     DWORD error;
-    if (ConvertPath(path, hostPath, &error))
+    if (ConvertPath(path, hostPath, &error)) {
         return true;
+    }
     SetLastError(error);
     return false;
 }
 
 bool RefuseFileAsFolder(const std::string &hostPath)
 {
-    if (hostPath.size() < 2 || hostPath.back() != '/')
+    if (hostPath.size() < 2 || hostPath.back() != '/') {
         return false;
+    }
     struct stat status;
     const std::string withoutSeparator = hostPath.substr(0, hostPath.size() - 1);
-    if (stat(withoutSeparator.c_str(), &status) != 0 || S_ISDIR(status.st_mode))
+    if (stat(withoutSeparator.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) {
         return false;
+    }
     SetLastError(ERROR_INVALID_NAME);
     return true;
 }
 
 bool StatPath(const std::string &hostPath, struct stat &status)
 {
-    if (stat(hostPath.c_str(), &status) == 0)
+    if (stat(hostPath.c_str(), &status) == 0) {
         return true;
+    }
     SetLastError(PathError(errno, hostPath));
     return false;
 }
@@ -173,8 +192,9 @@ std::u16string FromHostPath(const std::string &hostPath)
 {
     std::u16string path = Utf8ToUtf16(hostPath);
     for (char16_t &ch : path) {
-        if (ch == u'/')
+        if (ch == u'/') {
             ch = u'\\';
+        }
     }
     return path;
 }
@@ -182,8 +202,9 @@ std::u16string FromHostPath(const std::string &hostPath)
 DWORD CopyOutText(const std::u16string &text, LPWSTR buffer, DWORD size)
 {
     const DWORD length = static_cast<DWORD>(text.size());
-    if (buffer == nullptr || size <= length)
+    if (buffer == nullptr || size <= length) {
         return length + 1;
+    }
     text.copy(buffer, text.size());
     buffer[length] = 0;
     return length;

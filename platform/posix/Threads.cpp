@@ -47,8 +47,9 @@ DWORD TlsAlloc(void)
 BOOL TlsFree(DWORD index)
 {
     std::lock_guard<std::mutex> lock(g_TlsLock);
-    if (index >= TLS_MINIMUM_AVAILABLE || !g_TlsInUse[index])
+    if (index >= TLS_MINIMUM_AVAILABLE || !g_TlsInUse[index]) {
         return Host::Fail(ERROR_INVALID_PARAMETER);
+    }
     g_TlsInUse[index] = false;
     ++g_TlsGeneration[index];
     return TRUE;
@@ -68,8 +69,9 @@ LPVOID TlsGetValue(DWORD index)
 
 BOOL TlsSetValue(DWORD index, LPVOID value)
 {
-    if (index >= TLS_MINIMUM_AVAILABLE)
+    if (index >= TLS_MINIMUM_AVAILABLE) {
         return Host::Fail(ERROR_INVALID_PARAMETER);
+    }
     t_TlsSlots[index] = ThreadSlot{g_TlsGeneration[index].load(), value};
     return TRUE;
 }
@@ -77,8 +79,9 @@ BOOL TlsSetValue(DWORD index, LPVOID value)
 DWORD GetCurrentThreadId(void)
 {
     // The kernel's thread id: unique among running threads and never 0.
-    if (t_ThreadId == 0)
+    if (t_ThreadId == 0) {
         t_ThreadId = static_cast<DWORD>(syscall(SYS_gettid));
+    }
     return t_ThreadId;
 }
 
@@ -87,6 +90,7 @@ DWORD GetTickCount(void)
     // Milliseconds of a clock that never jumps, wrapping after 49.7 days.
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint64_t milliseconds = static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+    const uint64_t milliseconds =
+        static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
     return static_cast<DWORD>(milliseconds);
 }

@@ -136,7 +136,9 @@ typedef struct {
     BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
-typedef enum { GetFileExInfoStandard } GET_FILEEX_INFO_LEVELS;
+typedef enum {
+    GetFileExInfoStandard
+} GET_FILEEX_INFO_LEVELS;
 
 typedef struct {
     DWORD dwFileAttributes;
@@ -278,21 +280,19 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW *data);
 BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW *data);
 BOOL FindClose(HANDLE search);
 
-HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
-                   DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL CloseHandle(HANDLE handle);
-BOOL SetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess,
-                 const FILETIME *lastWrite);
+BOOL SetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess, const FILETIME *lastWrite);
 
 BOOL DosDateTimeToFileTime(WORD dosDate, WORD dosTime, LPFILETIME fileTime);
 BOOL FileTimeToDosDateTime(const FILETIME *fileTime, WORD *dosDate, WORD *dosTime);
 BOOL LocalFileTimeToFileTime(const FILETIME *localTime, LPFILETIME utcTime);
 BOOL FileTimeToLocalFileTime(const FILETIME *utcTime, LPFILETIME localTime);
 
-int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
-                        LPWSTR target, int targetLength);
-int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength,
-                        char *target, int targetLength, LPCSTR defaultChar, BOOL *usedDefault);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength, LPWSTR target, int targetLength);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength, char *target, int targetLength,
+                        LPCSTR defaultChar, BOOL *usedDefault);
 
 DWORD TlsAlloc(void);
 BOOL TlsFree(DWORD index);

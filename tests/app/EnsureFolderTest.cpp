@@ -32,8 +32,8 @@ TEST(EnsureFolder, AcceptsAnExistingFolderAtOnce)
 TEST(EnsureFolder, FailsBelowAFileWithoutCreatingAnything)
 {
     CTempDir temp;
-    HANDLE file = CreateFileW((temp / L"file").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileW((temp / L"file").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     CloseHandle(file);
 
@@ -55,8 +55,9 @@ TEST(EnsureFolder, StopsWhereTheParentIsThePathItself)
     for (wchar_t letter = L'Q'; letter <= L'Y'; ++letter) {
         drive[0] = letter;
         wchar_t root[] = {letter, L':', L'\\', 0};
-        if (GetDriveTypeW(root) == DRIVE_NO_ROOT_DIR)
+        if (GetDriveTypeW(root) == DRIVE_NO_ROOT_DIR) {
             break;
+        }
     }
     EXPECT_FALSE(EnsureFolder(drive)) << drive;
 }

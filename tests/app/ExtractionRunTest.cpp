@@ -30,8 +30,9 @@ std::string CorpusPath(const char *name)
     const char *corpus = std::getenv("SELFEX_CORPUS");
     std::string path = corpus != nullptr ? corpus : "";
     // A POSIX path from CTest names the same place on Wine's drive Z:.
-    if (!path.empty() && path[0] == '/')
+    if (!path.empty() && path[0] == '/') {
         path = "Z:" + path;
+    }
     return path + "/" + name;
 }
 
@@ -66,16 +67,18 @@ size_t Le16(const std::vector<uint8_t> &bytes, size_t at)
 void SpoilBlock(std::vector<uint8_t> &cabinet, unsigned blockIndex)
 {
     size_t block = Le32(cabinet, 36); // coffCabStart of the first CFFOLDER
-    for (unsigned i = 0; i < blockIndex; ++i)
+    for (unsigned i = 0; i < blockIndex; ++i) {
         block += 8 + Le16(cabinet, block + 4); // header, then cbData bytes
+    }
     cabinet[block + 8 + Le16(cabinet, block + 4) / 2] ^= 0x55;
 }
 
 uint64_t FileSize(const std::wstring &path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
         return UINT64_MAX;
+    }
     return static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }
 
@@ -112,8 +115,9 @@ TEST_F(ExtractionRunTest, ExtractsEveryFileBelowTheTarget)
     std::wstring target = m_Temp / L"a\\Pkg\\";
     ASSERT_TRUE(Run(MakePackage(m_Cabinet), target));
 
-    for (size_t i = 0; i < 4; ++i)
+    for (size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(STORED_SIZES[i], FileSize(target + STORED_PATHS[i])) << STORED_PATHS[i];
+    }
 }
 
 TEST_F(ExtractionRunTest, APackageWithoutCabinetFailsBeforeCreatingTheFolder)

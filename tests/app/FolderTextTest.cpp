@@ -20,10 +20,10 @@ TEST(PackageCaption, IsTheBaseNameWithoutExtension)
 {
     const CaptionCase cases[] = {
         {L"C:\\Downloads\\Setup.exe", L"Setup"},
-        {L"C:\\Downloads\\Data1.part.exe", L"Data1.part"},   // only the last dot starts the extension
-        {L"C:\\My.Folder\\Setup", L"Setup"},                 // a dot in a folder is no extension
-        {L"Z:\\tmp\\dir/Unix.exe", L"Unix"},                 // "/" separates too
-        {L"C:Setup.exe", L"Setup"},                          // drive-relative
+        {L"C:\\Downloads\\Data1.part.exe", L"Data1.part"}, // only the last dot starts the extension
+        {L"C:\\My.Folder\\Setup", L"Setup"},               // a dot in a folder is no extension
+        {L"Z:\\tmp\\dir/Unix.exe", L"Unix"},               // "/" separates too
+        {L"C:Setup.exe", L"Setup"},                        // drive-relative
         {L"\\\\server\\share\\Pkg.EXE", L"Pkg"},
         {L"Setup.exe", L"Setup"},
         {L"C:\\Downloads\\.exe", L""},
@@ -54,13 +54,13 @@ TEST(UpperCaseDriveLetter, ChangesOnlyAnAsciiDriveLetter)
         {L"c:\\games\\setup", L"C:\\games\\setup"},
         {L"z:", L"Z:"},
         {L"C:\\x", L"C:\\x"},
-        {L"\\\\srv\\share", L"\\\\srv\\share"},   // UNC: no drive
+        {L"\\\\srv\\share", L"\\\\srv\\share"}, // UNC: no drive
         {L"games", L"games"},
         {L"a", L"a"},
         {L"", L""},
         {L"1:\\x", L"1:\\x"},
-        {L"\u00e9:\\x", L"\u00e9:\\x"},           // not ASCII
-        {L"ab:\\x", L"ab:\\x"},                  // the colon must be second
+        {L"\u00e9:\\x", L"\u00e9:\\x"}, // not ASCII
+        {L"ab:\\x", L"ab:\\x"},         // the colon must be second
     };
     for (const auto &c : cases) {
         Text folder = c.first;
@@ -74,11 +74,11 @@ TEST(ProposedFolder, LosesOneTrailingBackslashUnlessItIsADriveRoot)
     const std::pair<const wchar_t *, const wchar_t *> cases[] = {
         {L"D:\\Setup\\", L"D:\\Setup"},
         {L"D:\\Setup", L"D:\\Setup"},
-        {L"D:\\Setup\\\\", L"D:\\Setup\\"},   // one backslash only
-        {L"D:\\", L"D:\\"},                   // the drive root keeps it
-        {L"ab\\", L"ab\\"},                   // three characters: kept
+        {L"D:\\Setup\\\\", L"D:\\Setup\\"}, // one backslash only
+        {L"D:\\", L"D:\\"},                 // the drive root keeps it
+        {L"ab\\", L"ab\\"},                 // three characters: kept
         {L"abc\\", L"abc"},
-        {L"D:\\Setup/", L"D:\\Setup/"},       // only a backslash goes
+        {L"D:\\Setup/", L"D:\\Setup/"}, // only a backslash goes
         {L"\\", L"\\"},
         {L"", L""},
     };
@@ -135,16 +135,17 @@ TEST(Target, IsTheFolderPlusTheCaptionUnlessTheTextEndsInASeparator)
 {
     const std::pair<const wchar_t *, const wchar_t *> cases[] = {
         {L"C:\\Games", L"C:\\Games\\Pkg\\"},
-        {L"C:\\Games\\", L"C:\\Games\\"},      // taken as typed
+        {L"C:\\Games\\", L"C:\\Games\\"}, // taken as typed
         {L"C:\\Games/", L"C:\\Games/"},
-        {L"C:\\", L"C:\\"},                    // a picked drive root
-        {L"", L"\\Pkg\\"},                     // root of the current drive
+        {L"C:\\", L"C:\\"}, // a picked drive root
+        {L"", L"\\Pkg\\"},  // root of the current drive
         {L"MEMORY\\", L"MEMORY\\"},
         {L"memory", L"memory\\Pkg\\"},
         {L"C:\\Games\\.", L"C:\\Games\\.\\Pkg\\"},
     };
-    for (const auto &c : cases)
+    for (const auto &c : cases) {
         EXPECT_EQ(Text(c.second), ComposedTarget(c.first, L"Pkg")) << c.first;
+    }
 }
 
 TEST(Target, TheLongestTextAndCaptionFit)
@@ -162,12 +163,12 @@ TEST(Target, TheLongestTextAndCaptionFit)
 TEST(ParentFolder, ClimbsOneLevelAsFolderCreationNeedsIt)
 {
     const std::pair<const wchar_t *, const wchar_t *> cases[] = {
-        {L"C:\\a\\b\\", L"C:\\a\\b"},        // the usual target: first itself
+        {L"C:\\a\\b\\", L"C:\\a\\b"}, // the usual target: first itself
         {L"C:\\a\\b", L"C:\\a"},
         {L"C:\\a", L"C:"},
         {L"C:\\", L"C:"},
-        {L"C:", L"C:"},                      // itself: the climb must stop
-        {L"C:\\a/", L"C:\\a/"},              // itself: no backslash to drop
+        {L"C:", L"C:"},         // itself: the climb must stop
+        {L"C:\\a/", L"C:\\a/"}, // itself: no backslash to drop
         {L"x\\y/z", L"x\\y/"},
         {L"MEMORY\\", L"MEMORY"},
         {L"MEMORY", L""},
@@ -193,8 +194,9 @@ TEST(ParentFolder, EveryClimbEnds)
         for (;;) {
             wchar_t parent[MAX_PATH] = {};
             ASSERT_TRUE(ParentFolder(current.c_str(), parent, MAX_PATH));
-            if (Text(parent) == current || parent[0] == 0)
+            if (Text(parent) == current || parent[0] == 0) {
                 break;
+            }
             EXPECT_LT(Text(parent).size(), current.size()) << path;
             current = parent;
             ASSERT_LT(++steps, 20) << path;

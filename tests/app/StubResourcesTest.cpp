@@ -28,8 +28,9 @@ protected:
     }
     static void TearDownTestSuite()
     {
-        if (s_Module != nullptr)
+        if (s_Module != nullptr) {
             FreeLibrary(s_Module);
+        }
         s_Module = nullptr;
     }
     void SetUp() override { ASSERT_NE(nullptr, s_Module) << "selfex-stub.exe beside app_tests.exe"; }
@@ -38,8 +39,9 @@ protected:
     static std::vector<uint8_t> Resource(LPCWSTR type, LPCWSTR name)
     {
         HRSRC info = FindResourceExW(s_Module, type, name, LANGUAGE_EN_US);
-        if (info == nullptr)
+        if (info == nullptr) {
             return {};
+        }
         const auto *data = static_cast<const uint8_t *>(LockResource(LoadResource(s_Module, info)));
         return std::vector<uint8_t>(data, data + SizeofResource(s_Module, info));
     }
@@ -61,16 +63,18 @@ public:
     std::wstring Text()
     {
         std::wstring text;
-        for (uint16_t c = Word(); c != 0 && !m_Overrun; c = Word())
+        for (uint16_t c = Word(); c != 0 && !m_Overrun; c = Word()) {
             text += static_cast<wchar_t>(c);
+        }
         return text;
     }
     // A name or an ordinal (0xFFFF + number); ordinals of the predefined
     // control classes come back as their names.
     std::wstring TextOrOrdinal()
     {
-        if (Peek() != 0xFFFF)
+        if (Peek() != 0xFFFF) {
             return Text();
+        }
         Word();
         switch (uint16_t ordinal = Word()) {
         case 0x80: return L"BUTTON";
@@ -90,7 +94,8 @@ private:
         m_At = at;
         return value;
     }
-    template <typename T> T Read()
+    template <typename T>
+    T Read()
     {
         T value{};
         if (m_At + sizeof(T) > m_Bytes.size()) {
@@ -162,8 +167,9 @@ Dialog ReadDialog(const std::vector<uint8_t> &bytes)
         control.Class = in.TextOrOrdinal();
         control.Text = in.TextOrOrdinal();
         uint16_t extra = in.Word();
-        for (uint16_t b = 0; b < extra; ++b)
+        for (uint16_t b = 0; b < extra; ++b) {
             in.Byte();
+        }
         dialog.Controls.push_back(control);
     }
     EXPECT_FALSE(in.Overrun()) << "template ends early";
@@ -186,17 +192,19 @@ std::string Describe(const Control &control)
 
 ::testing::AssertionResult SameControls(const std::vector<Control> &expected, const std::vector<Control> &actual)
 {
-    if (expected.size() != actual.size())
+    if (expected.size() != actual.size()) {
         return ::testing::AssertionFailure() << actual.size() << " controls, expected " << expected.size();
+    }
     for (size_t i = 0; i < expected.size(); ++i) {
         const Control &e = expected[i];
         const Control &a = actual[i];
         // Window class names are case-insensitive; the resource compiler
         // stores a class given by name in upper case.
         if (e.Id != a.Id || _wcsicmp(e.Class.c_str(), a.Class.c_str()) != 0 || e.Text != a.Text || e.X != a.X ||
-            e.Y != a.Y || e.Width != a.Width || e.Height != a.Height || e.Style != a.Style)
+            e.Y != a.Y || e.Width != a.Width || e.Height != a.Height || e.Style != a.Style) {
             return ::testing::AssertionFailure()
                    << "tab stop " << i << ": " << Describe(a) << "; expected " << Describe(e);
+        }
     }
     return ::testing::AssertionSuccess();
 }
@@ -220,7 +228,12 @@ const uint32_t CHILD = WS_CHILD | WS_VISIBLE;
 TEST_F(StubResources, FolderDialogHasItsLayoutStylesAndTabOrder)
 {
     const Dialog expected = {
-        WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFONT, 262, 57, L"", 8, L"Tahoma",
+        WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFONT,
+        262,
+        57,
+        L"",
+        8,
+        L"Tahoma",
         {
             {-1, L"STATIC", L"&Extract Folder:", 7, 7, 51, 8, CHILD | WS_GROUP | SS_LEFT},
             {1000, L"EDIT", L"", 7, 17, 230, 14, CHILD | WS_BORDER | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL},
@@ -233,13 +246,17 @@ TEST_F(StubResources, FolderDialogHasItsLayoutStylesAndTabOrder)
 
 TEST_F(StubResources, ProgressDialogHasNoCloseBoxAndAStepBar)
 {
-    const Dialog expected = {
-        WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER | DS_SETFONT, 199, 39, L"Extract", 8, L"Tahoma",
-        {
-            {1002, L"STATIC", L"", 7, 7, 186, 8, CHILD | WS_GROUP | SS_LEFT},
-            // Without PBS_SMOOTH: the bar advances in blocks.
-            {1003, L"msctls_progress32", L"Progress", 7, 17, 186, 14, CHILD | WS_BORDER},
-        }};
+    const Dialog expected = {WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER | DS_SETFONT,
+                             199,
+                             39,
+                             L"Extract",
+                             8,
+                             L"Tahoma",
+                             {
+                                 {1002, L"STATIC", L"", 7, 7, 186, 8, CHILD | WS_GROUP | SS_LEFT},
+                                 // Without PBS_SMOOTH: the bar advances in blocks.
+                                 {1003, L"msctls_progress32", L"Progress", 7, 17, 186, 14, CHILD | WS_BORDER},
+                             }};
     EXPECT_TRUE(SameDialog(expected, ReadDialog(Resource(RT_DIALOG, MAKEINTRESOURCEW(102)))));
 }
 
@@ -272,8 +289,9 @@ TEST_F(StubResources, ManifestRunsAsInvokerWithCommonControls6)
         "publicKeyToken=\"6595b64144ccf1df\"",
         "language=\"*\"",
     };
-    for (const char *text : required)
+    for (const char *text : required) {
         EXPECT_NE(std::string::npos, manifest.find(text)) << text;
+    }
 }
 
 TEST_F(StubResources, IconGroupHoldsSixImagesOfTheirDepths)
@@ -326,8 +344,9 @@ BOOL CALLBACK CountLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR p
 {
     auto *count = reinterpret_cast<LanguageCount *>(param);
     ++count->Total;
-    if (language != LANGUAGE_EN_US)
+    if (language != LANGUAGE_EN_US) {
         ++count->Other;
+    }
     return TRUE;
 }
 

@@ -24,8 +24,8 @@ const char *const REFUSED[] = {"dirwalk-vulns.cab"};
 
 struct CorpusRun {
     std::string TestName;
-    std::vector<TestLib::ManifestEntry> Members;   // part 1 first
-    bool Whole = true;                             // every member valid
+    std::vector<TestLib::ManifestEntry> Members; // part 1 first
+    bool Whole = true;                           // every member valid
 };
 
 std::string Corpus()
@@ -40,8 +40,9 @@ bool SetMember(const std::string &notes, std::string &set, int &part)
     const size_t open = notes.find("set '");
     const size_t close = open == std::string::npos ? open : notes.find('\'', open + 5);
     const size_t partAt = notes.find("part ");
-    if (close == std::string::npos || partAt == std::string::npos)
+    if (close == std::string::npos || partAt == std::string::npos) {
         return false;
+    }
     set = notes.substr(open + 5, close - open - 5);
     part = std::atoi(notes.c_str() + partAt + 5);
     return true;
@@ -51,17 +52,20 @@ std::vector<CorpusRun> CorpusRuns()
 {
     std::vector<TestLib::ManifestEntry> manifest;
     std::string error;
-    if (!TestLib::ReadManifest(Corpus() + "/MANIFEST.tsv", &manifest, &error))
+    if (!TestLib::ReadManifest(Corpus() + "/MANIFEST.tsv", &manifest, &error)) {
         return {};
+    }
     std::map<std::string, std::map<int, TestLib::ManifestEntry>> sets;
     std::vector<CorpusRun> runs;
     for (const TestLib::ManifestEntry &entry : manifest) {
         std::string set;
         int part = 0;
-        if (SetMember(entry.Notes, set, part))
+        if (SetMember(entry.Notes, set, part)) {
             sets[set][part] = entry;
-        else if (entry.IsValid() && std::find(std::begin(REFUSED), std::end(REFUSED), entry.File) == std::end(REFUSED))
+        } else if (entry.IsValid() &&
+                   std::find(std::begin(REFUSED), std::end(REFUSED), entry.File) == std::end(REFUSED)) {
             runs.push_back({entry.File, {entry}, true});
+        }
     }
     for (const auto &set : sets) {
         CorpusRun run;
@@ -70,12 +74,14 @@ std::vector<CorpusRun> CorpusRuns()
             run.Whole = run.Whole && member.second.IsValid();
         }
         run.TestName = run.Members.front().File;
-        if (run.Members.front().IsValid())
+        if (run.Members.front().IsValid()) {
             runs.push_back(run);
+        }
     }
     for (CorpusRun &run : runs) {
-        for (char &c : run.TestName)
+        for (char &c : run.TestName) {
             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        }
     }
     return runs;
 }
@@ -85,8 +91,8 @@ WString DecodedName(const TestLib::ExpectedEntry &entry)
 {
     const UINT codePage = (entry.Attribs & 0x80) != 0 ? CP_UTF8 : 1252;
     WString name(entry.NameBytes.size() + 1, 0);
-    const int n = MultiByteToWideChar(codePage, 0, entry.NameBytes.c_str(), -1, &name[0],
-                                      static_cast<int>(name.size()));
+    const int n =
+        MultiByteToWideChar(codePage, 0, entry.NameBytes.c_str(), -1, &name[0], static_cast<int>(name.size()));
     name.resize(n > 0 ? static_cast<size_t>(n) - 1 : 0);
     std::replace(name.begin(), name.end(), WIDE('/'), WIDE('\\'));
     return name;
@@ -97,8 +103,9 @@ WString DecodedName(const TestLib::ExpectedEntry &entry)
 bool FileSystemsCanHold(const WString &name)
 {
     for (WCHAR c : name) {
-        if (c < 0x20 || WString(WIDE("<>\"|?*")).find(c) != WString::npos)
+        if (c < 0x20 || WString(WIDE("<>\"|?*")).find(c) != WString::npos) {
             return false;
+        }
     }
     return true;
 }
@@ -109,13 +116,16 @@ WString AsCreated(const WString &path)
 {
     WString created;
     for (WCHAR c : path) {
-        if (c == WIDE('\\'))
-            while (!created.empty() && (created.back() == WIDE(' ') || created.back() == WIDE('.')))
+        if (c == WIDE('\\')) {
+            while (!created.empty() && (created.back() == WIDE(' ') || created.back() == WIDE('.'))) {
                 created.pop_back();
+            }
+        }
         created += c;
     }
-    while (!created.empty() && (created.back() == WIDE(' ') || created.back() == WIDE('.')))
+    while (!created.empty() && (created.back() == WIDE(' ') || created.back() == WIDE('.'))) {
         created.pop_back();
+    }
     return created;
 }
 
@@ -128,13 +138,16 @@ std::vector<std::string> UnexpectedFiles(const WString &folder, const std::vecto
     std::error_code error;
     for (auto it = std::filesystem::recursive_directory_iterator(FsPath(folder), error);
          !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-        if (!it->is_regular_file())
+        if (!it->is_regular_file()) {
             continue;
+        }
         bool known = false;
-        for (const WString &path : expected)
+        for (const WString &path : expected) {
             known = known || std::filesystem::equivalent(it->path(), FsPath(AsCreated(path)), error);
-        if (!known)
+        }
+        if (!known) {
             unexpected.push_back(it->path().generic_u8string());
+        }
     }
     return unexpected;
 }
@@ -163,24 +176,27 @@ TEST_P(CorpusCopyTest, ExtractsEveryFileAsExpected)
         WritePackage("pkg/" + member.File, bytes);
         std::vector<TestLib::ExpectedEntry> entries;
         std::string error;
-        if (!member.IsValid())
+        if (!member.IsValid()) {
             continue;
+        }
         ASSERT_TRUE(TestLib::ReadExpected(Corpus() + "/" + member.File + ".expected.tsv", &entries, &error)) << error;
         for (const TestLib::ExpectedEntry &entry : entries) {
-            if (entry.FdiEvent != "COPY_FILE" || stops)
+            if (entry.FdiEvent != "COPY_FILE" || stops) {
                 continue;
+            }
             stops = !FileSystemsCanHold(DecodedName(entry));
-            if (!stops)
+            if (!stops) {
                 expected[DecodedName(entry)] = entry;
+            }
         }
     }
     SCOPED_TRACE("compression " + run.Members.front().Compression);
 
     CopyRun copy;
     const bool copied = copy.Copy(PathTo("pkg/" + run.Members.front().File), PathTo("out/"));
-    EXPECT_EQ(copied, run.Whole && !stops) << "Code " << copy.extract.Error.Code << ", Detail "
-                                           << copy.extract.Error.Detail << ", FDI error "
-                                           << copy.extract.Error.Erf.erfOper;
+    EXPECT_EQ(copied, run.Whole && !stops)
+        << "Code " << copy.extract.Error.Code << ", Detail " << copy.extract.Error.Detail << ", FDI error "
+        << copy.extract.Error.Erf.erfOper;
     if (stops) {
         EXPECT_EQ(copy.extract.Error.Code, FDIERROR_TARGET_FILE);
         EXPECT_EQ(copy.extract.Error.Detail, 0);

@@ -15,14 +15,14 @@ using TestLib::Bytes;
 
 namespace {
 
-constexpr uint16_t DATE = 0x5A8E;   // 2025-04-14
-constexpr uint16_t TIME = 0x6B2F;   // 13:25:30
+constexpr uint16_t DATE = 0x5A8E; // 2025-04-14
+constexpr uint16_t TIME = 0x6B2F; // 13:25:30
 
 struct StoredFile {
-    std::string name;          // as stored
+    std::string name; // as stored
     std::vector<uint8_t> data;
     uint16_t attribs;
-    const char *outPath;       // expected path below the destination (UTF-8)
+    const char *outPath; // expected path below the destination (UTF-8)
 };
 
 std::vector<StoredFile> SampleFiles()
@@ -31,9 +31,9 @@ std::vector<StoredFile> SampleFiles()
         {"a.txt", Bytes("alpha"), 0x21, "a.txt"},
         {"dir/sub\\b.bin", TestLib::PatternBytes(70000, 5), 0x20 | 0x02, "dir/sub/b.bin"},
         {"empty", {}, 0x00, "empty"},
-        {"caf\xE9.txt", Bytes("latin"), 0x20, "caf\xC3\xA9.txt"},                 // code page 1252
-        {"\xC3\xA9t\xC3\xA9.txt", Bytes("utf"), 0x20 | 0x80, "\xC3\xA9t\xC3\xA9.txt"},   // UTF-8 bit
-        {"x/exec.bin", Bytes("run"), 0x40 | 0x100 | 0x04, "x/exec.bin"},          // never run; UTC time
+        {"caf\xE9.txt", Bytes("latin"), 0x20, "caf\xC3\xA9.txt"},                      // code page 1252
+        {"\xC3\xA9t\xC3\xA9.txt", Bytes("utf"), 0x20 | 0x80, "\xC3\xA9t\xC3\xA9.txt"}, // UTF-8 bit
+        {"x/exec.bin", Bytes("run"), 0x40 | 0x100 | 0x04, "x/exec.bin"},               // never run; UTC time
     };
 }
 
@@ -41,8 +41,9 @@ std::vector<uint8_t> CabinetOf(const std::vector<StoredFile> &files, uint16_t co
 {
     TestLib::CCabBuilder builder;
     builder.AddFolder(compress);
-    for (const StoredFile &file : files)
+    for (const StoredFile &file : files) {
         builder.AddFile(file.name, file.data, file.attribs, DATE, TIME);
+    }
     return builder.Build().Bytes;
 }
 
@@ -52,7 +53,7 @@ TEST_F(ExtractTest, CopyWritesTreeTimesAndAttributes)
 {
     const std::vector<StoredFile> files = SampleFiles();
     const WString package = WritePackage("pkg.exe", CabinetOf(files));
-    const WString out = PathTo("out");   // without backslash: Copy adds it
+    const WString out = PathTo("out"); // without backslash: Copy adds it
     CopyRun run;
     ASSERT_TRUE(run.Copy(package, out)) << run.extract.Error.Code;
     ASSERT_EQ(run.log.CopyNames.size(), files.size());
@@ -66,8 +67,9 @@ TEST_F(ExtractTest, CopyWritesTreeTimesAndAttributes)
     }
     // The empty file gets exactly one report, its first.
     int emptyReports = 0;
-    for (const ProgressInfo &info : run.log.Progress)
+    for (const ProgressInfo &info : run.log.Progress) {
         emptyReports += info.Size == 0;
+    }
     EXPECT_EQ(emptyReports, 1);
     EXPECT_EQ(run.log.Progress.front().Written, 0u);
     EXPECT_EQ(run.log.Progress.front().Percent, 0.0f);
@@ -77,7 +79,7 @@ TEST_F(ExtractTest, SkippedFileLeavesNoTraceAndOthersFollow)
 {
     const WString package = WritePackage("pkg.exe", CabinetOf(SampleFiles()));
     CopyRun run;
-    run.log.SkipIndex = 1;   // dir/sub/b.bin
+    run.log.SkipIndex = 1; // dir/sub/b.bin
     EXPECT_TRUE(run.Copy(package, PathTo("out/")));
     EXPECT_FALSE(PathExists(PathTo("out/dir")));
     EXPECT_TRUE(PathExists(PathTo("out/x/exec.bin")));
@@ -108,10 +110,7 @@ TEST_F(ExtractTest, AbortFromEachCallbackStopsTheRun)
     const struct {
         const char *callback;
         std::vector<const char *> kept;
-    } cases[] = {{"OnCabinetInfo", {}},
-                 {"OnCopyFile", {}},
-                 {"OnProgress", {}},
-                 {"OnFileDone", {"a.txt"}}};
+    } cases[] = {{"OnCabinetInfo", {}}, {"OnCopyFile", {}}, {"OnProgress", {}}, {"OnFileDone", {"a.txt"}}};
     const WString package = WritePackage("pkg.exe", CabinetOf(SampleFiles()));
     for (const auto &c : cases) {
         const WString out = PathTo(std::string("out-") + c.callback + "/");
@@ -154,8 +153,8 @@ TEST_F(ExtractTest, CabinetPathWithoutDirectoryIsRefused)
 // asked about them.
 TEST_F(ExtractTest, UnsafeStoredNamesAreRefusedBeforeAnythingIsCreated)
 {
-    const char *names[] = {"/abs.txt", "\\abs.txt", "../up.txt", "a/../../up.txt", "a//b.txt", "C:x.txt",
-                           "a.txt:stream", "dir/./b.txt", "dir/NUL", "com1.log", "..."};
+    const char *names[] = {"/abs.txt",     "\\abs.txt",   "../up.txt", "a/../../up.txt", "a//b.txt", "C:x.txt",
+                           "a.txt:stream", "dir/./b.txt", "dir/NUL",   "com1.log",       "..."};
     for (const char *name : names) {
         const WString package = WritePackage("pkg.exe", CabinetOf({{name, Bytes("bad"), 0x20, ""}}));
         const WString out = PathTo("a/b/out/");
@@ -188,7 +187,7 @@ TEST_F(ExtractTest, UnusableDestinationsFailTheFirstFile)
         const char *what;
         WString destination;
         bool failOpen;
-        int32_t detail;   // -1: any platform error
+        int32_t detail; // -1: any platform error
     } cases[] = {{"missing drive", WIDE("Q:\\nowhere\\"), false, ERROR_INVALID_DRIVE},
                  {"a file in the way", PathTo("blocker/out/"), false, -1},
                  {"output does not open", PathTo("out/"), true, 0}};
@@ -197,10 +196,11 @@ TEST_F(ExtractTest, UnusableDestinationsFailTheFirstFile)
         run.extract.FailOutputOpens = c.failOpen;
         EXPECT_FALSE(run.Copy(package, c.destination)) << c.what;
         EXPECT_EQ(run.extract.Error.Code, FDIERROR_TARGET_FILE) << c.what;
-        if (c.detail >= 0)
+        if (c.detail >= 0) {
             EXPECT_EQ(run.extract.Error.Detail, c.detail) << c.what;
-        else
+        } else {
             EXPECT_NE(run.extract.Error.Detail, 0) << c.what;
+        }
     }
     // A stored name ending in a separator: its directory is made, the open
     // of a file without a name fails.

@@ -20,7 +20,7 @@ const std::vector<uint8_t> BIG = TestLib::RandomBytes(1 << 20, 17);
 TestLib::CCabBuilder ThreeFiles()
 {
     TestLib::CabOptions options;
-    options.DataReserve = 4;   // every data block is followed by a seek over its reserve
+    options.DataReserve = 4; // every data block is followed by a seek over its reserve
     TestLib::CCabBuilder builder(options);
     builder.AddFolder(TestLib::CAB_COMPRESS_MSZIP)
         .AddFile("first.txt", Bytes("complete before the failure"))
@@ -38,8 +38,9 @@ TestLib::CCabBuilder ThreeFiles()
     const std::vector<std::string> names = ListTree(out);
     if (names != std::vector<std::string>({"first.txt"})) {
         ::testing::AssertionResult failure = ::testing::AssertionFailure() << "left:";
-        for (const std::string &name : names)
+        for (const std::string &name : names) {
             failure << " " << name;
+        }
         return failure;
     }
     return ::testing::AssertionSuccess();
@@ -50,7 +51,7 @@ TestLib::CCabBuilder ThreeFiles()
 TEST_F(ExtractTest, FaultWhileWritingLeavesNoPartialFile)
 {
     TestLib::CabImage corrupt = ThreeFiles().Build();
-    corrupt.Bytes[corrupt.Layout.Blocks[3] + 8 + 4 + 100] ^= 0x55;   // payload of a block of big.bin
+    corrupt.Bytes[corrupt.Layout.Blocks[3] + 8 + 4 + 100] ^= 0x55; // payload of a block of big.bin
     const WString good = WritePackage("good.exe", ThreeFiles().Build().Bytes);
     const WString bad = WritePackage("bad.exe", corrupt.Bytes);
 
@@ -70,13 +71,14 @@ TEST_F(ExtractTest, FaultWhileWritingLeavesNoPartialFile)
         const WString out = PathTo(std::string("out-") + c.fault + "/");
         CopyRun run;
         run.log.OnFileOpened = [&](const ProgressInfo &info) {
-            if (info.Size == BIG.size())
+            if (info.Size == BIG.size()) {
                 c.arm(run.extract);
+            }
         };
         EXPECT_FALSE(run.Copy(*c.package, out)) << c.fault;
         EXPECT_TRUE(run.extract.Error.HasError()) << c.fault;
         EXPECT_TRUE(LeftOnlyTheFirstFile(out)) << c.fault;
-        ASSERT_EQ(run.log.DonePaths.size(), 1u) << c.fault;   // no OnFileDone for the failed file
+        ASSERT_EQ(run.log.DonePaths.size(), 1u) << c.fault; // no OnFileDone for the failed file
     }
 }
 
@@ -115,8 +117,9 @@ TEST_F(ExtractTest, FailingCloseKeepsCompleteFiles)
 TEST_F(ExtractTest, CabinetSetIsFollowedToItsEnd)
 {
     const std::vector<TestLib::CabImage> set = ThreeFiles().BuildSet({"set1.exe", "set2.exe", "set3.exe"}, 400000);
-    for (size_t i = 0; i < set.size(); ++i)
+    for (size_t i = 0; i < set.size(); ++i) {
         WritePackage("set" + std::to_string(i + 1) + ".exe", set[i].Bytes);
+    }
     CopyRun run;
     ASSERT_TRUE(run.Copy(PathTo("set1.exe"), PathTo("out/"))) << run.extract.Error.Code;
     std::vector<uint8_t> bytes;
@@ -135,12 +138,12 @@ TEST_F(ExtractTest, BrokenCabinetSetLeavesNoPartialFile)
     WritePackage("alone/s1.exe", set[0].Bytes);
 
     {
-        CopyRun missing;   // s2.exe is not where s1.exe is
+        CopyRun missing; // s2.exe is not where s1.exe is
         EXPECT_FALSE(missing.Copy(PathTo("alone/s1.exe"), PathTo("out-missing/")));
         EXPECT_EQ(missing.extract.Error.Code, FDIERROR_CABINET_NOT_FOUND);
         EXPECT_TRUE(LeftOnlyTheFirstFile(PathTo("out-missing/")));
     }
-    CopyRun refused;   // the client stops at the move into the next cabinet
+    CopyRun refused; // the client stops at the move into the next cabinet
     refused.log.AbortFrom = &refused.extract;
     refused.log.AbortIn = "OnNextCabinet";
     EXPECT_FALSE(refused.Copy(PathTo("whole/s1.exe"), PathTo("out-refused/")));

@@ -60,10 +60,11 @@ std::filesystem::path FsPath(const WString &path)
 bool WriteBytes(const WString &path, const std::vector<uint8_t> &bytes)
 {
     const int fd = _wopen(path.c_str(), _O_BINARY | _O_CREAT | _O_TRUNC | _O_WRONLY, _S_IREAD | _S_IWRITE);
-    if (fd == -1)
+    if (fd == -1) {
         return false;
-    const bool written = _write(fd, bytes.data(), static_cast<unsigned>(bytes.size())) ==
-                         static_cast<int>(bytes.size());
+    }
+    const bool written =
+        _write(fd, bytes.data(), static_cast<unsigned>(bytes.size())) == static_cast<int>(bytes.size());
     return _close(fd) == 0 && written;
 }
 
@@ -71,12 +72,14 @@ bool ReadBytes(const WString &path, std::vector<uint8_t> &bytes)
 {
     bytes.clear();
     const int fd = _wopen(path.c_str(), _O_BINARY | _O_RDONLY, _S_IREAD);
-    if (fd == -1)
+    if (fd == -1) {
         return false;
+    }
     uint8_t chunk[65536];
     int n;
-    while ((n = _read(fd, chunk, sizeof chunk)) > 0)
+    while ((n = _read(fd, chunk, sizeof chunk)) > 0) {
         bytes.insert(bytes.end(), chunk, chunk + n);
+    }
     return _close(fd) == 0 && n == 0;
 }
 
@@ -91,8 +94,9 @@ std::vector<std::string> ListTree(const WString &folder)
     std::error_code error;
     const std::filesystem::path root = FsPath(folder);
     for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
         names.push_back(it->path().lexically_relative(root).generic_u8string());
+    }
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -111,7 +115,8 @@ DWORD ForcedAttributes(const WString &path)
     static DWORD forced[2] = {INVALID_FILE_ATTRIBUTES, INVALID_FILE_ATTRIBUTES};
     DWORD &bits = forced[dotName ? 1 : 0];
     if (bits == INVALID_FILE_ATTRIBUTES) {
-        const WString probe = path.substr(0, slash + 1) + (dotName ? WIDE(".attribute-probe") : WIDE("attribute-probe"));
+        const WString probe =
+            path.substr(0, slash + 1) + (dotName ? WIDE(".attribute-probe") : WIDE("attribute-probe"));
         WriteBytes(probe, {});
         SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
         const DWORD attributes = GetFileAttributesW(probe.c_str());
@@ -127,26 +132,30 @@ DWORD ForcedAttributes(const WString &path)
                                                       uint16_t attribs)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
         return ::testing::AssertionFailure() << "no attributes";
+    }
     // Compared in MS-DOS units, converted back from the file's UTC time by
     // the platform: no second-guessing of its time-zone rules here.
     FILETIME shown = data.ftLastWriteTime;
-    if ((attribs & 0x100) == 0 && !FileTimeToLocalFileTime(&data.ftLastWriteTime, &shown))
+    if ((attribs & 0x100) == 0 && !FileTimeToLocalFileTime(&data.ftLastWriteTime, &shown)) {
         return ::testing::AssertionFailure() << "no local time";
+    }
     WORD fileDate = 0;
     WORD fileTime = 0;
-    if (!FileTimeToDosDateTime(&shown, &fileDate, &fileTime))
+    if (!FileTimeToDosDateTime(&shown, &fileDate, &fileTime)) {
         return ::testing::AssertionFailure() << "no MS-DOS time";
+    }
     // A stored date that does not convert (month 0, say) sets no time.
     FILETIME unused;
     const bool timeApplies = DosDateTimeToFileTime(date, time, &unused) != FALSE;
     const DWORD checked = 0x27u & ~ForcedAttributes(path);
     const DWORD applied = data.dwFileAttributes & checked;
-    if ((timeApplies && (fileDate != date || fileTime != time)) || applied != (attribs & checked))
-        return ::testing::AssertionFailure() << std::hex << "date/time/attributes " << fileDate << "/" << fileTime
-                                             << "/" << applied << ", stored " << date << "/" << time << "/"
-                                             << (attribs & checked);
+    if ((timeApplies && (fileDate != date || fileTime != time)) || applied != (attribs & checked)) {
+        return ::testing::AssertionFailure()
+               << std::hex << "date/time/attributes " << fileDate << "/" << fileTime << "/" << applied << ", stored "
+               << date << "/" << time << "/" << (attribs & checked);
+    }
     return ::testing::AssertionSuccess();
 }
 
@@ -157,10 +166,12 @@ namespace {
 // Counts a call down; true when this call is to fail.
 bool Exhausted(int &remaining)
 {
-    if (remaining < 0)
+    if (remaining < 0) {
         return false;
-    if (remaining == 0)
+    }
+    if (remaining == 0) {
         return true;
+    }
     --remaining;
     return false;
 }
@@ -175,8 +186,9 @@ int32_t CTestExtract::RawRead(int32_t handle, void *buffer, uint32_t count)
 int32_t CTestExtract::RawWrite(int32_t handle, const void *buffer, uint32_t count)
 {
     if (WriteBytesBeforeFailure >= 0) {
-        if (WriteBytesBeforeFailure < count)
+        if (WriteBytesBeforeFailure < count) {
             return -1;
+        }
         WriteBytesBeforeFailure -= count;
     }
     return CExtract::RawWrite(handle, buffer, count);
@@ -196,8 +208,9 @@ int32_t CTestExtract::RawSeek(int32_t handle, int32_t offset, int origin)
 
 int32_t CTestExtract::RawOpen(const WCHAR *path, int flags, int permission)
 {
-    if (FailOutputOpens && (flags & _O_CREAT) != 0)
+    if (FailOutputOpens && (flags & _O_CREAT) != 0) {
         return -1;
+    }
     return CExtract::RawOpen(path, flags, permission);
 }
 
@@ -209,9 +222,10 @@ void MakeWritable(const std::filesystem::path &root)
 {
     std::error_code error;
     for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
         std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
                                      std::filesystem::perm_options::add, error);
+    }
 }
 
 } // namespace
@@ -233,14 +247,16 @@ void ExtractTest::SetUp()
     std::filesystem::remove_all(dir, error);
     ASSERT_TRUE(std::filesystem::create_directories(dir)) << dir;
     m_Dir = FromFsPath<WCHAR>(dir);
-    if (m_Dir.back() != WIDE('\\'))
+    if (m_Dir.back() != WIDE('\\')) {
         m_Dir += WIDE('\\');
+    }
 }
 
 void ExtractTest::TearDown()
 {
-    if (m_Dir.empty())
+    if (m_Dir.empty()) {
         return;
+    }
     const std::filesystem::path dir = FsPath(m_Dir);
     std::error_code error;
     MakeWritable(dir);
@@ -267,8 +283,9 @@ CallbackLog &Log(intptr_t userData)
 
 void AbortIfAsked(CallbackLog &log, const char *callback)
 {
-    if (log.AbortFrom != nullptr && std::string(log.AbortIn) == callback)
+    if (log.AbortFrom != nullptr && std::string(log.AbortIn) == callback) {
         log.AbortFrom->Abort();
+    }
 }
 
 } // namespace
@@ -285,15 +302,17 @@ Cabinet::ExtractCallbacks LoggingCallbacks()
     callbacks.OnFileDone = [](const WCHAR *outPath, const Cabinet::CMemSink *sink, intptr_t userData) {
         CallbackLog &log = Log(userData);
         log.DonePaths.emplace_back(outPath);
-        if (sink != nullptr)
+        if (sink != nullptr) {
             log.DoneBytes.emplace_back(sink->Buffer(), sink->Buffer() + sink->Used());
+        }
         AbortIfAsked(log, "OnFileDone");
     };
     callbacks.OnProgress = [](const Cabinet::ProgressInfo *info, intptr_t userData) {
         CallbackLog &log = Log(userData);
         log.Progress.push_back(*info);
-        if (info->Written == 0 && log.OnFileOpened)
+        if (info->Written == 0 && log.OnFileOpened) {
             log.OnFileOpened(*info);
+        }
         AbortIfAsked(log, "OnProgress");
     };
     callbacks.OnCabinetInfo = [](const Cabinet::CabinetInfo *info, intptr_t userData) {

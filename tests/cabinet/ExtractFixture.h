@@ -55,8 +55,8 @@ public:
     int ReadsBeforeFailure = -1;
     int SeeksBeforeFailure = -1;
     int64_t WriteBytesBeforeFailure = -1;
-    bool FailCloses = false;        // closes still happen, but report -1
-    bool FailOutputOpens = false;   // opens with _O_CREAT fail
+    bool FailCloses = false;      // closes still happen, but report -1
+    bool FailOutputOpens = false; // opens with _O_CREAT fail
     int RawCloses = 0;
 
     int32_t RawRead(int32_t handle, void *buffer, uint32_t count) override;
@@ -86,15 +86,15 @@ private:
 
 // Collects what the client callbacks see.
 struct CallbackLog {
-    std::vector<WString> CopyNames;      // RelPath of every OnCopyFile
-    std::vector<WString> DonePaths;      // every OnFileDone path
+    std::vector<WString> CopyNames;              // RelPath of every OnCopyFile
+    std::vector<WString> DonePaths;              // every OnFileDone path
     std::vector<std::vector<uint8_t>> DoneBytes; // sink contents in in-memory mode
     std::vector<Cabinet::ProgressInfo> Progress;
-    std::vector<std::string> Cabinets;   // NextCabinet of every OnCabinetInfo
-    std::vector<std::string> NextCabinets; // NextCabinet of every OnNextCabinet
-    int SkipIndex = -1;                  // OnCopyFile call to answer 0
+    std::vector<std::string> Cabinets;      // NextCabinet of every OnCabinetInfo
+    std::vector<std::string> NextCabinets;  // NextCabinet of every OnNextCabinet
+    int SkipIndex = -1;                     // OnCopyFile call to answer 0
     Cabinet::CExtract *AbortFrom = nullptr; // extractor to Abort ...
-    const char *AbortIn = "";            // ... in the callback of this name
+    const char *AbortIn = "";               // ... in the callback of this name
     // Called on the first progress report of every file (at its open).
     std::function<void(const Cabinet::ProgressInfo &)> OnFileOpened;
 };
@@ -114,7 +114,6 @@ struct CopyRun {
     }
     bool Copy(const WString &package, const WString &destination)
     {
-        return extract.Copy(CStrBufW(package.c_str()), CStrBufW(destination.c_str()),
-                            reinterpret_cast<intptr_t>(&log));
+        return extract.Copy(CStrBufW(package.c_str()), CStrBufW(destination.c_str()), reinterpret_cast<intptr_t>(&log));
     }
 };

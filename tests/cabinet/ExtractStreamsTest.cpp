@@ -37,7 +37,7 @@ TEST_F(ExtractTest, HeaderSearchFindsCabinetsInsideTheWindowOnly)
     const struct {
         size_t offset;
         bool found;
-    } cases[] = {{160000, true}, {160001, true}, {225529, true}, {225530, false},
+    } cases[] = {{160000, true},  {160001, true},  {225529, true}, {225530, false},
                  {225531, false}, {225532, false}, {240000, false}};
     for (const auto &c : cases) {
         const WString package = WritePackage("p" + std::to_string(c.offset), SmallCabinet(), c.offset);
@@ -57,8 +57,8 @@ TEST_F(ExtractTest, HeaderSearchFindsCabinetsInsideTheWindowOnly)
 TEST_F(ExtractTest, HeaderSearchTakesLowestMatchAndIgnoresEarlierOnes)
 {
     std::vector<uint8_t> package = TestLib::EmbedAtOffset(SmallCabinet(), CABINET_SEARCH_START + 300);
-    std::memcpy(&package[100], "MSCF", 4);                          // in the stub: never looked at
-    std::memcpy(&package[CABINET_SEARCH_START + 9000], "MSCF", 4);  // a later match inside the window
+    std::memcpy(&package[100], "MSCF", 4);                         // in the stub: never looked at
+    std::memcpy(&package[CABINET_SEARCH_START + 9000], "MSCF", 4); // a later match inside the window
     const WString path = PathTo("two.exe");
     ASSERT_TRUE(WriteBytes(path, package));
     CTestExtract extract;
@@ -107,8 +107,10 @@ TEST_F(ExtractTest, ReadAtLogicalZeroChecksTheMagic)
         uint32_t count;
         int32_t result;
         int32_t code;
-    } cases[] = {{"MSCFxxxx", 8, 8, 0}, {"CRYPxxxx", 8, -1, ERR_ENCIPHERED},
-                 {"MSCExxxx", 8, -1, FDIERROR_NOT_A_CABINET}, {"mscfxxxx", 8, -1, FDIERROR_NOT_A_CABINET},
+    } cases[] = {{"MSCFxxxx", 8, 8, 0},
+                 {"CRYPxxxx", 8, -1, ERR_ENCIPHERED},
+                 {"MSCExxxx", 8, -1, FDIERROR_NOT_A_CABINET},
+                 {"mscfxxxx", 8, -1, FDIERROR_NOT_A_CABINET},
                  {"XYZ", 3, 3, 0}};
     for (const auto &c : cases) {
         const WString path = PathTo("magic.bin");
@@ -116,7 +118,7 @@ TEST_F(ExtractTest, ReadAtLogicalZeroChecksTheMagic)
         CTestExtract extract;
         const int32_t handle = extract.OpenStream(path.c_str(), READ_FLAGS, _S_IREAD);
         char buffer[8];
-        for (int pass = 0; pass < 2; ++pass) {   // a seek back to 0 is checked again
+        for (int pass = 0; pass < 2; ++pass) { // a seek back to 0 is checked again
             EXPECT_EQ(extract.OnSeek(handle, 0, SEEK_SET), 0);
             extract.Error.Reset();
             EXPECT_EQ(extract.OnRead(handle, buffer, c.count), c.result) << c.content;
@@ -136,7 +138,7 @@ TEST_F(ExtractTest, SeeksOnTrackedHandlesCountFromTheBase)
     const int32_t handle = extract.OpenStream(package.c_str(), READ_FLAGS, _S_IREAD);
     EXPECT_EQ(extract.OnSeek(handle, 100, SEEK_SET), 100);
     EXPECT_EQ(extract.OnSeek(handle, 10, SEEK_CUR), 110);
-    EXPECT_EQ(extract.RawSeek(handle, 0, SEEK_CUR), base + 110);   // moved once
+    EXPECT_EQ(extract.RawSeek(handle, 0, SEEK_CUR), base + 110); // moved once
     EXPECT_EQ(extract.OnSeek(handle, 0, SEEK_SET), 0);
     EXPECT_EQ(extract.RawSeek(handle, 0, SEEK_CUR), base);
     EXPECT_EQ(extract.OnSeek(handle, 0, SEEK_END), static_cast<int32_t>(cabinet.size()));
@@ -153,8 +155,9 @@ TEST_F(ExtractTest, CloseIgnoresNonDescriptorsAndDeletesAnUnfinishedOutput)
 {
     CTestExtract extract;
     extract.Positions().Set(7, 70);
-    for (int32_t handle : {0, -1, PSEUDO_HANDLE_BASE})
+    for (int32_t handle : {0, -1, PSEUDO_HANDLE_BASE}) {
         EXPECT_EQ(extract.OnClose(handle), 0);
+    }
     EXPECT_EQ(extract.RawCloses, 0);
     EXPECT_EQ(extract.Positions().Count(), 1);
     extract.Positions().Clear();
@@ -222,7 +225,7 @@ struct ProgressTest : ExtractTest {
     }
     void TearDown() override
     {
-        extract.Current().Handle = 0;   // not a failed run: keep the file
+        extract.Current().Handle = 0; // not a failed run: keep the file
         extract.OnClose(handle);
         ExtractTest::TearDown();
     }
@@ -237,8 +240,8 @@ TEST_F(ProgressTest, ReportsAreThrottledExceptTheLast)
     Open(100, 200);
     EXPECT_FALSE(WriteAgo(10, 100));
     EXPECT_TRUE(WriteAgo(10, 250));
-    EXPECT_FALSE(WriteAgo(10, static_cast<uint32_t>(-100)));   // last report "in the future"
-    EXPECT_TRUE(WriteAgo(10, 0x80000000u));                     // the largest distance there is
+    EXPECT_FALSE(WriteAgo(10, static_cast<uint32_t>(-100))); // last report "in the future"
+    EXPECT_TRUE(WriteAgo(10, 0x80000000u));                  // the largest distance there is
     // Exactly the interval is not enough; retried until no tick passed.
     for (;;) {
         const uint32_t tick = GetTickCount();
@@ -248,7 +251,7 @@ TEST_F(ProgressTest, ReportsAreThrottledExceptTheLast)
             break;
         }
     }
-    EXPECT_TRUE(WriteAgo(59, 0));   // completes the file
+    EXPECT_TRUE(WriteAgo(59, 0)); // completes the file
     ASSERT_EQ(g_Reports.size(), 3u);
     EXPECT_EQ(g_Reports.back().Written, 100u);
     EXPECT_EQ(g_Reports.back().Size, 100u);

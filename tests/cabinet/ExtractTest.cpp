@@ -87,8 +87,9 @@ TEST_F(ExtractTest, OperationsFromAnotherThreadAreRefused)
                        {"IsCabinet", extract.IsCabinet(package, nullptr) != 0},
                        {"Copy", extract.Copy(package, destination, 0)},
                        {"Destroy", extract.Destroy()}};
-        for (const auto &r : results)
+        for (const auto &r : results) {
             EXPECT_FALSE(r.result) << r.operation;
+        }
         EXPECT_EQ(extract.Error.Code, ERR_WRONG_THREAD);
     }).join();
     EXPECT_NE(extract.IsCabinet(package, nullptr), 0);
@@ -100,7 +101,9 @@ TEST_F(ExtractTest, ThreadsExtractWithTheirOwnExtractorsAtOnce)
 {
     const std::vector<uint8_t> payload = TestLib::RandomBytes(300000, 11);
     TestLib::CCabBuilder builder;
-    builder.AddFolder(TestLib::CAB_COMPRESS_MSZIP).AddFile("big.bin", payload).AddFile("small.txt", TestLib::Bytes("s"));
+    builder.AddFolder(TestLib::CAB_COMPRESS_MSZIP)
+        .AddFile("big.bin", payload)
+        .AddFile("small.txt", TestLib::Bytes("s"));
     const WString package = WritePackage("pkg.exe", builder.Build().Bytes);
     constexpr int THREADS = 4;
     bool copied[THREADS] = {};
@@ -112,8 +115,9 @@ TEST_F(ExtractTest, ThreadsExtractWithTheirOwnExtractorsAtOnce)
             copied[i] = extract.Create() && extract.Copy(CStrBufW(package.c_str()), CStrBufW(out.c_str()), 0);
         });
     }
-    for (auto &thread : threads)
+    for (auto &thread : threads) {
         thread.join();
+    }
     for (int i = 0; i < THREADS; ++i) {
         EXPECT_TRUE(copied[i]) << i;
         std::vector<uint8_t> bytes;
@@ -126,8 +130,9 @@ TEST_F(ExtractTest, ThreadsExtractWithTheirOwnExtractorsAtOnce)
 // (POSIX: an empty SELFEX_LIBRARY_PATH; Wine: the DLL disabled).
 TEST(ExtractLibrary, CreateFailsWithoutCabinetDll)
 {
-    if (std::getenv("SELFEX_TEST_NO_CABINET_DLL") == nullptr)
+    if (std::getenv("SELFEX_TEST_NO_CABINET_DLL") == nullptr) {
         GTEST_SKIP() << "needs the environment of the cabinet_tests_without_dll entry";
+    }
     CExtract extract;
     EXPECT_FALSE(extract.Create());
     EXPECT_EQ(extract.Error.Code, ERR_CABINET_DLL);

@@ -11,7 +11,7 @@ using Cabinet::CMemSink;
 TEST(CMemSink, AppendsStopAtCapacity)
 {
     CMemSink sink;
-    EXPECT_FALSE(sink.Append("x", 1));   // no buffer yet
+    EXPECT_FALSE(sink.Append("x", 1)); // no buffer yet
     sink.Reset(10);
     EXPECT_TRUE(sink.Append("abcd", 4));
     EXPECT_TRUE(sink.Append("efghij", 6));

@@ -76,6 +76,7 @@ const NameCase NAME_CASES[] = {
 
 TEST(IsSafeStoredName, RefusesEscapesAndDevicesOnly)
 {
-    for (const NameCase &c : NAME_CASES)
+    for (const NameCase &c : NAME_CASES) {
         EXPECT_EQ(IsSafeStoredName(c.name), c.safe) << Narrow(c.name) << " (" << c.why << ")";
+    }
 }

@@ -9,12 +9,14 @@ using Cabinet::CPosMap;
 TEST(CPosMap, GrowsByDoublingWithEntriesInPlace)
 {
     CPosMap map;
-    for (int32_t key = 1; key <= 5; ++key)
+    for (int32_t key = 1; key <= 5; ++key) {
         map.Set(key, key * 100);
+    }
     EXPECT_EQ(map.Capacity(), 8);
-    for (int32_t i = 0; i < 5; ++i)
+    for (int32_t i = 0; i < 5; ++i) {
         EXPECT_EQ(map.KeyAt(i) * 100, map.ValueAt(i)) << "slot " << i;
-    map.Set(3, 7);   // a present key: replaced, no growth
+    }
+    map.Set(3, 7); // a present key: replaced, no growth
     EXPECT_EQ(map.Count(), 5);
     EXPECT_EQ(map.Get(3), 7);
     map.Clear();
@@ -38,7 +40,7 @@ TEST(CPosMap, RemoveMovesLastEntryIntoTheGap)
     int32_t value = 55;
     EXPECT_FALSE(map.TryGet(7, value));
     EXPECT_EQ(value, 0);
-    map.Set(4, -1);   // a stored -1 is still found
+    map.Set(4, -1); // a stored -1 is still found
     EXPECT_TRUE(map.TryGet(4, value));
     EXPECT_EQ(value, -1);
 }

@@ -17,8 +17,9 @@ inline std::string Narrow(const WCHAR *text)
             out += static_cast<char>(unit);
         } else {
             out += "\\u";
-            for (int shift = 12; shift >= 0; shift -= 4)
+            for (int shift = 12; shift >= 0; shift -= 4) {
                 out += HEX[(unit >> shift) & 0xF];
+            }
         }
     }
     return out;

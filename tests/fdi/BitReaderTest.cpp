@@ -9,12 +9,14 @@
 namespace {
 
 // The bytes followed by the zero padding every codec input has.
-std::vector<uint8_t> Padded(std::vector<uint8_t> bytes) {
+std::vector<uint8_t> Padded(std::vector<uint8_t> bytes)
+{
     bytes.resize(bytes.size() + Fdi::CODEC_INPUT_PADDING, 0);
     return bytes;
 }
 
-TEST(CBitReader, LzxReadsLittleEndianWordsFromTheTop) {
+TEST(CBitReader, LzxReadsLittleEndianWordsFromTheTop)
+{
     const std::vector<uint8_t> data = Padded({0x34, 0x12, 0x78, 0x56, 0xCD, 0xAB});
     Fdi::CLzxBitReader bits;
     bits.Init(data.data(), 6);
@@ -22,13 +24,14 @@ TEST(CBitReader, LzxReadsLittleEndianWordsFromTheTop) {
     EXPECT_EQ(bits.Read(8), 0x23u);
     EXPECT_EQ(bits.Read(8), 0x45u); // 4 bits of 0x1234, 4 of 0x5678
     EXPECT_EQ(bits.Read(12), 0x678u);
-    EXPECT_EQ(bits.Read(1), 1u);    // 0xABCD = 1010 1011 1100 1101
+    EXPECT_EQ(bits.Read(1), 1u); // 0xABCD = 1010 1011 1100 1101
     EXPECT_EQ(bits.Read(15), 0x2BCDu);
     EXPECT_EQ(bits.Position(), 48u);
     EXPECT_FALSE(bits.HasOverrun());
 }
 
-TEST(CBitReader, QuantumReadsBytesFromTheTop) {
+TEST(CBitReader, QuantumReadsBytesFromTheTop)
+{
     const std::vector<uint8_t> data = Padded({0x34, 0x12, 0x78});
     Fdi::CQuantumBitReader bits;
     bits.Init(data.data(), 3);
@@ -38,7 +41,8 @@ TEST(CBitReader, QuantumReadsBytesFromTheTop) {
     EXPECT_FALSE(bits.HasOverrun());
 }
 
-TEST(CBitReader, WideReadsAndZeroWidthReads) {
+TEST(CBitReader, WideReadsAndZeroWidthReads)
+{
     const std::vector<uint8_t> data = Padded({0xEF, 0xBE, 0xAD, 0xDE, 0x11, 0x11});
     Fdi::CLzxBitReader bits;
     bits.Init(data.data(), 6);
@@ -48,7 +52,8 @@ TEST(CBitReader, WideReadsAndZeroWidthReads) {
     EXPECT_EQ(bits.Read(16), 0x1111u);
 }
 
-TEST(CBitReader, StartsAtAnyByteOffset) {
+TEST(CBitReader, StartsAtAnyByteOffset)
+{
     // After an uncompressed LZX block the words start at odd offsets too.
     const std::vector<uint8_t> data = Padded({0xFF, 0x34, 0x12, 0x78, 0x56});
     Fdi::CLzxBitReader bits;
@@ -63,7 +68,8 @@ TEST(CBitReader, StartsAtAnyByteOffset) {
     EXPECT_TRUE(bits.HasOverrun());
 }
 
-TEST(CBitReader, OverrunStartsOneBitPastTheEnd) {
+TEST(CBitReader, OverrunStartsOneBitPastTheEnd)
+{
     for (uint32_t size : {0u, 1u, 2u, 7u, 8u, 9u, 30u}) {
         std::vector<uint8_t> bytes(size, 0xA5);
         const std::vector<uint8_t> data = Padded(bytes);
@@ -78,7 +84,8 @@ TEST(CBitReader, OverrunStartsOneBitPastTheEnd) {
     }
 }
 
-TEST(CBitReader, ReadingFarPastTheEndStaysInsideThePaddingAndReadsZeros) {
+TEST(CBitReader, ReadingFarPastTheEndStaysInsideThePaddingAndReadsZeros)
+{
     // Under ASan any load beyond the padding would be reported.
     const std::vector<uint8_t> data = Padded({0xFF, 0xFF});
     Fdi::CLzxBitReader bits;

@@ -12,7 +12,8 @@
 
 namespace {
 
-std::string LibraryPath() {
+std::string LibraryPath()
+{
     // The tests and the library are built into the same folder.
     Dl_info info{};
     dladdr(reinterpret_cast<void *>(&LibraryPath), &info);
@@ -22,7 +23,8 @@ std::string LibraryPath() {
 
 } // namespace
 
-TEST(CabinetLibrary, ExportsOnlyTheFdiEntryPoints) {
+TEST(CabinetLibrary, ExportsOnlyTheFdiEntryPoints)
+{
     void *library = dlopen(LibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
     for (const char *name : {"FDICreate", "FDIIsCabinet", "FDICopy", "FDIDestroy"}) {
@@ -53,7 +55,8 @@ TEST(CabinetLibrary, ExportsOnlyTheFdiEntryPoints) {
     dlclose(library);
 }
 
-TEST(BlockChecksum, AgreesWithTheBuildersSumAtEveryLength) {
+TEST(BlockChecksum, AgreesWithTheBuildersSumAtEveryLength)
+{
     // Two independent implementations (the decoder's folds eight bytes at a
     // time); every tail length and alignment must agree.
     std::vector<uint8_t> data = TestLib::RandomBytes(64, 11);

@@ -20,15 +20,18 @@ using Blocks = std::vector<std::vector<uint8_t>>;
 
 inline int g_LiveAllocations = 0;
 
-inline void *CountingAlloc(uint32_t size) {
+inline void *CountingAlloc(uint32_t size)
+{
     ++g_LiveAllocations;
     return std::malloc(size);
 }
-inline void CountingFree(void *block) {
+inline void CountingFree(void *block)
+{
     --g_LiveAllocations;
     std::free(block);
 }
-inline const Fdi::Allocator &TestAllocator() {
+inline const Fdi::Allocator &TestAllocator()
+{
     static const Fdi::Allocator allocator{CountingAlloc, CountingFree};
     return allocator;
 }
@@ -40,7 +43,8 @@ struct Decoded {
 };
 
 // Decodes blocks[i] to sizes[i] bytes each, stopping at the first failure.
-inline Decoded RunBlocks(Fdi::CCodec &codec, const Blocks &blocks, const std::vector<uint32_t> &sizes) {
+inline Decoded RunBlocks(Fdi::CCodec &codec, const Blocks &blocks, const std::vector<uint32_t> &sizes)
+{
     Decoded result;
     for (size_t i = 0; i < blocks.size(); ++i) {
         std::vector<uint8_t> in(blocks[i]);
@@ -58,15 +62,20 @@ inline Decoded RunBlocks(Fdi::CCodec &codec, const Blocks &blocks, const std::ve
 }
 
 // Creates a codec for one run (window bits, and the Quantum level 0).
-enum class Method { Lzx, Quantum };
-inline Fdi::CCodec *Create(Method method, unsigned windowBits) {
+enum class Method {
+    Lzx,
+    Quantum
+};
+inline Fdi::CCodec *Create(Method method, unsigned windowBits)
+{
     Fdi::Status status;
     return method == Method::Lzx ? Fdi::CreateLzx(TestAllocator(), windowBits, &status)
                                  : Fdi::CreateQuantum(TestAllocator(), 0, windowBits, &status);
 }
 
 // One folder through a fresh codec, destroyed afterwards.
-inline Decoded Decode(Method method, unsigned windowBits, const Blocks &blocks, const std::vector<uint32_t> &sizes) {
+inline Decoded Decode(Method method, unsigned windowBits, const Blocks &blocks, const std::vector<uint32_t> &sizes)
+{
     Fdi::CCodec *codec = Create(method, windowBits);
     if (!codec) {
         Decoded failed;
@@ -79,6 +88,9 @@ inline Decoded Decode(Method method, unsigned windowBits, const Blocks &blocks, 
 }
 
 using CExpected = TestLib::CLzExpected;
-inline std::vector<uint32_t> FrameSizes(size_t total) { return TestLib::LzFrameSizes(total); }
+inline std::vector<uint32_t> FrameSizes(size_t total)
+{
+    return TestLib::LzFrameSizes(total);
+}
 
 } // namespace CodecTest

@@ -19,7 +19,8 @@ using namespace TestLib;
 
 namespace {
 
-CabImage ChainedCabinet() {
+CabImage ChainedCabinet()
+{
     CabOptions options;
     options.SetId = 0x3333;
     options.CabinetIndex = 2;
@@ -37,7 +38,8 @@ CabImage ChainedCabinet() {
 
 } // namespace
 
-TEST(FdiApi, IsCabinetReportsTheHeader) {
+TEST(FdiApi, IsCabinetReportsTheHeader)
+{
     CabImage image = ChainedCabinet();
     CFdiTestClient client;
     client.AddFile("c.cab", image.Bytes);
@@ -67,7 +69,8 @@ TEST(FdiApi, IsCabinetReportsTheHeader) {
     EXPECT_EQ(size_t(end), image.Layout.Folders[0]);
 }
 
-TEST(FdiApi, IsCabinetRefusesWhatIsNotACabinet) {
+TEST(FdiApi, IsCabinetRefusesWhatIsNotACabinet)
+{
     struct Case {
         const char *What;
         std::vector<uint8_t> Bytes;
@@ -97,7 +100,8 @@ TEST(FdiApi, IsCabinetRefusesWhatIsNotACabinet) {
     }
 }
 
-TEST(FdiApi, IsCabinetReadsFromTheHandlesPosition) {
+TEST(FdiApi, IsCabinetReadsFromTheHandlesPosition)
+{
     std::vector<uint8_t> cabinet = ChainedCabinet().Bytes;
     CFdiTestClient client;
     client.AddFile("e.bin", EmbedAtOffset(cabinet, 1000));
@@ -107,13 +111,13 @@ TEST(FdiApi, IsCabinetReadsFromTheHandlesPosition) {
     EXPECT_EQ(info.cFiles, 2);
 }
 
-TEST(FdiApi, CreateAndDestroy) {
+TEST(FdiApi, CreateAndDestroy)
+{
     ERF erf;
     std::memset(&erf, 0x5A, sizeof(erf));
     CFdiTestClient client; // provides the callbacks
-    HFDI context = FDICreate(CFdiTestClient::Alloc, CFdiTestClient::Free, CFdiTestClient::Open,
-                             CFdiTestClient::Read, CFdiTestClient::Write, CFdiTestClient::Close,
-                             CFdiTestClient::Seek, int(0xCAFEBABE), &erf);
+    HFDI context = FDICreate(CFdiTestClient::Alloc, CFdiTestClient::Free, CFdiTestClient::Open, CFdiTestClient::Read,
+                             CFdiTestClient::Write, CFdiTestClient::Close, CFdiTestClient::Seek, int(0xCAFEBABE), &erf);
     ASSERT_NE(context, nullptr); // any processor type is accepted
     if (!FDI_UNDER_TEST_IS_WINE) {
         EXPECT_EQ(erf.erfOper, 0);
@@ -134,7 +138,8 @@ TEST(FdiApi, CreateAndDestroy) {
     EXPECT_TRUE(erf.fError);
 }
 
-TEST(FdiApi, SuccessLeavesTheErrorBlockAlone) {
+TEST(FdiApi, SuccessLeavesTheErrorBlockAlone)
+{
     CFdiTestClient client;
     client.AddFile("c\\t.cab", ChainedCabinet().Bytes);
     ASSERT_TRUE(client.Copy("t.cab", "c\\")); // creates the context
@@ -144,7 +149,8 @@ TEST(FdiApi, SuccessLeavesTheErrorBlockAlone) {
     EXPECT_EQ(client.Erf().fError, 77);
 }
 
-TEST(FdiApi, EmbeddedCorpusCabinetsExtractAtTheirOffsets) {
+TEST(FdiApi, EmbeddedCorpusCabinetsExtractAtTheirOffsets)
+{
     // The extractor finds an embedded cabinet, then shifts every seek by its
     // offset: FDI must use only positions it learnt from the cabinet.
     std::vector<ManifestEntry> manifest;

@@ -37,7 +37,8 @@ struct Corpus {
     std::map<std::string, std::vector<uint8_t>> Files;
 };
 
-const Corpus &LoadCorpus() {
+const Corpus &LoadCorpus()
+{
     static Corpus corpus;
     static bool loaded = false;
     if (!loaded) {
@@ -54,13 +55,15 @@ const Corpus &LoadCorpus() {
     return corpus;
 }
 
-void AddCorpusFiles(CFdiTestClient &client) {
+void AddCorpusFiles(CFdiTestClient &client)
+{
     for (const auto &[name, bytes] : LoadCorpus().Files) {
         client.AddFile(CABINET_DIR + name, bytes);
     }
 }
 
-bool ReadExpectedFor(const std::string &file, std::vector<ExpectedEntry> *entries) {
+bool ReadExpectedFor(const std::string &file, std::vector<ExpectedEntry> *entries)
+{
     std::string error;
     bool ok = ReadExpected(CorpusDir() + "/" + file + ".expected.tsv", entries, &error);
     if (!ok) {
@@ -70,7 +73,8 @@ bool ReadExpectedFor(const std::string &file, std::vector<ExpectedEntry> *entrie
 }
 
 // FDI's memory and handles are all given back.
-::testing::AssertionResult IsClean(const CFdiTestClient &client) {
+::testing::AssertionResult IsClean(const CFdiTestClient &client)
+{
     if (FDI_UNDER_TEST_IS_WINE) {
         return ::testing::AssertionSuccess(); // see the file comment
     }
@@ -95,7 +99,8 @@ bool ReadExpectedFor(const std::string &file, std::vector<ExpectedEntry> *entrie
 }
 
 // The entries of one cabinet against its expected rows, in table order.
-void CheckEntries(const CFdiTestClient &client, const std::vector<ExpectedEntry> &expected, uint64_t cabOffset) {
+void CheckEntries(const CFdiTestClient &client, const std::vector<ExpectedEntry> &expected, uint64_t cabOffset)
+{
     std::vector<const Note *> entries;
     for (const Note &note : client.Notes()) {
         if (note.Type == fdintCOPY_FILE || note.Type == fdintPARTIAL_FILE) {
@@ -133,7 +138,8 @@ void CheckEntries(const CFdiTestClient &client, const std::vector<ExpectedEntry>
 
 } // namespace
 
-TEST(FdiCorpus, ValidCabinetsGiveEveryEntryAsExpected) {
+TEST(FdiCorpus, ValidCabinetsGiveEveryEntryAsExpected)
+{
     const Corpus &corpus = LoadCorpus();
     int checked = 0;
     for (const ManifestEntry &entry : corpus.Manifest) {
@@ -156,7 +162,8 @@ TEST(FdiCorpus, ValidCabinetsGiveEveryEntryAsExpected) {
     EXPECT_GT(checked, 20);
 }
 
-TEST(FdiCorpus, MalformedCabinetsFailCleanly) {
+TEST(FdiCorpus, MalformedCabinetsFailCleanly)
+{
     // Files that are not refused as a whole, with the reason.
     static const std::set<std::string> ACCEPTED = {
         // iFolder 1 of a one-folder cabinet: Windows' FDI takes the last

@@ -36,7 +36,8 @@ struct CopyResult {
     int Type;
 };
 
-CopyResult CopyBytes(const std::vector<uint8_t> &bytes, CFdiTestClient *given = nullptr) {
+CopyResult CopyBytes(const std::vector<uint8_t> &bytes, CFdiTestClient *given = nullptr)
+{
     CFdiTestClient local;
     CFdiTestClient &client = given ? *given : local;
     client.AddFile("cabs\\t.cab", bytes);
@@ -56,11 +57,13 @@ CopyResult CopyBytes(const std::vector<uint8_t> &bytes, CFdiTestClient *given = 
 }
 
 // Expected error: ours, and Wine's where it differs.
-int Expect(int ours, int wine) {
+int Expect(int ours, int wine)
+{
     return FDI_UNDER_TEST_IS_WINE ? wine : ours;
 }
 
-CabImage TwoFileCabinet(uint16_t compression = CAB_COMPRESS_NONE, const CabOptions &options = CabOptions()) {
+CabImage TwoFileCabinet(uint16_t compression = CAB_COMPRESS_NONE, const CabOptions &options = CabOptions())
+{
     CCabBuilder builder(options);
     builder.AddFolder(compression).AddFile("a.txt", PatternBytes(40000, 1)).AddFile("b.txt", RandomBytes(9000, 2));
     return builder.Build();
@@ -68,7 +71,8 @@ CabImage TwoFileCabinet(uint16_t compression = CAB_COMPRESS_NONE, const CabOptio
 
 } // namespace
 
-TEST(FdiError, MissingOrUnreadableCabinet) {
+TEST(FdiError, MissingOrUnreadableCabinet)
+{
     CFdiTestClient client;
     client.AddFile("cabs\\plain.cab", TwoFileCabinet().Bytes);
     EXPECT_FALSE(client.Copy("nosuch.cab", DIR));
@@ -80,7 +84,8 @@ TEST(FdiError, MissingOrUnreadableCabinet) {
     EXPECT_TRUE(client.Copy("plain.cab", DIR));
 }
 
-TEST(FdiError, HeaderProblems) {
+TEST(FdiError, HeaderProblems)
+{
     struct Case {
         const char *What;
         std::function<void(std::vector<uint8_t> &)> Spoil;
@@ -91,13 +96,22 @@ TEST(FdiError, HeaderProblems) {
         {"signature", [](std::vector<uint8_t> &b) { b[3] = 'f'; }, false, 2, 2, 0, 0},
         {"35 bytes", [](std::vector<uint8_t> &b) { b.resize(35); }, false, 2, 2, 0, 0},
         {"version 1.4", [](std::vector<uint8_t> &b) { b[CAB_OFF_VERSION_MINOR] = 4; }, false, 3, 3, 0x0104, 0},
-        {"version 2.0", [](std::vector<uint8_t> &b) { b[CAB_OFF_VERSION_MAJOR] = 2; b[CAB_OFF_VERSION_MINOR] = 0; },
+        {"version 2.0",
+         [](std::vector<uint8_t> &b) {
+             b[CAB_OFF_VERSION_MAJOR] = 2;
+             b[CAB_OFF_VERSION_MINOR] = 0;
+         },
          false, 3, 3, 0x0200, 0},
         {"version 1.2", [](std::vector<uint8_t> &b) { b[CAB_OFF_VERSION_MINOR] = 2; }, true, 0, 0, 0, 0},
-        {"version 0.228", [](std::vector<uint8_t> &b) { b[CAB_OFF_VERSION_MAJOR] = 0; b[CAB_OFF_VERSION_MINOR] = 228; },
+        {"version 0.228",
+         [](std::vector<uint8_t> &b) {
+             b[CAB_OFF_VERSION_MAJOR] = 0;
+             b[CAB_OFF_VERSION_MINOR] = 228;
+         },
          true, 0, 0, 0, 0},
         {"cbCabinet 0", [](std::vector<uint8_t> &b) { PutLe32(b, CAB_OFF_CB_CABINET, 0); }, true, 0, 0, 0, 0},
-        {"coffFiles elsewhere", [](std::vector<uint8_t> &b) { PutLe32(b, CAB_OFF_COFF_FILES, 200); }, false, 4, 0, 0, 0},
+        {"coffFiles elsewhere", [](std::vector<uint8_t> &b) { PutLe32(b, CAB_OFF_COFF_FILES, 200); }, false, 4, 0, 0,
+         0},
         {"no folders", [](std::vector<uint8_t> &b) { PutLe16(b, CAB_OFF_C_FOLDERS, 0); }, false, 4, 4, 0, 0},
         {"folder index past the last", [](std::vector<uint8_t> &b) { PutLe16(b, 36 + 8 + 8, 5); }, true, 0, 0, 0, 0},
     };
@@ -115,7 +129,8 @@ TEST(FdiError, HeaderProblems) {
     }
 }
 
-TEST(FdiError, NamesAreBoundedAndTerminated) {
+TEST(FdiError, NamesAreBoundedAndTerminated)
+{
     for (size_t length : {size_t(1), size_t(255), size_t(256), size_t(300)}) {
         SCOPED_TRACE(length);
         CCabBuilder builder;
@@ -136,7 +151,8 @@ TEST(FdiError, NamesAreBoundedAndTerminated) {
     EXPECT_EQ(CopyBytes(cut).Oper, FDIERROR_CORRUPT_CABINET);
 }
 
-TEST(FdiError, EveryTruncationFailsCleanly) {
+TEST(FdiError, EveryTruncationFailsCleanly)
+{
     // Every prefix of a valid cabinet (stored, MSZIP, reserves, a header
     // naming a next cabinet) fails with an error, never succeeds with
     // partial data, and leaks nothing.
@@ -147,8 +163,7 @@ TEST(FdiError, EveryTruncationFailsCleanly) {
     reserved.ReserveFill = 0xEE;
     reserved.NextCabinet = "n.cab";
     reserved.BlockSize = 16000;
-    for (const CabImage &image :
-         {TwoFileCabinet(CAB_COMPRESS_NONE), TwoFileCabinet(CAB_COMPRESS_MSZIP, reserved)}) {
+    for (const CabImage &image : {TwoFileCabinet(CAB_COMPRESS_NONE), TwoFileCabinet(CAB_COMPRESS_MSZIP, reserved)}) {
         const std::vector<uint8_t> &bytes = image.Bytes;
         for (size_t length = 0; length < bytes.size(); ++length) {
             SCOPED_TRACE(length);
@@ -168,7 +183,8 @@ TEST(FdiError, EveryTruncationFailsCleanly) {
     }
 }
 
-TEST(FdiError, BlockChecksums) {
+TEST(FdiError, BlockChecksums)
+{
     // A non-zero checksum is verified; 0 means none. The data reserve may
     // or may not be covered: both writers' sums are accepted.
     CabImage image = TwoFileCabinet();
@@ -190,7 +206,8 @@ TEST(FdiError, BlockChecksums) {
     }
 }
 
-TEST(FdiError, BadDataBlocks) {
+TEST(FdiError, BadDataBlocks)
+{
     struct Case {
         const char *What;
         uint16_t Compression;
@@ -201,19 +218,18 @@ TEST(FdiError, BadDataBlocks) {
          [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Blocks[0] + 6, 32000); }, 4, 4},
         {"cbUncomp above 32768", CAB_COMPRESS_MSZIP,
          [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Blocks[0] + 6, 40000); }, 4, 4},
-        {"cbData above 38912", CAB_COMPRESS_NONE,
-         [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Blocks[0] + 4, 38913); }, 4, 4},
+        {"cbData above 38912", CAB_COMPRESS_NONE, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Blocks[0] + 4, 38913); },
+         4, 4},
         {"MSZIP without CK", CAB_COMPRESS_MSZIP, [](CabImage &i) { i.Bytes[i.Layout.Blocks[0] + 8] = 'X'; }, 7, 4},
-        {"MSZIP short output", CAB_COMPRESS_MSZIP,
-         [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Blocks[0] + 6, 32767); }, 7, 4},
-        {"MSZIP bad deflate", CAB_COMPRESS_MSZIP,
-         [](CabImage &i) { i.Bytes[i.Layout.Blocks[0] + 10] = 0xFF; }, 7, 4},
+        {"MSZIP short output", CAB_COMPRESS_MSZIP, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Blocks[0] + 6, 32767); },
+         7, 4},
+        {"MSZIP bad deflate", CAB_COMPRESS_MSZIP, [](CabImage &i) { i.Bytes[i.Layout.Blocks[0] + 10] = 0xFF; }, 7, 4},
         // Wine reads on past the folder's declared block count.
         {"too few blocks", CAB_COMPRESS_NONE, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Folders[0] + 4, 1); }, 4, 0},
-        {"unknown compression", CAB_COMPRESS_NONE,
-         [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Folders[0] + 6, 4); }, 6, 4},
-        {"LZX window 14", CAB_COMPRESS_NONE, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Folders[0] + 6, 0x0E03); },
-         6, 4},
+        {"unknown compression", CAB_COMPRESS_NONE, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Folders[0] + 6, 4); }, 6,
+         4},
+        {"LZX window 14", CAB_COMPRESS_NONE, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Folders[0] + 6, 0x0E03); }, 6,
+         4},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.What);
@@ -228,7 +244,8 @@ TEST(FdiError, BadDataBlocks) {
     }
 }
 
-TEST(FdiError, UnknownCompressionFailsOnlyWantedFiles) {
+TEST(FdiError, UnknownCompressionFailsOnlyWantedFiles)
+{
     // The shape of cve-2014-9732-folders-segfault.cab: a good folder and one
     // of type 15. Asking for a file of the bad one fails; the same context
     // then extracts the good files.
@@ -250,7 +267,8 @@ TEST(FdiError, UnknownCompressionFailsOnlyWantedFiles) {
     EXPECT_EQ(client.FindOutput("3")->Data, Bytes("3"));
 }
 
-TEST(FdiError, FailingReadsAtEveryCall) {
+TEST(FdiError, FailingReadsAtEveryCall)
+{
     // Each read in turn fails (-1) or finds the end (0): the copy stops with
     // NOT_A_CABINET on the header, or another error later, and cleans up.
     CFdiTestClient reference;
@@ -276,7 +294,8 @@ TEST(FdiError, FailingReadsAtEveryCall) {
     }
 }
 
-TEST(FdiError, FailedWritesStopWithTargetFile) {
+TEST(FdiError, FailedWritesStopWithTargetFile)
+{
     for (uint32_t result : {uint32_t(-1), 3u}) {
         SCOPED_TRACE(int32_t(result));
         CFdiTestClient client;
@@ -295,7 +314,8 @@ TEST(FdiError, FailedWritesStopWithTargetFile) {
     }
 }
 
-TEST(FdiError, AllocationFailureAtEveryAllocation) {
+TEST(FdiError, AllocationFailureAtEveryAllocation)
+{
     // Each allocation in turn fails: FDICreate or FDICopy reports
     // ALLOC_FAIL and gives back everything else; nothing is left over.
     CFdiTestClient reference;
@@ -332,7 +352,8 @@ TEST(FdiError, AllocationFailureAtEveryAllocation) {
     }
 }
 
-TEST(FdiError, SplitBlockWithoutANextCabinet) {
+TEST(FdiError, SplitBlockWithoutANextCabinet)
+{
     // The last block of the only cabinet claims to continue elsewhere.
     CabImage image = TwoFileCabinet();
     PutLe16(image.Bytes, image.Layout.Blocks.back() + 6, 0);
@@ -340,7 +361,8 @@ TEST(FdiError, SplitBlockWithoutANextCabinet) {
     EXPECT_EQ(CopyBytes(image.Bytes).Oper, FDIERROR_CORRUPT_CABINET);
 }
 
-TEST(FdiError, LargeHeaderReserveIsSkipped) {
+TEST(FdiError, LargeHeaderReserveIsSkipped)
+{
     CabOptions options;
     options.HeaderReserve = 60000;
     options.ReserveFill = 'M';

@@ -28,12 +28,14 @@ using namespace TestLib;
 
 const char *const DIR = "cabs\\";
 
-std::vector<uint8_t> Slice(const std::vector<uint8_t> &data, size_t offset, size_t size) {
+std::vector<uint8_t> Slice(const std::vector<uint8_t> &data, size_t offset, size_t size)
+{
     return std::vector<uint8_t>(data.begin() + static_cast<long>(offset),
                                 data.begin() + static_cast<long>(offset + size));
 }
 
-TEST(FdiLzxQuantum, CorpusFilesOneAtATimeAndInEverySubset) {
+TEST(FdiLzxQuantum, CorpusFilesOneAtATimeAndInEverySubset)
+{
     const char *const cabinets[] = {"pymspack-000.cab", "test_fuzz.cab", "test_read_format_cab_3.cab",
                                     "test_read_format_cab_filename_cp932.cab", "mszip_lzx_qtm.cab"};
     for (const char *name : cabinets) {
@@ -75,7 +77,8 @@ TEST(FdiLzxQuantum, CorpusFilesOneAtATimeAndInEverySubset) {
     }
 }
 
-TEST(FdiLzxQuantum, FoldersOfEveryWindowSizeSideBySide) {
+TEST(FdiLzxQuantum, FoldersOfEveryWindowSizeSideBySide)
+{
     // Each folder gets a codec for its own window; a small window after a
     // large one (and the reverse) must not inherit anything.
     struct FolderCase {
@@ -98,7 +101,7 @@ TEST(FdiLzxQuantum, FoldersOfEveryWindowSizeSideBySide) {
     CCabBuilder builder;
     for (size_t i = 0; i < folders.size(); ++i) {
         AddLzFolder(builder, folders[i].Type, folders[i].Data, {"f" + std::to_string(i)},
-                  {static_cast<uint32_t>(folders[i].Data.Data.size())});
+                    {static_cast<uint32_t>(folders[i].Data.Data.size())});
     }
     CFdiTestClient client;
     client.AddFile(std::string(DIR) + "w.cab", builder.Build().Bytes);
@@ -112,7 +115,8 @@ TEST(FdiLzxQuantum, FoldersOfEveryWindowSizeSideBySide) {
     EXPECT_TRUE(FDI_UNDER_TEST_IS_WINE || client.LiveAllocations() == 0);
 }
 
-TEST(FdiLzxQuantum, FoldersSpanningASetWithSplitBlocks) {
+TEST(FdiLzxQuantum, FoldersSpanningASetWithSplitBlocks)
+{
     // One folder across three cabinets; blocks split at each boundary, so
     // the codec sees reassembled blocks and carries its window and models
     // from one cabinet into the next.
@@ -164,7 +168,8 @@ TEST(FdiLzxQuantum, FoldersSpanningASetWithSplitBlocks) {
     }
 }
 
-TEST(FdiLzxQuantum, WindowsOutsideTheRangeFailOnlyTheirFolder) {
+TEST(FdiLzxQuantum, WindowsOutsideTheRangeFailOnlyTheirFolder)
+{
     const LzFolder good = MakeLzxFolder(15, 1000, 3);
     for (uint16_t type : {LzxType(14), LzxType(22), QuantumType(1, 9), QuantumType(1, 22)}) {
         CCabBuilder builder;

@@ -25,7 +25,8 @@ namespace {
 
 const char *const DIR = "cabs\\";
 
-std::vector<FDINOTIFICATIONTYPE> WithoutEnumerate(const std::vector<FDINOTIFICATIONTYPE> &types) {
+std::vector<FDINOTIFICATIONTYPE> WithoutEnumerate(const std::vector<FDINOTIFICATIONTYPE> &types)
+{
     std::vector<FDINOTIFICATIONTYPE> result;
     for (FDINOTIFICATIONTYPE type : types) {
         if (type != fdintENUMERATE) {
@@ -35,7 +36,8 @@ std::vector<FDINOTIFICATIONTYPE> WithoutEnumerate(const std::vector<FDINOTIFICAT
     return result;
 }
 
-const Note *FindNote(const CFdiTestClient &client, FDINOTIFICATIONTYPE type, size_t occurrence = 0) {
+const Note *FindNote(const CFdiTestClient &client, FDINOTIFICATIONTYPE type, size_t occurrence = 0)
+{
     for (const Note &note : client.Notes()) {
         if (note.Type == type && occurrence-- == 0) {
             return &note;
@@ -44,7 +46,8 @@ const Note *FindNote(const CFdiTestClient &client, FDINOTIFICATIONTYPE type, siz
     return nullptr;
 }
 
-int CountNotes(const CFdiTestClient &client, FDINOTIFICATIONTYPE type) {
+int CountNotes(const CFdiTestClient &client, FDINOTIFICATIONTYPE type)
+{
     int count = 0;
     for (const Note &note : client.Notes()) {
         count += note.Type == type;
@@ -53,7 +56,8 @@ int CountNotes(const CFdiTestClient &client, FDINOTIFICATIONTYPE type) {
 }
 
 // a.txt, dir\sub\b.txt (run after extraction), empty.txt in one stored folder.
-CabImage PlainCabinet() {
+CabImage PlainCabinet()
+{
     CabOptions options;
     options.SetId = 0x4242;
     options.CabinetIndex = 3;
@@ -66,7 +70,8 @@ CabImage PlainCabinet() {
 
 // s1.cab: a.txt and big.bin, which goes on into s2.cab; s2.cab: b.txt in a
 // folder of its own.
-std::vector<CabImage> SpanningSet(std::vector<uint8_t> *big = nullptr) {
+std::vector<CabImage> SpanningSet(std::vector<uint8_t> *big = nullptr)
+{
     CabOptions options;
     options.SetId = 0xBEEF;
     options.CabinetIndex = 1;
@@ -80,7 +85,8 @@ std::vector<CabImage> SpanningSet(std::vector<uint8_t> *big = nullptr) {
     return builder.BuildSet({"s1.cab", "s2.cab"}, 40000);
 }
 
-void AddSpanningSet(CFdiTestClient &client, const std::string &dir = DIR) {
+void AddSpanningSet(CFdiTestClient &client, const std::string &dir = DIR)
+{
     std::vector<CabImage> set = SpanningSet();
     client.AddFile(dir + "s1.cab", set[0].Bytes);
     client.AddFile(dir + "s2.cab", set[1].Bytes);
@@ -88,12 +94,13 @@ void AddSpanningSet(CFdiTestClient &client, const std::string &dir = DIR) {
 
 } // namespace
 
-TEST(FdiNotify, SingleCabinetSendsEveryNotificationWithItsFields) {
+TEST(FdiNotify, SingleCabinetSendsEveryNotificationWithItsFields)
+{
     CFdiTestClient client;
     client.AddFile("cabs\\plain.cab", PlainCabinet().Bytes);
     ASSERT_TRUE(client.Copy("plain.cab", DIR));
-    std::vector<FDINOTIFICATIONTYPE> expected = {fdintCABINET_INFO, fdintCOPY_FILE, fdintCLOSE_FILE_INFO,
-                                                 fdintCOPY_FILE,    fdintCLOSE_FILE_INFO, fdintCOPY_FILE,
+    std::vector<FDINOTIFICATIONTYPE> expected = {fdintCABINET_INFO,   fdintCOPY_FILE,       fdintCLOSE_FILE_INFO,
+                                                 fdintCOPY_FILE,      fdintCLOSE_FILE_INFO, fdintCOPY_FILE,
                                                  fdintCLOSE_FILE_INFO};
     EXPECT_EQ(WithoutEnumerate(client.NoteTypes()), expected);
     if (!FDI_UNDER_TEST_IS_WINE) {
@@ -138,7 +145,8 @@ TEST(FdiNotify, SingleCabinetSendsEveryNotificationWithItsFields) {
     EXPECT_EQ(client.FindOutput("empty.txt")->Writes, 0u);
 }
 
-TEST(FdiNotify, CabinetIsOpenedAndReadAsCabinetDllDoes) {
+TEST(FdiNotify, CabinetIsOpenedAndReadAsCabinetDllDoes)
+{
     CFdiTestClient client;
     client.AddFile("cabs\\plain.cab", PlainCabinet().Bytes);
     ASSERT_TRUE(client.Copy("plain.cab", DIR));
@@ -164,7 +172,8 @@ TEST(FdiNotify, CabinetIsOpenedAndReadAsCabinetDllDoes) {
     EXPECT_EQ(client.OpenCabinetHandles(), 0);
 }
 
-TEST(FdiNotify, AnswersOtherThanMinusOneGoOn) {
+TEST(FdiNotify, AnswersOtherThanMinusOneGoOn)
+{
     // CABINET_INFO 37 and CLOSE_FILE_INFO 0 continue; any COPY_FILE value
     // but 0 and -1 is a handle, negative ones included (an extractor's
     // in-memory pseudo handles from 0xFF000000 up are negative as 32 bits).
@@ -184,7 +193,8 @@ TEST(FdiNotify, AnswersOtherThanMinusOneGoOn) {
     EXPECT_EQ(client.FindOutput("a.txt")->Data, Bytes("Hello, cabinet!\n"));
 }
 
-TEST(FdiNotify, SkippedFilesAreDecodedOnlyWhenALaterOneNeedsIt) {
+TEST(FdiNotify, SkippedFilesAreDecodedOnlyWhenALaterOneNeedsIt)
+{
     CCabBuilder builder;
     std::vector<uint8_t> one = PatternBytes(70000, 1), two = RandomBytes(40000, 2), three = Bytes("last\n");
     builder.AddFolder(CAB_COMPRESS_MSZIP).AddFile("one", one).AddFile("two", two).AddFile("three", three);
@@ -211,7 +221,8 @@ TEST(FdiNotify, SkippedFilesAreDecodedOnlyWhenALaterOneNeedsIt) {
     EXPECT_LT(bytesRead, int64_t(bytes.size() / 4));
 }
 
-TEST(FdiNotify, EntriesOutOfFolderOrderRestartTheFolder) {
+TEST(FdiNotify, EntriesOutOfFolderOrderRestartTheFolder)
+{
     // The table lists b (second in its folder) first, and interleaves two
     // MSZIP folders; every file must still come out right.
     CCabBuilder builder;
@@ -228,14 +239,16 @@ TEST(FdiNotify, EntriesOutOfFolderOrderRestartTheFolder) {
     EXPECT_EQ(client.Outputs()[0].Name, "b");
 }
 
-TEST(FdiNotify, EmptyCabinetGivesOnlyCabinetInfo) {
+TEST(FdiNotify, EmptyCabinetGivesOnlyCabinetInfo)
+{
     CFdiTestClient client;
     client.AddFile("cabs\\e.cab", CCabBuilder().Build().Bytes);
     ASSERT_TRUE(client.Copy("e.cab", DIR));
     EXPECT_EQ(WithoutEnumerate(client.NoteTypes()), std::vector<FDINOTIFICATIONTYPE>{fdintCABINET_INFO});
 }
 
-TEST(FdiNotify, AbortAtEveryNotificationStopsCleanly) {
+TEST(FdiNotify, AbortAtEveryNotificationStopsCleanly)
+{
     // Every notification of a run over a set (spanning file included) in
     // turn answers -1: FDICopy fails with USER_ABORT, frees everything,
     // closes every cabinet, and an output file that was open is closed by
@@ -280,7 +293,8 @@ TEST(FdiNotify, AbortAtEveryNotificationStopsCleanly) {
     }
 }
 
-TEST(FdiNotify, MissingNextCabinetIsAskedForUntilTheClientGivesUp) {
+TEST(FdiNotify, MissingNextCabinetIsAskedForUntilTheClientGivesUp)
+{
     CFdiTestClient client;
     std::vector<CabImage> set = SpanningSet();
     client.AddFile("cabs\\s1.cab", set[0].Bytes); // s2.cab is not there
@@ -304,7 +318,8 @@ TEST(FdiNotify, MissingNextCabinetIsAskedForUntilTheClientGivesUp) {
     }
 }
 
-TEST(FdiNotify, ClientCanPointNextCabinetElsewhere) {
+TEST(FdiNotify, ClientCanPointNextCabinetElsewhere)
+{
     // After fdie = 1 the client writes another directory into psz3; FDI
     // adds the separator, opens there, and still reports its own directory.
     CFdiTestClient client;
@@ -328,7 +343,8 @@ TEST(FdiNotify, ClientCanPointNextCabinetElsewhere) {
     EXPECT_TRUE(openedElsewhere);
 }
 
-TEST(FdiNotify, WrongNextCabinetIsReportedInFdie) {
+TEST(FdiNotify, WrongNextCabinetIsReportedInFdie)
+{
     struct Case {
         const char *What;
         std::function<void(std::vector<uint8_t> &)> Spoil;
@@ -354,17 +370,19 @@ TEST(FdiNotify, WrongNextCabinetIsReportedInFdie) {
             return answer;
         };
         EXPECT_FALSE(client.Copy("s1.cab", DIR));
-        EXPECT_EQ(fdies, (std::vector<int>{FDIERROR_NONE, FDI_UNDER_TEST_IS_WINE && c.Fdie == FDIERROR_NOT_A_CABINET
-                                                              ? FDIERROR_NOT_A_CABINET
-                                                              : c.Fdie,
-                                           c.Fdie}));
+        EXPECT_EQ(fdies,
+                  (std::vector<int>{FDIERROR_NONE,
+                                    FDI_UNDER_TEST_IS_WINE && c.Fdie == FDIERROR_NOT_A_CABINET ? FDIERROR_NOT_A_CABINET
+                                                                                               : c.Fdie,
+                                    c.Fdie}));
         if (!FDI_UNDER_TEST_IS_WINE) {
             EXPECT_EQ(client.OpenCabinetHandles(), 0); // Wine leaks the rejected one
         }
     }
 }
 
-TEST(FdiNotify, SkippedSpanningFileNeedsNoNextCabinet) {
+TEST(FdiNotify, SkippedSpanningFileNeedsNoNextCabinet)
+{
     CFdiTestClient client;
     std::vector<CabImage> set = SpanningSet();
     client.AddFile("cabs\\s1.cab", set[0].Bytes);

@@ -32,7 +32,8 @@ struct SetFile {
 
 // A set of count cabinets named s1.cab, s2.cab, ... in DIR.
 std::vector<std::string> AddSet(CFdiTestClient &client, const std::vector<CabImage> &set,
-                                const std::string &prefix = "s") {
+                                const std::string &prefix = "s")
+{
     std::vector<std::string> names;
     for (size_t i = 0; i < set.size(); ++i) {
         names.push_back(prefix + std::to_string(i + 1) + ".cab");
@@ -41,7 +42,8 @@ std::vector<std::string> AddSet(CFdiTestClient &client, const std::vector<CabIma
     return names;
 }
 
-std::vector<std::string> SetNames(size_t count, const std::string &prefix = "s") {
+std::vector<std::string> SetNames(size_t count, const std::string &prefix = "s")
+{
     std::vector<std::string> names;
     for (size_t i = 0; i < count; ++i) {
         names.push_back(prefix + std::to_string(i + 1) + ".cab");
@@ -52,7 +54,8 @@ std::vector<std::string> SetNames(size_t count, const std::string &prefix = "s")
 // Walks a set the way the extractor does: after FDICopy, go on with the
 // cabinet named by the first CABINET_INFO's psz1, replaced by the psz1 of
 // every NEXT_CABINET; stop at an empty name or a failed copy.
-bool WalkSet(CFdiTestClient &client, std::string cabinet, std::vector<std::string> *visited = nullptr) {
+bool WalkSet(CFdiTestClient &client, std::string cabinet, std::vector<std::string> *visited = nullptr)
+{
     std::string next;
     auto previous = client.OnNote;
     client.OnNote = [&](FDINOTIFICATIONTYPE type, FDINOTIFICATION *note, intptr_t answer) {
@@ -77,7 +80,8 @@ bool WalkSet(CFdiTestClient &client, std::string cabinet, std::vector<std::strin
 }
 
 // Every file exactly once, with its content.
-void ExpectFilesOnce(const CFdiTestClient &client, const std::vector<SetFile> &files) {
+void ExpectFilesOnce(const CFdiTestClient &client, const std::vector<SetFile> &files)
+{
     for (const SetFile &file : files) {
         int seen = 0;
         for (const Output &output : client.Outputs()) {
@@ -93,7 +97,8 @@ void ExpectFilesOnce(const CFdiTestClient &client, const std::vector<SetFile> &f
 }
 
 // A builder holding files in one folder of the given compression.
-CCabBuilder MakeBuilder(uint16_t compression, const std::vector<SetFile> &files, uint32_t blockSize = 32768) {
+CCabBuilder MakeBuilder(uint16_t compression, const std::vector<SetFile> &files, uint32_t blockSize = 32768)
+{
     CabOptions options;
     options.SetId = 0xBEEF;
     options.CabinetIndex = 1;
@@ -106,7 +111,8 @@ CCabBuilder MakeBuilder(uint16_t compression, const std::vector<SetFile> &files,
     return builder;
 }
 
-std::vector<SetFile> FiveFiles() {
+std::vector<SetFile> FiveFiles()
+{
     return {{"a.txt", Bytes("hello, world\n")},
             {"big.bin", RandomBytes(100000, 1)},
             {"mid.txt", PatternBytes(5000, 2)},
@@ -116,7 +122,8 @@ std::vector<SetFile> FiveFiles() {
 
 } // namespace
 
-TEST(FdiSet, WalkingASetGivesEveryFileOnce) {
+TEST(FdiSet, WalkingASetGivesEveryFileOnce)
+{
     // Stored and MSZIP data cut so that blocks split at every boundary and
     // files start inside folders continued from an earlier cabinet: one
     // folder for everything (files listed where the block holding their
@@ -127,9 +134,8 @@ TEST(FdiSet, WalkingASetGivesEveryFileOnce) {
         uint32_t PerCabinet;
         bool FolderPerFile;
     } cases[] = {
-        {CAB_COMPRESS_NONE, 70000, false},  {CAB_COMPRESS_NONE, 40000, false},
-        {CAB_COMPRESS_MSZIP, 40000, false}, {CAB_COMPRESS_MSZIP, 9000, false},
-        {CAB_COMPRESS_NONE, 30000, true},   {CAB_COMPRESS_MSZIP, 12000, true},
+        {CAB_COMPRESS_NONE, 70000, false}, {CAB_COMPRESS_NONE, 40000, false}, {CAB_COMPRESS_MSZIP, 40000, false},
+        {CAB_COMPRESS_MSZIP, 9000, false}, {CAB_COMPRESS_NONE, 30000, true},  {CAB_COMPRESS_MSZIP, 12000, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE("compression " + std::to_string(c.Compression) + ", " + std::to_string(c.PerCabinet) +
@@ -164,7 +170,8 @@ TEST(FdiSet, WalkingASetGivesEveryFileOnce) {
     }
 }
 
-TEST(FdiSet, CopyingEveryCabinetInOrderGivesEveryFileOnce) {
+TEST(FdiSet, CopyingEveryCabinetInOrderGivesEveryFileOnce)
+{
     // A client that calls FDICopy on each member in turn: files are offered
     // in the cabinet that lists them first, whichever way the set lists a
     // file that starts inside a split block.
@@ -189,7 +196,8 @@ TEST(FdiSet, CopyingEveryCabinetInOrderGivesEveryFileOnce) {
     }
 }
 
-TEST(FdiSet, SpanningFileAsksForTheNextCabinetAndFinishesTheFirstList) {
+TEST(FdiSet, SpanningFileAsksForTheNextCabinetAndFinishesTheFirstList)
+{
     std::vector<SetFile> files = {{"a.txt", Bytes("first\n")}, {"big.bin", RandomBytes(60000, 9)}};
     std::vector<CabImage> set = MakeBuilder(CAB_COMPRESS_NONE, files).BuildSet(SetNames(2), 40000);
     CFdiTestClient client;
@@ -203,8 +211,8 @@ TEST(FdiSet, SpanningFileAsksForTheNextCabinetAndFinishesTheFirstList) {
             types.push_back(type);
         }
     }
-    std::vector<FDINOTIFICATIONTYPE> expected = {fdintCABINET_INFO, fdintCOPY_FILE,     fdintCLOSE_FILE_INFO,
-                                                 fdintCOPY_FILE,    fdintNEXT_CABINET, fdintCABINET_INFO,
+    std::vector<FDINOTIFICATIONTYPE> expected = {fdintCABINET_INFO,   fdintCOPY_FILE,    fdintCLOSE_FILE_INFO,
+                                                 fdintCOPY_FILE,      fdintNEXT_CABINET, fdintCABINET_INFO,
                                                  fdintCLOSE_FILE_INFO};
     EXPECT_EQ(types, expected);
     const Note *next = nullptr;
@@ -236,7 +244,8 @@ TEST(FdiSet, SpanningFileAsksForTheNextCabinetAndFinishesTheFirstList) {
     EXPECT_EQ(client.LiveAllocations(), 0);
 }
 
-TEST(FdiSet, ContinuationCabinetReportsPartialFilesAndItsOwnFiles) {
+TEST(FdiSet, ContinuationCabinetReportsPartialFilesAndItsOwnFiles)
+{
     std::vector<SetFile> files = {{"big.bin", RandomBytes(60000, 9)}, {"b.txt", Bytes("second\n")}};
     CCabBuilder builder = MakeBuilder(CAB_COMPRESS_NONE, {files[0]});
     builder.AddFolder(CAB_COMPRESS_NONE).AddFile(files[1].Name, files[1].Data);
@@ -260,7 +269,8 @@ TEST(FdiSet, ContinuationCabinetReportsPartialFilesAndItsOwnFiles) {
     EXPECT_EQ(client.Outputs().size(), 1u);
 }
 
-TEST(FdiSet, FileInContinuedFolderExtractsWithoutTheEarlierCopy) {
+TEST(FdiSet, FileInContinuedFolderExtractsWithoutTheEarlierCopy)
+{
     // FDICopy straight on the second cabinet: the file that starts there,
     // in the folder continued from s1, is decoded from the folder's start.
     if (FDI_UNDER_TEST_IS_WINE) {
@@ -293,7 +303,8 @@ TEST(FdiSet, FileInContinuedFolderExtractsWithoutTheEarlierCopy) {
     }
 }
 
-TEST(FdiSet, InconsistentContinuationsFail) {
+TEST(FdiSet, InconsistentContinuationsFail)
+{
     // A continuation that does not go on with the file being written, or
     // goes on with another compression, and a folder that grows past 65535
     // blocks once its parts are joined: each is a corrupt set.
@@ -306,9 +317,8 @@ TEST(FdiSet, InconsistentContinuationsFail) {
         uint32_t Blocks; // stored blocks of one byte; 0: the usual data
         int Oper;
     } cases[] = {
-        {"continued entry renamed",
-         [](std::vector<CabImage> &set) { set[1].Bytes[set[1].Layout.Files[0] + 16] = 'X'; }, 0,
-         FDIERROR_CORRUPT_CABINET},
+        {"continued entry renamed", [](std::vector<CabImage> &set) { set[1].Bytes[set[1].Layout.Files[0] + 16] = 'X'; },
+         0, FDIERROR_CORRUPT_CABINET},
         {"continued folder compressed otherwise",
          [](std::vector<CabImage> &set) { PutLe16(set[1].Bytes, set[1].Layout.Folders[0] + 6, 1); }, 0,
          FDIERROR_CORRUPT_CABINET},

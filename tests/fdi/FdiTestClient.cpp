@@ -16,12 +16,14 @@ constexpr int SEEK_ORIGIN_END = 2;
 
 } // namespace
 
-CFdiTestClient::CFdiTestClient() {
+CFdiTestClient::CFdiTestClient()
+{
     g_Client = this;
     m_User = this;
 }
 
-CFdiTestClient::~CFdiTestClient() {
+CFdiTestClient::~CFdiTestClient()
+{
     Destroy();
     for (auto &block : m_Blocks) {
         std::free(block.first);
@@ -31,14 +33,16 @@ CFdiTestClient::~CFdiTestClient() {
     }
 }
 
-bool CFdiTestClient::EnsureContext() {
+bool CFdiTestClient::EnsureContext()
+{
     if (m_Context == nullptr) {
         m_Context = FDICreate(Alloc, Free, Open, Read, Write, Close, Seek, cpu80386, &m_Erf);
     }
     return m_Context != nullptr;
 }
 
-bool CFdiTestClient::Copy(const std::string &cabinet, const std::string &directory) {
+bool CFdiTestClient::Copy(const std::string &cabinet, const std::string &directory)
+{
     g_Client = this;
     if (!EnsureContext()) {
         return false;
@@ -50,7 +54,8 @@ bool CFdiTestClient::Copy(const std::string &cabinet, const std::string &directo
     return FDICopy(m_Context, name.data(), path.data(), 0, Notify, nullptr, m_User) != 0;
 }
 
-bool CFdiTestClient::IsCabinet(const std::string &path, FDICABINETINFO *info, int64_t position) {
+bool CFdiTestClient::IsCabinet(const std::string &path, FDICABINETINFO *info, int64_t position)
+{
     g_Client = this;
     if (!EnsureContext()) {
         return false;
@@ -67,7 +72,8 @@ bool CFdiTestClient::IsCabinet(const std::string &path, FDICABINETINFO *info, in
     return result;
 }
 
-bool CFdiTestClient::Destroy() {
+bool CFdiTestClient::Destroy()
+{
     if (m_Context == nullptr) {
         return false;
     }
@@ -77,7 +83,8 @@ bool CFdiTestClient::Destroy() {
     return result;
 }
 
-std::vector<FDINOTIFICATIONTYPE> CFdiTestClient::NoteTypes() const {
+std::vector<FDINOTIFICATIONTYPE> CFdiTestClient::NoteTypes() const
+{
     std::vector<FDINOTIFICATIONTYPE> types;
     for (const Note &note : m_Notes) {
         types.push_back(note.Type);
@@ -85,7 +92,8 @@ std::vector<FDINOTIFICATIONTYPE> CFdiTestClient::NoteTypes() const {
     return types;
 }
 
-const Output *CFdiTestClient::FindOutput(const std::string &name) const {
+const Output *CFdiTestClient::FindOutput(const std::string &name) const
+{
     const Output *found = nullptr;
     for (const Output &output : m_Outputs) {
         if (output.Name == name) {
@@ -95,7 +103,8 @@ const Output *CFdiTestClient::FindOutput(const std::string &name) const {
     return found;
 }
 
-void CFdiTestClient::ClearRecords() {
+void CFdiTestClient::ClearRecords()
+{
     m_Notes.clear();
     m_Outputs.clear();
     m_OutputHandles.clear();
@@ -103,7 +112,8 @@ void CFdiTestClient::ClearRecords() {
     m_Reads = m_Writes = 0;
 }
 
-intptr_t CFdiTestClient::DefaultAnswer(FDINOTIFICATIONTYPE type, FDINOTIFICATION *note) {
+intptr_t CFdiTestClient::DefaultAnswer(FDINOTIFICATIONTYPE type, FDINOTIFICATION *note)
+{
     switch (type) {
     case fdintCOPY_FILE: {
         std::string name = note->psz1 ? note->psz1 : "";
@@ -129,12 +139,12 @@ intptr_t CFdiTestClient::DefaultAnswer(FDINOTIFICATIONTYPE type, FDINOTIFICATION
         }
         return 1;
     }
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
-FNALLOC(CFdiTestClient::Alloc) {
+FNALLOC(CFdiTestClient::Alloc)
+{
     CFdiTestClient *client = g_Client;
     ++client->m_TotalAllocations;
     if (client->FailAllocation != 0 && client->m_TotalAllocations == client->FailAllocation) {
@@ -151,7 +161,8 @@ FNALLOC(CFdiTestClient::Alloc) {
     return block;
 }
 
-FNFREE(CFdiTestClient::Free) {
+FNFREE(CFdiTestClient::Free)
+{
     CFdiTestClient *client = g_Client;
     if (pv == nullptr) {
         return;
@@ -166,7 +177,8 @@ FNFREE(CFdiTestClient::Free) {
     std::free(pv);
 }
 
-FNOPEN(CFdiTestClient::Open) {
+FNOPEN(CFdiTestClient::Open)
+{
     CFdiTestClient *client = g_Client;
     std::string path = pszFile ? pszFile : "";
     IoCall call{'o', -1, oflag, pmode, 0, 0, path};
@@ -184,7 +196,8 @@ FNOPEN(CFdiTestClient::Open) {
     return handle;
 }
 
-FNREAD(CFdiTestClient::Read) {
+FNREAD(CFdiTestClient::Read)
+{
     CFdiTestClient *client = g_Client;
     auto found = client->m_Open.find(hf);
     IoCall call{'r', hf, cb, 0, 0, found == client->m_Open.end() ? -1 : found->second.Position, {}};
@@ -206,7 +219,8 @@ FNREAD(CFdiTestClient::Read) {
     return result;
 }
 
-FNWRITE(CFdiTestClient::Write) {
+FNWRITE(CFdiTestClient::Write)
+{
     CFdiTestClient *client = g_Client;
     IoCall call{'w', hf, cb, 0, 0, 0, {}};
     auto found = client->m_OutputHandles.find(hf);
@@ -226,7 +240,8 @@ FNWRITE(CFdiTestClient::Write) {
     return result;
 }
 
-FNCLOSE(CFdiTestClient::Close) {
+FNCLOSE(CFdiTestClient::Close)
+{
     CFdiTestClient *client = g_Client;
     client->m_Io.push_back(IoCall{'c', hf, 0, 0, 0, 0, {}});
     if (client->m_Open.erase(hf) == 1) {
@@ -242,7 +257,8 @@ FNCLOSE(CFdiTestClient::Close) {
     return -1;
 }
 
-FNSEEK(CFdiTestClient::Seek) {
+FNSEEK(CFdiTestClient::Seek)
+{
     CFdiTestClient *client = g_Client;
     auto found = client->m_Open.find(hf);
     IoCall call{'s', hf, dist, seektype, 0, found == client->m_Open.end() ? -1 : found->second.Position, {}};
@@ -264,7 +280,8 @@ FNSEEK(CFdiTestClient::Seek) {
     return result;
 }
 
-FNFDINOTIFY(CFdiTestClient::Notify) {
+FNFDINOTIFY(CFdiTestClient::Notify)
+{
     CFdiTestClient *client = g_Client;
     Note note;
     note.Type = fdint;
@@ -295,7 +312,8 @@ FNFDINOTIFY(CFdiTestClient::Notify) {
     return answer;
 }
 
-std::map<std::string, std::vector<uint8_t>> OutputsByName(const CFdiTestClient &client) {
+std::map<std::string, std::vector<uint8_t>> OutputsByName(const CFdiTestClient &client)
+{
     std::map<std::string, std::vector<uint8_t>> result;
     for (const Output &output : client.Outputs()) {
         result[output.Name] = output.Data;

@@ -35,23 +35,23 @@ struct Note {
 
 // One file FDI produced through a COPY_FILE handle.
 struct Output {
-    std::string Name;            // psz1 of COPY_FILE
-    std::vector<uint8_t> Data;   // bytes written
-    uint32_t Writes = 0;         // write calls
+    std::string Name;          // psz1 of COPY_FILE
+    std::vector<uint8_t> Data; // bytes written
+    uint32_t Writes = 0;       // write calls
     uint32_t LargestWrite = 0;
-    bool CloseInfo = false;      // CLOSE_FILE_INFO arrived for it
-    bool ClosedByFdi = false;    // FDI called close on the handle
+    bool CloseInfo = false;   // CLOSE_FILE_INFO arrived for it
+    bool ClosedByFdi = false; // FDI called close on the handle
 };
 
 // One call of the file callbacks, for checking FDI's I/O pattern.
 struct IoCall {
-    char Kind;           // 'o' open, 'r' read, 's' seek, 'c' close, 'w' write
-    intptr_t Handle;     // the handle (open: the result)
-    int64_t A = 0;       // open: flags; read/write: count; seek: distance
-    int64_t B = 0;       // open: permission; seek: origin
-    int64_t Result = 0;  // read/write: count moved; seek: new position
+    char Kind;            // 'o' open, 'r' read, 's' seek, 'c' close, 'w' write
+    intptr_t Handle;      // the handle (open: the result)
+    int64_t A = 0;        // open: flags; read/write: count; seek: distance
+    int64_t B = 0;        // open: permission; seek: origin
+    int64_t Result = 0;   // read/write: count moved; seek: new position
     int64_t Position = 0; // cabinet position before the call (reads and seeks)
-    std::string Path;    // open only
+    std::string Path;     // open only
 };
 
 class CFdiTestClient {
@@ -65,7 +65,8 @@ public:
     // In-memory files FDI may open, by the exact path it will ask for.
     // base: where the cabinet starts in bytes; the client shifts every seek
     // and position by it, as an extractor does for an embedded cabinet.
-    void AddFile(const std::string &path, const std::vector<uint8_t> &bytes, int64_t base = 0) {
+    void AddFile(const std::string &path, const std::vector<uint8_t> &bytes, int64_t base = 0)
+    {
         m_Files[path] = bytes;
         m_Bases[path] = base;
     }

@@ -14,7 +14,9 @@ using Fdi::TableBuild;
 using TestLib::CanonicalCodes;
 using TestLib::CodeLengths;
 
-template <unsigned N, unsigned T, unsigned M> TableBuild BuildOf(const CodeLengths &lengths) {
+template <unsigned N, unsigned T, unsigned M>
+TableBuild BuildOf(const CodeLengths &lengths)
+{
     static Fdi::CHuffmanTable<N, T, M> table; // large; keep it off the stack
     CodeLengths padded(lengths);
     padded.resize(N, 0);
@@ -27,7 +29,8 @@ struct LengthsCase {
     TableBuild Expected;
 };
 
-TEST(CHuffmanTable, AcceptsOnlyCompleteCodesOrNoCodes) {
+TEST(CHuffmanTable, AcceptsOnlyCompleteCodesOrNoCodes)
+{
     const LengthsCase cases[] = {
         {"two 1-bit codes", {1, 1}, TableBuild::Complete},
         {"1, 2, 2", {2, 1, 0, 2}, TableBuild::Complete},
@@ -53,7 +56,8 @@ TEST(CHuffmanTable, AcceptsOnlyCompleteCodesOrNoCodes) {
     EXPECT_EQ((BuildOf<8, 7, 7>({1, 2, 3, 4, 5, 6, 8, 8})), TableBuild::Invalid);
 }
 
-TEST(CHuffmanTable, EmptyTableDecodesNothing) {
+TEST(CHuffmanTable, EmptyTableDecodesNothing)
+{
     // A tree without codes (LZX's length tree in a block without long
     // matches) decodes to EMPTY_SYMBOL and consumes no bits.
     static Fdi::CHuffmanTable<249, 10, 16> table;
@@ -69,7 +73,8 @@ TEST(CHuffmanTable, EmptyTableDecodesNothing) {
 
 // Huffman lengths (at most 16) for random frequencies over n symbols,
 // some of them unused.
-CodeLengths RandomCode(size_t n, std::mt19937 &random) {
+CodeLengths RandomCode(size_t n, std::mt19937 &random)
+{
     std::vector<uint64_t> weights(n);
     for (uint64_t &w : weights) {
         const uint32_t r = static_cast<uint32_t>(random());
@@ -80,7 +85,8 @@ CodeLengths RandomCode(size_t n, std::mt19937 &random) {
 
 // Writes symbols with the canonical codes, decodes them with the table.
 template <unsigned N, unsigned T>
-::testing::AssertionResult RoundTrips(const CodeLengths &lengths, const std::vector<unsigned> &symbols) {
+::testing::AssertionResult RoundTrips(const CodeLengths &lengths, const std::vector<unsigned> &symbols)
+{
     static Fdi::CHuffmanTable<N, T, 16> table;
     if (table.Build(lengths.data()) != TableBuild::Complete) {
         return ::testing::AssertionFailure() << "refused a complete code";
@@ -110,7 +116,9 @@ template <unsigned N, unsigned T>
     return ::testing::AssertionSuccess();
 }
 
-template <unsigned N, unsigned T> void RoundTripRandomCodes(unsigned seed) {
+template <unsigned N, unsigned T>
+void RoundTripRandomCodes(unsigned seed)
+{
     std::mt19937 random(seed);
     for (unsigned round = 0; round < 30; ++round) {
         const CodeLengths lengths = RandomCode(N, random);
@@ -127,7 +135,8 @@ template <unsigned N, unsigned T> void RoundTripRandomCodes(unsigned seed) {
     }
 }
 
-TEST(CHuffmanTable, DecodesRandomCodesWithAnyRootWidth) {
+TEST(CHuffmanTable, DecodesRandomCodesWithAnyRootWidth)
+{
     // The LZX tables' shapes, and narrow roots that push most codes into
     // subtables.
     RoundTripRandomCodes<656, 12>(1);
@@ -137,7 +146,8 @@ TEST(CHuffmanTable, DecodesRandomCodesWithAnyRootWidth) {
     RoundTripRandomCodes<64, 4>(5);
 }
 
-TEST(CHuffmanTable, SubtablesAtTheirWorstCase) {
+TEST(CHuffmanTable, SubtablesAtTheirWorstCase)
+{
     // Eleven root prefixes each lead to a chain of 9-, 10-, ..., 16-bit
     // codes plus a second 16-bit one: eleven full 256-entry subtables. Short
     // codes (1, 2, 3, 4, 6, 8 bits) fill the other 245 of 256 prefixes.

@@ -16,12 +16,14 @@ using Fdi::Status;
 
 constexpr uint32_t FRAME = CLzxWriter::FRAME;
 
-Decoded DecodeLzx(unsigned windowBits, const Blocks &blocks, const std::vector<uint32_t> &sizes) {
+Decoded DecodeLzx(unsigned windowBits, const Blocks &blocks, const std::vector<uint32_t> &sizes)
+{
     return CodecTest::Decode(CodecTest::Method::Lzx, windowBits, blocks, sizes);
 }
 
 // Ops that repeat R0 (which must be 1) for exactly `length` bytes.
-std::vector<LzxOp> RepeatRun(uint32_t length) {
+std::vector<LzxOp> RepeatRun(uint32_t length)
+{
     std::vector<LzxOp> ops;
     for (; length > 257 + 1; length -= 257) {
         ops.push_back(Rep(257, 0));
@@ -35,7 +37,8 @@ std::vector<LzxOp> RepeatRun(uint32_t length) {
 }
 
 // Little-endian 32-bit operand after an 0xE8 byte at data[at].
-void PutCall(std::vector<uint8_t> &data, size_t at, uint32_t operand) {
+void PutCall(std::vector<uint8_t> &data, size_t at, uint32_t operand)
+{
     data.at(at) = 0xE8;
     for (unsigned i = 0; i < 4; ++i) {
         data.at(at + 1 + i) = static_cast<uint8_t>(operand >> (8 * i));
@@ -43,19 +46,22 @@ void PutCall(std::vector<uint8_t> &data, size_t at, uint32_t operand) {
 }
 
 // A folder holding `data` in one uncompressed block, framed in 32 KiB.
-Blocks UncompressedFolder(const std::vector<uint8_t> &data, uint32_t e8Size) {
+Blocks UncompressedFolder(const std::vector<uint8_t> &data, uint32_t e8Size)
+{
     CLzxWriter lzx(16);
     lzx.StreamHeader(e8Size);
     lzx.UncompressedBlock(static_cast<uint32_t>(data.size()));
     for (size_t done = 0; done < data.size(); done += FRAME) {
         const size_t end = data.size() - done < FRAME ? data.size() : done + FRAME;
-        lzx.RawBytes(std::vector<uint8_t>(data.begin() + static_cast<long>(done), data.begin() + static_cast<long>(end)));
+        lzx.RawBytes(
+            std::vector<uint8_t>(data.begin() + static_cast<long>(done), data.begin() + static_cast<long>(end)));
         lzx.EndFrame();
     }
     return lzx.Finish();
 }
 
-TEST(LzxFrame, BlocksRunAcrossFrames) {
+TEST(LzxFrame, BlocksRunAcrossFrames)
+{
     // A verbatim block and an odd-length uncompressed block both span frame
     // boundaries; each frame is its own CFDATA block.
     const std::vector<uint8_t> raw = RandomBytes(40001, 5);
@@ -82,7 +88,8 @@ TEST(LzxFrame, BlocksRunAcrossFrames) {
     EXPECT_EQ(result.Output, expected.Bytes());
 }
 
-TEST(LzxFrame, MatchCrossingTheFrameEndIsBad) {
+TEST(LzxFrame, MatchCrossingTheFrameEndIsBad)
+{
     // The block goes on, but a match of 10 bytes starts 5 before the frame
     // end.
     CLzxWriter lzx(16);
@@ -99,7 +106,8 @@ TEST(LzxFrame, MatchCrossingTheFrameEndIsBad) {
     EXPECT_EQ(result.FailedBlock, 0u);
 }
 
-TEST(LzxFrame, OnlyTheLastFrameMayBeShort) {
+TEST(LzxFrame, OnlyTheLastFrameMayBeShort)
+{
     const std::vector<uint8_t> data = RandomBytes(FRAME + 10, 9);
     Blocks blocks = UncompressedFolder(data, 0);
     ASSERT_EQ(DecodeLzx(16, blocks, {FRAME, 10}).Status, Status::Ok);
@@ -115,7 +123,8 @@ TEST(LzxFrame, OnlyTheLastFrameMayBeShort) {
     EXPECT_EQ(result.FailedBlock, 1u);
 }
 
-TEST(LzxFrame, PadByteOfABlockEndingWithTheFrame) {
+TEST(LzxFrame, PadByteOfABlockEndingWithTheFrame)
+{
     // An odd uncompressed block that ends exactly at the frame end: its pad
     // byte may close this CFDATA block or open the next one.
     const std::vector<uint8_t> raw = RandomBytes(FRAME - 1, 3);
@@ -141,7 +150,8 @@ TEST(LzxFrame, PadByteOfABlockEndingWithTheFrame) {
     }
 }
 
-TEST(LzxFrame, MatchesReachIntoThePreviousWindowCycle) {
+TEST(LzxFrame, MatchesReachIntoThePreviousWindowCycle)
+{
     // A 2^15 window holds one frame: frame 2 starts over at window offset 0
     // and its matches read the end of frame 1, across the window's end.
     const std::vector<uint8_t> first = RandomBytes(FRAME, 21);
@@ -160,7 +170,8 @@ TEST(LzxFrame, MatchesReachIntoThePreviousWindowCycle) {
     EXPECT_EQ(result.Output, expected.Bytes());
 }
 
-TEST(LzxFrame, WindowSizesAndTheirLastSlot) {
+TEST(LzxFrame, WindowSizesAndTheirLastSlot)
+{
     // Fill each window once, then match with offsets from its last position
     // slot, up to W - 3: the slot count (30, 32, 34, 36, 38, 42, 50) must be
     // right for the trees to be read at all, and the offsets for the bytes.
@@ -195,7 +206,8 @@ TEST(LzxFrame, WindowSizesAndTheirLastSlot) {
     }
 }
 
-TEST(LzxFrame, ResetStartsAFreshFolder) {
+TEST(LzxFrame, ResetStartsAFreshFolder)
+{
     // Folder 1 leaves trees, repeated offsets, an E8 header and a window
     // position behind; folder 2 must decode as if the codec were new. A
     // window-size change between folders is a new codec; both must work
@@ -232,7 +244,8 @@ TEST(LzxFrame, ResetStartsAFreshFolder) {
     EXPECT_EQ(other.Output, expected.Bytes());
 }
 
-TEST(LzxFrame, FailedCodecStaysFailedUntilReset) {
+TEST(LzxFrame, FailedCodecStaysFailedUntilReset)
+{
     CLzxWriter bad(16);
     bad.StreamHeader(0);
     bad.BlockHeader(5, 10);
@@ -253,13 +266,14 @@ TEST(LzxFrame, FailedCodecStaysFailedUntilReset) {
 
 struct E8Case {
     const char *Name;
-    uint32_t Size;      // frame size
-    uint32_t At;        // where the 0xE8 byte is
-    uint32_t Operand;   // the stored operand
-    uint32_t Expected;  // the operand after decoding
+    uint32_t Size;     // frame size
+    uint32_t At;       // where the 0xE8 byte is
+    uint32_t Operand;  // the stored operand
+    uint32_t Expected; // the operand after decoding
 };
 
-TEST(LzxFrame, E8OperandsAreTranslatedWithinTheirLimits) {
+TEST(LzxFrame, E8OperandsAreTranslatedWithinTheirLimits)
+{
     constexpr uint32_t S = 0x01000000; // translation size
     const E8Case cases[] = {
         {"at 0, positive", 100, 0, 0x100, 0x100},
@@ -288,7 +302,8 @@ TEST(LzxFrame, E8OperandsAreTranslatedWithinTheirLimits) {
     }
 }
 
-TEST(LzxFrame, E8ScanSkipsTheOperandAndUsesTheFolderPosition) {
+TEST(LzxFrame, E8ScanSkipsTheOperandAndUsesTheFolderPosition)
+{
     constexpr uint32_t S = 0x01000000;
     std::vector<uint8_t> data(FRAME + 200, 0);
     // An operand whose own bytes hold 0xE8 (still there after translation):
@@ -305,7 +320,8 @@ TEST(LzxFrame, E8ScanSkipsTheOperandAndUsesTheFolderPosition) {
     EXPECT_EQ(result.Output, expected);
 }
 
-TEST(LzxFrame, E8OnlyInFramesLongerThanTenBytes) {
+TEST(LzxFrame, E8OnlyInFramesLongerThanTenBytes)
+{
     // A call at the start of a second frame of 11 bytes is translated (for
     // folder position 32768); one in a frame of 10 bytes is not.
     constexpr uint32_t S = 0x100000;
@@ -322,7 +338,8 @@ TEST(LzxFrame, E8OnlyInFramesLongerThanTenBytes) {
     }
 }
 
-TEST(LzxFrame, E8TranslationLeavesTheWindowUntouched) {
+TEST(LzxFrame, E8TranslationLeavesTheWindowUntouched)
+{
     // A call in frame 1 is copied by a match to the start of frame 2: the
     // copy holds the stored operand, translated for its new position.
     constexpr uint32_t S = 0x100000;
@@ -350,7 +367,8 @@ TEST(LzxFrame, E8TranslationLeavesTheWindowUntouched) {
     EXPECT_EQ(result.Output, expected);
 }
 
-TEST(LzxFrame, E8TranslationStopsAfterFrame32767) {
+TEST(LzxFrame, E8TranslationStopsAfterFrame32767)
+{
     // The filter covers the first 2^30 bytes (frames 0-32767) only. Frames
     // 1-32766 are cheap repeats with identical payloads; frames 32767 and
     // 32768 each hold the same call, translated only in the first.
@@ -381,8 +399,7 @@ TEST(LzxFrame, E8TranslationStopsAfterFrame32767) {
         const std::vector<uint8_t> &payload = payloads[frame == 0 ? 0 : frame < 32767 ? 1 : 2];
         in.assign(payload.begin(), payload.end());
         in.resize(payload.size() + Fdi::CODEC_INPUT_PADDING, 0);
-        ASSERT_EQ(codec->DecodeBlock(in.data(), static_cast<uint32_t>(payload.size()), out.data(), FRAME),
-                  Status::Ok)
+        ASSERT_EQ(codec->DecodeBlock(in.data(), static_cast<uint32_t>(payload.size()), out.data(), FRAME), Status::Ok)
             << "frame " << frame;
         if (frame >= 32767) {
             std::vector<uint8_t> expected = call;

@@ -19,7 +19,8 @@ namespace {
 using namespace TestLib;
 
 // stdout of a command, or false when it could not run or failed.
-bool RunForOutput(const std::string &command, std::vector<uint8_t> *output) {
+bool RunForOutput(const std::string &command, std::vector<uint8_t> *output)
+{
     FILE *pipe = popen(command.c_str(), "r");
     if (!pipe) {
         return false;
@@ -31,7 +32,8 @@ bool RunForOutput(const std::string &command, std::vector<uint8_t> *output) {
     return pclose(pipe) == 0;
 }
 
-TEST(LzxQuantumOracle, CabextractDecodesTheWritersStreams) {
+TEST(LzxQuantumOracle, CabextractDecodesTheWritersStreams)
+{
     std::vector<uint8_t> ignored;
     if (!RunForOutput("cabextract --version 2>/dev/null", &ignored)) {
         GTEST_SKIP() << "cabextract is not installed";
@@ -44,10 +46,8 @@ TEST(LzxQuantumOracle, CabextractDecodesTheWritersStreams) {
     // long enough to rescale and re-sort its models many times, and with a
     // window that wraps inside each frame.
     const FolderCase folders[] = {
-        {LzxType(16), MakeLzxFolder(16, 120000, 1)},
-        {LzxType(21), MakeLzxFolder(21, 100000, 2, true)},
-        {LzxType(15), MakeLzxFolder(15, 90000, 3, true)},
-        {QuantumType(4, 18), MakeQuantumFolder(18, 200000, 4)},
+        {LzxType(16), MakeLzxFolder(16, 120000, 1)},           {LzxType(21), MakeLzxFolder(21, 100000, 2, true)},
+        {LzxType(15), MakeLzxFolder(15, 90000, 3, true)},      {QuantumType(4, 18), MakeQuantumFolder(18, 200000, 4)},
         {QuantumType(1, 10), MakeQuantumFolder(10, 70000, 5)},
     };
     CCabBuilder builder;

@@ -19,12 +19,14 @@ using CodecTest::CExpected;
 using CodecTest::Decoded;
 using Fdi::Status;
 
-Decoded DecodeLzx(unsigned windowBits, const Blocks &blocks, const std::vector<uint32_t> &sizes) {
+Decoded DecodeLzx(unsigned windowBits, const Blocks &blocks, const std::vector<uint32_t> &sizes)
+{
     return CodecTest::Decode(CodecTest::Method::Lzx, windowBits, blocks, sizes);
 }
 
 // Decodes a one-frame stream and expects exactly `expected`.
-::testing::AssertionResult DecodesTo(unsigned windowBits, CLzxWriter &lzx, const CExpected &expected) {
+::testing::AssertionResult DecodesTo(unsigned windowBits, CLzxWriter &lzx, const CExpected &expected)
+{
     const Blocks blocks = lzx.Finish();
     const Decoded result = DecodeLzx(windowBits, blocks, CodecTest::FrameSizes(expected.Size()));
     if (result.Status != Status::Ok) {
@@ -36,7 +38,8 @@ Decoded DecodeLzx(unsigned windowBits, const Blocks &blocks, const std::vector<u
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult FailsWithBadData(unsigned windowBits, CLzxWriter &lzx, uint32_t size) {
+::testing::AssertionResult FailsWithBadData(unsigned windowBits, CLzxWriter &lzx, uint32_t size)
+{
     const Blocks blocks = lzx.Finish();
     const Decoded result = DecodeLzx(windowBits, blocks, CodecTest::FrameSizes(size));
     if (result.Status != Status::BadData) {
@@ -47,7 +50,8 @@ Decoded DecodeLzx(unsigned windowBits, const Blocks &blocks, const std::vector<u
 
 // Lengths 1, 2, ..., 15 for the symbols from `first` on, then 16 for the
 // `last` two symbols: a complete code that reaches 16 bits.
-CodeLengths ChainTo16Bits(size_t size, unsigned first, unsigned last1, unsigned last2) {
+CodeLengths ChainTo16Bits(size_t size, unsigned first, unsigned last1, unsigned last2)
+{
     CodeLengths lengths(size, 0);
     for (unsigned i = 0; i < 15; ++i) {
         lengths[first + i] = static_cast<uint8_t>(i + 1);
@@ -57,14 +61,16 @@ CodeLengths ChainTo16Bits(size_t size, unsigned first, unsigned last1, unsigned 
     return lengths;
 }
 
-TEST(LzxStream, VerbatimBlockLiteralsAndMatches) {
+TEST(LzxStream, VerbatimBlockLiteralsAndMatches)
+{
     CLzxWriter lzx(15);
     lzx.StreamHeader(0);
     lzx.VerbatimOps(Join(Lits("abcdefgh"), {Copy(6, 3), Copy(3, 1), Copy(20, 9), Copy(2, 17)}));
     EXPECT_TRUE(DecodesTo(15, lzx, CExpected().Literals("abcdefgh").Copy(3, 6).Copy(1, 3).Copy(9, 20).Copy(17, 2)));
 }
 
-TEST(LzxStream, MatchLengthsThroughTheLengthTree) {
+TEST(LzxStream, MatchLengthsThroughTheLengthTree)
+{
     // Headers 0-6 give lengths 2-8; header 7 adds a length-tree symbol
     // (9 + 0 .. 9 + 248).
     for (uint32_t length : {8u, 9u, 10u, 100u, 256u, 257u}) {
@@ -75,7 +81,8 @@ TEST(LzxStream, MatchLengthsThroughTheLengthTree) {
     }
 }
 
-TEST(LzxStream, OffsetsOfEverySlotInVerbatimAndAlignedBlocks) {
+TEST(LzxStream, OffsetsOfEverySlotInVerbatimAndAlignedBlocks)
+{
     // Offsets at both ends of each slot of a 2^17 window, so every extra
     // bit count (0-15) appears; aligned blocks split them into verbatim and
     // aligned bits from 3 extra bits upward.
@@ -90,8 +97,8 @@ TEST(LzxStream, OffsetsOfEverySlotInVerbatimAndAlignedBlocks) {
             base += 1u << (s < 4 ? 0 : s / 2 - 1);
         }
         const uint32_t extraBits = slot < 4 ? 0 : slot / 2 - 1;
-        offsets.push_back(base - 2);                              // first offset of the slot
-        offsets.push_back(base - 2 + (1u << extraBits) - 1);       // last offset of the slot
+        offsets.push_back(base - 2);                         // first offset of the slot
+        offsets.push_back(base - 2 + (1u << extraBits) - 1); // last offset of the slot
     }
     for (bool aligned : {false, true}) {
         CLzxWriter lzx(17);
@@ -127,7 +134,8 @@ TEST(LzxStream, OffsetsOfEverySlotInVerbatimAndAlignedBlocks) {
     }
 }
 
-TEST(LzxStream, AlignedOffsetWithThreeExtraBits) {
+TEST(LzxStream, AlignedOffsetWithThreeExtraBits)
+{
     // Slots 8 and 9 have exactly 3 extra bits: an aligned block sends them
     // as one aligned symbol and no verbatim bits. A skewed aligned tree makes
     // a decoder that also reads 0 verbatim bits wrongly see a different code.
@@ -143,7 +151,8 @@ TEST(LzxStream, AlignedOffsetWithThreeExtraBits) {
     EXPECT_TRUE(DecodesTo(15, lzx, expected));
 }
 
-TEST(LzxStream, AlignedBlockFirstInTheStream) {
+TEST(LzxStream, AlignedBlockFirstInTheStream)
+{
     CLzxWriter lzx(18);
     lzx.StreamHeader(0);
     const std::vector<LzxOp> ops = Join(Lits("aligned!"), {Copy(40, 8), Copy(3, 1)});
@@ -152,21 +161,22 @@ TEST(LzxStream, AlignedBlockFirstInTheStream) {
     EXPECT_TRUE(DecodesTo(18, lzx, CExpected().Literals("aligned!").Copy(8, 40).Copy(1, 3)));
 }
 
-TEST(LzxStream, RepeatedOffsetsSwapWithR0) {
+TEST(LzxStream, RepeatedOffsetsSwapWithR0)
+{
     // New offsets push R0 -> R1 -> R2; repeating R1 or R2 swaps it with R0.
     // A fresh literal after every match keeps the offsets apart in the output.
     CLzxWriter lzx(15);
     lzx.StreamHeader(0);
     lzx.VerbatimOps(Join(Lits("ABCDEFGHIJ"), {
-                                                 Copy(3, 3), Lit('k'),  // R = 3, 1, 1
-                                                 Copy(4, 5), Lit('l'),  // R = 5, 3, 1
-                                                 Copy(5, 7), Lit('m'),  // R = 7, 5, 3
-                                                 Rep(3, 2), Lit('n'),   // offset 3; R = 3, 5, 7
-                                                 Rep(4, 1), Lit('o'),   // offset 5; R = 5, 3, 7
-                                                 Rep(6, 0), Lit('p'),   // offset 5; unchanged
-                                                 Rep(2, 2), Lit('q'),   // offset 7; R = 7, 3, 5
-                                                 Rep(3, 1), Lit('r'),   // offset 3; R = 3, 7, 5
-                                                 Rep(3, 2), Lit('s'),   // offset 5; R = 5, 7, 3
+                                                 Copy(3, 3), Lit('k'), // R = 3, 1, 1
+                                                 Copy(4, 5), Lit('l'), // R = 5, 3, 1
+                                                 Copy(5, 7), Lit('m'), // R = 7, 5, 3
+                                                 Rep(3, 2), Lit('n'),  // offset 3; R = 3, 5, 7
+                                                 Rep(4, 1), Lit('o'),  // offset 5; R = 5, 3, 7
+                                                 Rep(6, 0), Lit('p'),  // offset 5; unchanged
+                                                 Rep(2, 2), Lit('q'),  // offset 7; R = 7, 3, 5
+                                                 Rep(3, 1), Lit('r'),  // offset 3; R = 3, 7, 5
+                                                 Rep(3, 2), Lit('s'),  // offset 5; R = 5, 7, 3
                                              }));
     CExpected expected;
     expected.Literals("ABCDEFGHIJ").Copy(3, 3).Literals("k").Copy(5, 4).Literals("l").Copy(7, 5).Literals("m");
@@ -175,14 +185,16 @@ TEST(LzxStream, RepeatedOffsetsSwapWithR0) {
     EXPECT_TRUE(DecodesTo(15, lzx, expected));
 }
 
-TEST(LzxStream, RepeatedOffsetsStartAtOne) {
+TEST(LzxStream, RepeatedOffsetsStartAtOne)
+{
     CLzxWriter lzx(15);
     lzx.StreamHeader(0);
     lzx.VerbatimOps({Lit('z'), Rep(5, 0), Rep(2, 1), Rep(2, 2)});
     EXPECT_TRUE(DecodesTo(15, lzx, CExpected().Literals("z").Copy(1, 5).Copy(1, 2).Copy(1, 2)));
 }
 
-TEST(LzxStream, UncompressedBlockSetsRepeatedOffsets) {
+TEST(LzxStream, UncompressedBlockSetsRepeatedOffsets)
+{
     CLzxWriter lzx(15);
     lzx.StreamHeader(0);
     lzx.UncompressedBlock(12, 4, 6, 12);
@@ -191,7 +203,8 @@ TEST(LzxStream, UncompressedBlockSetsRepeatedOffsets) {
     EXPECT_TRUE(DecodesTo(15, lzx, CExpected().Literals("0123456789AB").Copy(4, 3).Copy(6, 3).Copy(12, 3)));
 }
 
-TEST(LzxStream, UncompressedBlockOddLengthPadByte) {
+TEST(LzxStream, UncompressedBlockOddLengthPadByte)
+{
     // An odd raw length is followed by one pad byte before the next header.
     for (uint32_t length : {1u, 2u, 7u, 8u}) {
         CLzxWriter lzx(15);
@@ -207,7 +220,8 @@ TEST(LzxStream, UncompressedBlockOddLengthPadByte) {
     }
 }
 
-TEST(LzxStream, UncompressedBlockAfterEveryBitAlignment) {
+TEST(LzxStream, UncompressedBlockAfterEveryBitAlignment)
+{
     // The header is padded to the next 16-bit boundary, or by a whole word
     // when it already ends on one. 1-bit literal codes put the header at
     // each of the 16 bit positions in turn.
@@ -226,7 +240,8 @@ TEST(LzxStream, UncompressedBlockAfterEveryBitAlignment) {
     }
 }
 
-TEST(LzxStream, TreesAreDeltasOfThePreviousBlock) {
+TEST(LzxStream, TreesAreDeltasOfThePreviousBlock)
+{
     // The second block sends its lengths as changes against the first one's;
     // runs (codes 17, 18, 19) and single deltas must both decode.
     for (bool useRuns : {true, false}) {
@@ -244,12 +259,17 @@ TEST(LzxStream, TreesAreDeltasOfThePreviousBlock) {
         lzx.UseTrees(main, length);
         lzx.Write(second);
         CExpected expected;
-        expected.Literals("the quick brown fox ").Copy(20, 20).Literals("jumps over the lazy dog").Copy(23, 12).Copy(7, 30);
+        expected.Literals("the quick brown fox ")
+            .Copy(20, 20)
+            .Literals("jumps over the lazy dog")
+            .Copy(23, 12)
+            .Copy(7, 30);
         EXPECT_TRUE(DecodesTo(16, lzx, expected)) << (useRuns ? "runs" : "single deltas");
     }
 }
 
-TEST(LzxStream, SixteenBitMainCodesAndFifteenBitPreTreeCodes) {
+TEST(LzxStream, SixteenBitMainCodesAndFifteenBitPreTreeCodes)
+{
     // Main lengths 1, 2, ..., 15, 16, 16 form a complete code reaching the
     // longest length allowed. The pre-tree (4-bit lengths, so at most 15)
     // carries the deltas 17 - L of those lengths and 0 for the rest:
@@ -281,7 +301,8 @@ TEST(LzxStream, SixteenBitMainCodesAndFifteenBitPreTreeCodes) {
     EXPECT_TRUE(DecodesTo(15, lzx, CExpected().Literals(text)));
 }
 
-TEST(LzxStream, LongCodesBackToBack) {
+TEST(LzxStream, LongCodesBackToBack)
+{
     // A 16-bit literal, a 16-bit match symbol and a 16-bit length symbol in
     // a row, over and over: 48 bits between the offset refills.
     CLzxWriter lzx(15);
@@ -300,7 +321,8 @@ TEST(LzxStream, LongCodesBackToBack) {
     EXPECT_TRUE(DecodesTo(15, lzx, expected));
 }
 
-TEST(LzxStream, LongCodesAndSeventeenExtraBitsBackToBack) {
+TEST(LzxStream, LongCodesAndSeventeenExtraBitsBackToBack)
+{
     // 16-bit main and length codes, 14 verbatim bits and a 7-bit aligned
     // code per match (slot 36 of a 2^19 window has 17 extra bits): 53 bits,
     // more than one refill holds. History: nine frames of raw bytes.
@@ -338,14 +360,16 @@ TEST(LzxStream, LongCodesAndSeventeenExtraBitsBackToBack) {
     EXPECT_TRUE(result.Output == expected.Bytes());
 }
 
-TEST(LzxStream, EmptyLengthTreeWithoutLongMatches) {
+TEST(LzxStream, EmptyLengthTreeWithoutLongMatches)
+{
     CLzxWriter lzx(15);
     lzx.StreamHeader(0);
     lzx.VerbatimOps(Join(Lits("abcd"), {Copy(8, 4)}));
     EXPECT_TRUE(DecodesTo(15, lzx, CExpected().Literals("abcd").Copy(4, 8)));
 }
 
-TEST(LzxStream, LongMatchWithEmptyLengthTreeIsBad) {
+TEST(LzxStream, LongMatchWithEmptyLengthTreeIsBad)
+{
     // Block 1 has a length tree; block 2 sends an empty one and still codes
     // a long match with block 1's length code. Decoding it with the old
     // table would succeed; the empty tree must make it fail.
@@ -366,15 +390,16 @@ struct BadTreeCase {
     std::vector<unsigned> MainLengths; // pairs: symbol, length
 };
 
-TEST(LzxStream, MainTreesThatAreNotCompleteCodesAreBad) {
+TEST(LzxStream, MainTreesThatAreNotCompleteCodesAreBad)
+{
     const BadTreeCase cases[] = {
         {"empty", {}},
         {"one code", {'a', 1}},
         {"over-subscribed", {'a', 1, 'b', 1, 'c', 1}},
         {"incomplete", {'a', 1, 'b', 2}},
-        {"over-subscribed at 16 bits", {'a', 1, 'b', 2, 'c', 3, 'd', 4, 'e', 5, 'f', 6, 'g', 7, 'h', 8, 'i', 9,
-                                        'j', 10, 'k', 11, 'l', 12, 'm', 13, 'n', 14, 'o', 15, 'p', 16, 'q', 16,
-                                        'r', 16}},
+        {"over-subscribed at 16 bits",
+         {'a', 1,  'b', 2,  'c', 3,  'd', 4,  'e', 5,  'f', 6,  'g', 7,  'h', 8,  'i', 9,
+          'j', 10, 'k', 11, 'l', 12, 'm', 13, 'n', 14, 'o', 15, 'p', 16, 'q', 16, 'r', 16}},
     };
     for (const BadTreeCase &c : cases) {
         CLzxWriter lzx(15);
@@ -386,14 +411,14 @@ TEST(LzxStream, MainTreesThatAreNotCompleteCodesAreBad) {
         lzx.BlockHeader(1, 4);
         lzx.TreePart(lzx.PreviousMain(), main, 0, 256);
         lzx.TreePart(lzx.PreviousMain(), main, 256, lzx.MainSymbols());
-        lzx.TreePart(lzx.PreviousLength(), CodeLengths(CLzxWriter::LENGTH_SYMBOLS, 0), 0,
-                     CLzxWriter::LENGTH_SYMBOLS);
+        lzx.TreePart(lzx.PreviousLength(), CodeLengths(CLzxWriter::LENGTH_SYMBOLS, 0), 0, CLzxWriter::LENGTH_SYMBOLS);
         lzx.Bits().Put(0, 32);
         EXPECT_TRUE(FailsWithBadData(15, lzx, 4)) << c.Name;
     }
 }
 
-TEST(LzxStream, BadPreTreesAndLengthTreesAreBad) {
+TEST(LzxStream, BadPreTreesAndLengthTreesAreBad)
+{
     CodeLengths overSubscribed(20, 1);
     CodeLengths incomplete(20, 0);
     incomplete[0] = 1;
@@ -419,7 +444,8 @@ TEST(LzxStream, BadPreTreesAndLengthTreesAreBad) {
     EXPECT_TRUE(FailsWithBadData(15, lzx, 2));
 }
 
-TEST(LzxStream, AlignedTreeMustBeComplete) {
+TEST(LzxStream, AlignedTreeMustBeComplete)
+{
     CLzxWriter lzx(15);
     lzx.StreamHeader(0);
     const std::vector<LzxOp> ops = Lits("ab");
@@ -427,7 +453,8 @@ TEST(LzxStream, AlignedTreeMustBeComplete) {
     EXPECT_TRUE(FailsWithBadData(15, lzx, 2));
 }
 
-TEST(LzxStream, LengthRunsMayNotSpillPastTheirPart) {
+TEST(LzxStream, LengthRunsMayNotSpillPastTheirPart)
+{
     // Pre-tree 0 -> "0", 18 -> "1"; code 18 with extra 31 is 51 zeros. Five
     // runs and one delta end the 256 literals exactly; six runs (306
     // lengths) would spill into the match symbols. The rest of the stream is
@@ -456,8 +483,7 @@ TEST(LzxStream, LengthRunsMayNotSpillPastTheirPart) {
         main[MainMatch(0, 0)] = 1;
         main[MainMatch(0, 1)] = 1;
         lzx.TreePart(lzx.PreviousMain(), main, 256, lzx.MainSymbols());
-        lzx.TreePart(lzx.PreviousLength(), CodeLengths(CLzxWriter::LENGTH_SYMBOLS, 0), 0,
-                     CLzxWriter::LENGTH_SYMBOLS);
+        lzx.TreePart(lzx.PreviousLength(), CodeLengths(CLzxWriter::LENGTH_SYMBOLS, 0), 0, CLzxWriter::LENGTH_SYMBOLS);
         lzx.UseTrees(main, CodeLengths(CLzxWriter::LENGTH_SYMBOLS, 0));
         lzx.Write({Rep(2, 0), Rep(3, 0)});
         if (runs == 5) {
@@ -468,7 +494,8 @@ TEST(LzxStream, LengthRunsMayNotSpillPastTheirPart) {
     }
 }
 
-TEST(LzxStream, BlockTypesOutsideOneToThreeAreBad) {
+TEST(LzxStream, BlockTypesOutsideOneToThreeAreBad)
+{
     for (unsigned type : {0u, 4u, 5u, 6u, 7u}) {
         CLzxWriter lzx(15);
         lzx.StreamHeader(0);
@@ -478,7 +505,8 @@ TEST(LzxStream, BlockTypesOutsideOneToThreeAreBad) {
     }
 }
 
-TEST(LzxStream, MatchBeforeTheFolderStartIsBad) {
+TEST(LzxStream, MatchBeforeTheFolderStartIsBad)
+{
     // Offset 3 after three literals reaches the first byte: fine. Offset 4
     // would reach before it.
     for (uint32_t offset : {3u, 4u}) {
@@ -493,7 +521,8 @@ TEST(LzxStream, MatchBeforeTheFolderStartIsBad) {
     }
 }
 
-TEST(LzxStream, RepeatedOffsetOfZeroOrBeyondTheOutputIsBad) {
+TEST(LzxStream, RepeatedOffsetOfZeroOrBeyondTheOutputIsBad)
+{
     for (uint32_t r0 : {0u, 5u, 0x80000000u}) {
         CLzxWriter lzx(15);
         lzx.StreamHeader(0);
@@ -504,7 +533,8 @@ TEST(LzxStream, RepeatedOffsetOfZeroOrBeyondTheOutputIsBad) {
     }
 }
 
-TEST(LzxStream, MatchCrossingTheBlockEndIsBad) {
+TEST(LzxStream, MatchCrossingTheBlockEndIsBad)
+{
     // The block declares 10 bytes; the match would write bytes 9-11.
     CLzxWriter lzx(15);
     lzx.StreamHeader(0);
@@ -515,7 +545,8 @@ TEST(LzxStream, MatchCrossingTheBlockEndIsBad) {
     EXPECT_TRUE(FailsWithBadData(15, lzx, 12));
 }
 
-TEST(LzxStream, FrameWithTooFewBitsIsBad) {
+TEST(LzxStream, FrameWithTooFewBitsIsBad)
+{
     // The frame's bits run out before its output is complete: the block is
     // cut short, or the caller asks for more output than the stream holds.
     CLzxWriter lzx(15);
@@ -529,7 +560,8 @@ TEST(LzxStream, FrameWithTooFewBitsIsBad) {
     EXPECT_EQ(DecodeLzx(15, halved, {119}).Status, Status::BadData);
 }
 
-TEST(LzxStream, WindowSizesOutsideFifteenToTwentyOneAreRefused) {
+TEST(LzxStream, WindowSizesOutsideFifteenToTwentyOneAreRefused)
+{
     Fdi::Status status = Status::Ok;
     for (unsigned bits : {0u, 14u, 22u, 31u}) {
         EXPECT_EQ(Fdi::CreateLzx(CodecTest::TestAllocator(), bits, &status), nullptr);
@@ -544,7 +576,8 @@ TEST(LzxStream, WindowSizesOutsideFifteenToTwentyOneAreRefused) {
     EXPECT_EQ(CodecTest::g_LiveAllocations, 0);
 }
 
-TEST(LzxStream, AllocationFailureIsReportedAndLeaksNothing) {
+TEST(LzxStream, AllocationFailureIsReportedAndLeaksNothing)
+{
     // Fail the first, then the second allocation of a codec.
     static int s_AllowedAllocations;
     static int s_Live;

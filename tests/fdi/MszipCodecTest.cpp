@@ -14,11 +14,13 @@ using namespace TestLib;
 
 namespace {
 
-void *TestAlloc(uint32_t size) {
+void *TestAlloc(uint32_t size)
+{
     return std::malloc(size);
 }
 
-void TestFree(void *block) {
+void TestFree(void *block)
+{
     std::free(block);
 }
 
@@ -26,7 +28,8 @@ const Fdi::Allocator MEMORY{TestAlloc, TestFree};
 
 // "CK" + raw deflate of data, primed with history.
 std::vector<uint8_t> Block(const std::vector<uint8_t> &data, const std::vector<uint8_t> &history = {},
-                           bool final = true) {
+                           bool final = true)
+{
     z_stream stream{};
     deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
     if (!history.empty()) {
@@ -46,7 +49,8 @@ std::vector<uint8_t> Block(const std::vector<uint8_t> &data, const std::vector<u
 }
 
 // Decodes one block with room for exactly outSize bytes.
-Fdi::Status Decode(Fdi::CCodec &codec, std::vector<uint8_t> block, uint32_t outSize, std::vector<uint8_t> *out) {
+Fdi::Status Decode(Fdi::CCodec &codec, std::vector<uint8_t> block, uint32_t outSize, std::vector<uint8_t> *out)
+{
     block.resize(block.size() + Fdi::CODEC_INPUT_PADDING, 0);
     out->assign(outSize, 0);
     return codec.DecodeBlock(block.data(), uint32_t(block.size() - Fdi::CODEC_INPUT_PADDING), out->data(), outSize);
@@ -54,7 +58,8 @@ Fdi::Status Decode(Fdi::CCodec &codec, std::vector<uint8_t> block, uint32_t outS
 
 struct CodecHolder {
     Fdi::CCodec *Codec = nullptr;
-    CodecHolder() {
+    CodecHolder()
+    {
         Fdi::Status status;
         Codec = Fdi::CreateMszip(MEMORY, &status);
     }
@@ -63,7 +68,8 @@ struct CodecHolder {
 
 } // namespace
 
-TEST(MszipCodec, HistoryCarriesAcrossBlocksUntilReset) {
+TEST(MszipCodec, HistoryCarriesAcrossBlocksUntilReset)
+{
     std::vector<uint8_t> first = PatternBytes(32768, 1);
     // The second block repeats the end of the first: its matches reach back.
     std::vector<uint8_t> second(first.end() - 20000, first.end());
@@ -80,7 +86,8 @@ TEST(MszipCodec, HistoryCarriesAcrossBlocksUntilReset) {
     EXPECT_EQ(Decode(*holder.Codec, secondBlock, uint32_t(second.size()), &out), Fdi::Status::BadData);
 }
 
-TEST(MszipCodec, ShortBlockKeepsOlderHistory) {
+TEST(MszipCodec, ShortBlockKeepsOlderHistory)
+{
     // After a short block, matches may reach into the block before it.
     std::vector<uint8_t> first = RandomBytes(30000, 2), second = RandomBytes(100, 3);
     std::vector<uint8_t> both = first;
@@ -94,7 +101,8 @@ TEST(MszipCodec, ShortBlockKeepsOlderHistory) {
     EXPECT_EQ(out, third);
 }
 
-TEST(MszipCodec, BadBlocks) {
+TEST(MszipCodec, BadBlocks)
+{
     std::vector<uint8_t> data = PatternBytes(5000, 4);
     std::vector<uint8_t> good = Block(data);
     std::vector<uint8_t> noMarker = good;
@@ -108,10 +116,14 @@ TEST(MszipCodec, BadBlocks) {
         std::vector<uint8_t> Block;
         uint32_t OutSize;
     } cases[] = {
-        {"no CK", noMarker, 5000},         {"output longer than cbUncomp", good, 4999},
-        {"output shorter", good, 5001},    {"input ends early", cut, 5000},
-        {"no final block", unfinished, 5000}, {"block type 3", type3, 10},
-        {"stored LEN/NLEN mismatch", badStored, 5}, {"only CK", {'C', 'K'}, 1},
+        {"no CK", noMarker, 5000},
+        {"output longer than cbUncomp", good, 4999},
+        {"output shorter", good, 5001},
+        {"input ends early", cut, 5000},
+        {"no final block", unfinished, 5000},
+        {"block type 3", type3, 10},
+        {"stored LEN/NLEN mismatch", badStored, 5},
+        {"only CK", {'C', 'K'}, 1},
         {"nothing", {}, 1},
     };
     for (const Case &c : cases) {
@@ -126,7 +138,8 @@ TEST(MszipCodec, BadBlocks) {
     }
 }
 
-TEST(MszipCodec, CreationFailsCleanlyWithoutMemory) {
+TEST(MszipCodec, CreationFailsCleanlyWithoutMemory)
+{
     static int allowed;
     static int live;
     auto alloc = [](uint32_t size) -> void * {
@@ -141,7 +154,7 @@ TEST(MszipCodec, CreationFailsCleanlyWithoutMemory) {
         std::free(block);
     };
     Fdi::Allocator memory{alloc, release};
-    for (allowed = 0;; ) {
+    for (allowed = 0;;) {
         int budget = allowed;
         live = 0;
         Fdi::Status status;

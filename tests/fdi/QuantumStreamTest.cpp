@@ -20,7 +20,8 @@ using Fdi::Status;
 
 constexpr uint32_t FRAME = 32768;
 
-Decoded DecodeQuantum(unsigned windowBits, const Blocks &blocks, const std::vector<uint32_t> &sizes) {
+Decoded DecodeQuantum(unsigned windowBits, const Blocks &blocks, const std::vector<uint32_t> &sizes)
+{
     return CodecTest::Decode(CodecTest::Method::Quantum, windowBits, blocks, sizes);
 }
 
@@ -30,7 +31,8 @@ class CQuantumStream {
 public:
     explicit CQuantumStream(unsigned windowBits) : m_Encoder(windowBits) {}
 
-    CQuantumStream &Literals(const std::vector<uint8_t> &bytes) {
+    CQuantumStream &Literals(const std::vector<uint8_t> &bytes)
+    {
         for (uint8_t byte : bytes) {
             m_Encoder.Literal(byte);
             m_Expected.Literals(std::vector<uint8_t>{byte});
@@ -38,14 +40,16 @@ public:
         }
         return *this;
     }
-    CQuantumStream &Match(uint32_t offset, uint32_t length) {
+    CQuantumStream &Match(uint32_t offset, uint32_t length)
+    {
         m_Encoder.Match(offset, length);
         m_Expected.Copy(offset, length);
         Advance(length);
         return *this;
     }
     // A match, after filler literals when it would cross the frame end.
-    CQuantumStream &FitMatch(uint32_t offset, uint32_t length) {
+    CQuantumStream &FitMatch(uint32_t offset, uint32_t length)
+    {
         if (m_InFrame + length > FRAME) {
             Literals(std::vector<uint8_t>(FRAME - m_InFrame, 0x5A));
         }
@@ -53,7 +57,8 @@ public:
     }
     // Ends the last frame and returns the blocks, with `trailingZeros` zero
     // bytes after each.
-    Blocks Finish(unsigned trailingZeros = 0) {
+    Blocks Finish(unsigned trailingZeros = 0)
+    {
         if (m_InFrame > 0) {
             m_Sizes.push_back(m_InFrame);
             m_Blocks.push_back(m_Encoder.FinishBlock(trailingZeros));
@@ -71,7 +76,8 @@ public:
     CQuantumEncoder &Encoder() { return m_Encoder; }
 
 private:
-    void Advance(uint32_t length) {
+    void Advance(uint32_t length)
+    {
         m_InFrame += length;
         ASSERT_LE(m_InFrame, FRAME) << "a match may not cross a frame";
         if (m_InFrame == FRAME) {
@@ -89,7 +95,8 @@ private:
     Blocks m_Blocks;  // the last, short frame
 };
 
-::testing::AssertionResult Decodes(unsigned windowBits, CQuantumStream &stream, unsigned trailingZeros = 0) {
+::testing::AssertionResult Decodes(unsigned windowBits, CQuantumStream &stream, unsigned trailingZeros = 0)
+{
     const Blocks blocks = stream.Finish(trailingZeros);
     const Decoded result = DecodeQuantum(windowBits, blocks, stream.Sizes());
     if (result.Status != Status::Ok) {
@@ -101,9 +108,13 @@ private:
     return ::testing::AssertionSuccess();
 }
 
-uint32_t Next(std::mt19937 &random) { return static_cast<uint32_t>(random()); }
+uint32_t Next(std::mt19937 &random)
+{
+    return static_cast<uint32_t>(random());
+}
 
-std::vector<uint8_t> AllBytes() {
+std::vector<uint8_t> AllBytes()
+{
     std::vector<uint8_t> bytes(256);
     for (unsigned i = 0; i < 256; ++i) {
         bytes[i] = static_cast<uint8_t>(i * 37 + 11);
@@ -111,13 +122,15 @@ std::vector<uint8_t> AllBytes() {
     return bytes;
 }
 
-TEST(QuantumStream, LiteralsFromAllFourModels) {
+TEST(QuantumStream, LiteralsFromAllFourModels)
+{
     CQuantumStream stream(16);
     stream.Literals(AllBytes()).Literals(Bytes("Quantum literal text"));
     EXPECT_TRUE(Decodes(16, stream));
 }
 
-TEST(QuantumStream, MatchesOfEverySelectorLengthAndSlot) {
+TEST(QuantumStream, MatchesOfEverySelectorLengthAndSlot)
+{
     // Selector 4 (length 3) and 5 (length 4) with offsets from each of their
     // slots, selector 6 with every length slot and offsets up to the window.
     const unsigned bits = 17;
@@ -155,7 +168,8 @@ TEST(QuantumStream, MatchesOfEverySelectorLengthAndSlot) {
     EXPECT_TRUE(Decodes(bits, stream));
 }
 
-TEST(QuantumStream, ModelsCarryAcrossBlocksAndRescale) {
+TEST(QuantumStream, ModelsCarryAcrossBlocksAndRescale)
+{
     // Several full frames of skewed data: each model passes its rescale
     // limit many times, re-sorting on the 4th and every 50th, and every
     // block starts with the models the last one left.
@@ -181,7 +195,8 @@ TEST(QuantumStream, ModelsCarryAcrossBlocksAndRescale) {
     EXPECT_TRUE(Decodes(18, stream));
 }
 
-TEST(QuantumStream, TrailingPaddingOfZeroToFourBytes) {
+TEST(QuantumStream, TrailingPaddingOfZeroToFourBytes)
+{
     for (unsigned trailing = 0; trailing <= 4; ++trailing) {
         CQuantumStream stream(15);
         stream.Literals(RandomBytes(3000, 9)).Literals(Bytes("tail")).Match(4, 40);
@@ -189,7 +204,8 @@ TEST(QuantumStream, TrailingPaddingOfZeroToFourBytes) {
     }
 }
 
-TEST(QuantumStream, SmallWindowWrapsInsideTheFrame) {
+TEST(QuantumStream, SmallWindowWrapsInsideTheFrame)
+{
     // A 1 KiB window wraps 32 times in one frame; matches reach back up to
     // the whole window, across its end.
     CQuantumStream stream(10);
@@ -201,7 +217,8 @@ TEST(QuantumStream, SmallWindowWrapsInsideTheFrame) {
     EXPECT_TRUE(Decodes(10, stream));
 }
 
-TEST(QuantumStream, WindowSizesOutsideTenToTwentyOneAreRefused) {
+TEST(QuantumStream, WindowSizesOutsideTenToTwentyOneAreRefused)
+{
     Status status = Status::Ok;
     for (unsigned bits : {0u, 9u, 22u}) {
         EXPECT_EQ(Fdi::CreateQuantum(CodecTest::TestAllocator(), 1, bits, &status), nullptr);
@@ -215,7 +232,8 @@ TEST(QuantumStream, WindowSizesOutsideTenToTwentyOneAreRefused) {
     EXPECT_EQ(CodecTest::g_LiveAllocations, 0);
 }
 
-TEST(QuantumStream, MatchBeforeTheFolderStartIsBad) {
+TEST(QuantumStream, MatchBeforeTheFolderStartIsBad)
+{
     for (uint32_t offset : {10u, 11u}) {
         CQuantumStream stream(12);
         stream.Literals(Bytes("0123456789"));
@@ -226,7 +244,8 @@ TEST(QuantumStream, MatchBeforeTheFolderStartIsBad) {
     }
 }
 
-TEST(QuantumStream, MatchBeforeTheStartOfASmallWindowIsBad) {
+TEST(QuantumStream, MatchBeforeTheStartOfASmallWindowIsBad)
+{
     // 2^10 window: offset 1024 is fine once 1024 bytes exist, not before.
     for (uint32_t produced : {1023u, 1024u}) {
         CQuantumStream stream(10);
@@ -237,7 +256,8 @@ TEST(QuantumStream, MatchBeforeTheStartOfASmallWindowIsBad) {
     }
 }
 
-TEST(QuantumStream, MatchOverrunningTheFrameIsBad) {
+TEST(QuantumStream, MatchOverrunningTheFrameIsBad)
+{
     // The frame is declared 20 bytes; the match would end at 22.
     CQuantumStream stream(12);
     stream.Literals(Bytes("0123456789abcdef"));
@@ -247,7 +267,8 @@ TEST(QuantumStream, MatchOverrunningTheFrameIsBad) {
     EXPECT_EQ(DecodeQuantum(12, blocks, {20}).Status, Status::BadData);
 }
 
-TEST(QuantumStream, TruncatedBlockIsBad) {
+TEST(QuantumStream, TruncatedBlockIsBad)
+{
     CQuantumStream stream(16);
     stream.Literals(RandomBytes(3000, 5)).Match(100, 200);
     const Blocks blocks = stream.Finish();
@@ -258,7 +279,8 @@ TEST(QuantumStream, TruncatedBlockIsBad) {
     }
 }
 
-TEST(QuantumStream, ResetStartsFreshModels) {
+TEST(QuantumStream, ResetStartsFreshModels)
+{
     CQuantumStream first(16);
     first.Literals(RandomBytes(5000, 1)).Match(4000, 259);
     const Blocks firstBlocks = first.Finish();
@@ -279,7 +301,8 @@ TEST(QuantumStream, ResetStartsFreshModels) {
     CodecTest::TestAllocator().Delete(codec);
 }
 
-TEST(QuantumStream, JunkBlocksFailCleanly) {
+TEST(QuantumStream, JunkBlocksFailCleanly)
+{
     // Random payloads up to the largest legal block: any status but a crash
     // or an out-of-bounds access (run under ASan); the output size is the
     // caller's either way.

@@ -53,16 +53,19 @@ TEST_F(AttributesTest, ReadOnlyRoundTripsOnEveryFileSystem)
 
 TEST_F(AttributesTest, EveryCombinationOfTheFourBitsRoundTrips)
 {
-    if (!StoresDosAttributes())
+    if (!StoresDosAttributes()) {
         GTEST_SKIP() << "the file system refuses user extended attributes";
+    }
     for (DWORD bits = 0; bits <= FOUR_BITS; ++bits) {
-        if ((bits & ~FOUR_BITS) != 0)
+        if ((bits & ~FOUR_BITS) != 0) {
             continue;
+        }
         // None of the four reads back as FILE_ATTRIBUTE_NORMAL on Windows.
         // Wine reports archive on every file whatever was set.
         DWORD expected = bits != 0 ? bits : DWORD{FILE_ATTRIBUTE_NORMAL};
-        if (RunningUnderWine())
+        if (RunningUnderWine()) {
             expected = bits | ARCHIVE;
+        }
         ASSERT_TRUE(SetFileAttributesW(m_File.c_str(), bits)) << "bits " << bits;
         EXPECT_EQ(GetFileAttributesW(m_File.c_str()), expected) << "bits " << bits;
     }
@@ -70,8 +73,9 @@ TEST_F(AttributesTest, EveryCombinationOfTheFourBitsRoundTrips)
 
 TEST_F(AttributesTest, BitsBeyondTheFourAreNotStored)
 {
-    if (!StoresDosAttributes())
+    if (!StoresDosAttributes()) {
         GTEST_SKIP() << "the file system refuses user extended attributes";
+    }
     // 0x40, 0x80 and 0x100 are cabinet attribute bits, not file attributes
     // a caller can set; FILE_ATTRIBUTE_DIRECTORY is ignored on a file.
     ASSERT_TRUE(SetFileAttributesW(m_File.c_str(), HIDDEN | ARCHIVE | FILE_ATTRIBUTE_DIRECTORY | 0x40 | 0x100));
@@ -82,8 +86,9 @@ TEST_F(AttributesTest, FolderAttributesKeepTheDirectoryBit)
 {
     const WString folder = In(WIDE("sub"));
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    if (!StoresDosAttributes())
+    if (!StoresDosAttributes()) {
         GTEST_SKIP() << "the file system refuses user extended attributes";
+    }
     ASSERT_TRUE(SetFileAttributesW(folder.c_str(), HIDDEN));
     EXPECT_EQ(GetFileAttributesW(folder.c_str()), HIDDEN | FILE_ATTRIBUTE_DIRECTORY);
     // A hidden folder still takes new files.

@@ -20,8 +20,9 @@ Units Decode(UINT codePage, const std::string &bytes, DWORD flags = 0)
     SetLastError(0);
     const int count = MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()), out.data(),
                                           static_cast<int>(out.size()));
-    if (count == 0)
+    if (count == 0) {
         return {0xDEAD, GetLastError()};
+    }
     return Units(out.begin(), out.begin() + count);
 }
 
@@ -38,11 +39,13 @@ std::string Encode(const std::vector<WCHAR> &units, DWORD flags, DWORD *error)
 ::testing::AssertionResult DecodesTo(const std::string &bytes, const Units &expected)
 {
     const Units actual = Decode(CP_UTF8, bytes);
-    if (actual == expected)
+    if (actual == expected) {
         return ::testing::AssertionSuccess();
+    }
     auto result = ::testing::AssertionFailure() << "got";
-    for (unsigned unit : actual)
+    for (unsigned unit : actual) {
         result << ' ' << std::hex << unit;
+    }
     return result;
 }
 
@@ -56,8 +59,9 @@ TEST(CodePage1252, EveryByteMapsAsOnWindows)
         0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
     };
     std::string all;
-    for (int byte = 0; byte < 256; ++byte)
+    for (int byte = 0; byte < 256; ++byte) {
         all.push_back(static_cast<char>(byte));
+    }
     const Units units = Decode(1252, all);
     ASSERT_EQ(units.size(), 256u);
     for (unsigned byte = 0; byte < 256; ++byte) {
@@ -71,45 +75,50 @@ TEST(CodePage1252, EveryByteMapsAsOnWindows)
 TEST(CodePageUtf8, WellFormedSequencesDecode)
 {
     EXPECT_TRUE(DecodesTo("A", {0x41}));
-    EXPECT_TRUE(DecodesTo("\xC2\x80", {0x80}));                       // smallest two-byte form
-    EXPECT_TRUE(DecodesTo("\xC3\xA9", {0xE9}));                       // é
-    EXPECT_TRUE(DecodesTo("\xDF\xBF", {0x7FF}));                      // largest two-byte form
-    EXPECT_TRUE(DecodesTo("\xE0\xA0\x80", {0x800}));                  // smallest three-byte form
-    EXPECT_TRUE(DecodesTo("\xED\x9F\xBF", {0xD7FF}));                 // just below the surrogates
-    EXPECT_TRUE(DecodesTo("\xEF\xBF\xBF", {0xFFFF}));                 // a noncharacter still decodes
-    EXPECT_TRUE(DecodesTo("\xF0\x90\x80\x80", {0xD800, 0xDC00}));     // U+10000
-    EXPECT_TRUE(DecodesTo("\xF0\x9F\x98\x80", {0xD83D, 0xDE00}));     // U+1F600
-    EXPECT_TRUE(DecodesTo("\xF4\x8F\xBF\xBF", {0xDBFF, 0xDFFF}));     // U+10FFFF
+    EXPECT_TRUE(DecodesTo("\xC2\x80", {0x80}));                   // smallest two-byte form
+    EXPECT_TRUE(DecodesTo("\xC3\xA9", {0xE9}));                   // é
+    EXPECT_TRUE(DecodesTo("\xDF\xBF", {0x7FF}));                  // largest two-byte form
+    EXPECT_TRUE(DecodesTo("\xE0\xA0\x80", {0x800}));              // smallest three-byte form
+    EXPECT_TRUE(DecodesTo("\xED\x9F\xBF", {0xD7FF}));             // just below the surrogates
+    EXPECT_TRUE(DecodesTo("\xEF\xBF\xBF", {0xFFFF}));             // a noncharacter still decodes
+    EXPECT_TRUE(DecodesTo("\xF0\x90\x80\x80", {0xD800, 0xDC00})); // U+10000
+    EXPECT_TRUE(DecodesTo("\xF0\x9F\x98\x80", {0xD83D, 0xDE00})); // U+1F600
+    EXPECT_TRUE(DecodesTo("\xF4\x8F\xBF\xBF", {0xDBFF, 0xDFFF})); // U+10FFFF
 }
 
 TEST(CodePageUtf8, MalformedSequencesBecomeReplacementCharacters)
 {
     const unsigned R = 0xFFFD;
-    EXPECT_TRUE(DecodesTo("\x80", {R}));                          // stray continuation byte
-    EXPECT_TRUE(DecodesTo("\xFF", {R}));                          // never a lead byte
+    EXPECT_TRUE(DecodesTo("\x80", {R})); // stray continuation byte
+    EXPECT_TRUE(DecodesTo("\xFF", {R})); // never a lead byte
     EXPECT_TRUE(DecodesTo("\xFE\xFF", {R, R}));
-    EXPECT_TRUE(DecodesTo("\xC0\x80", {R, R}));                   // C0 and C1 are never valid
+    EXPECT_TRUE(DecodesTo("\xC0\x80", {R, R})); // C0 and C1 are never valid
     EXPECT_TRUE(DecodesTo("\xC1\xBF", {R, R}));
-    EXPECT_TRUE(DecodesTo("\xF5\x80", {R, R}));                   // F5-FF are never valid
+    EXPECT_TRUE(DecodesTo("\xF5\x80", {R, R})); // F5-FF are never valid
     // Overlong, surrogate and too-large forms are caught at the first
     // continuation byte, which goes with the lead into one U+FFFD.
     EXPECT_TRUE(DecodesTo("\xE0\x80\x80", {R, R}));
     EXPECT_TRUE(DecodesTo("\xE0\x9F\xBF", {R, R}));
-    EXPECT_TRUE(DecodesTo("\xED\xA0\x80", {R, R}));               // encoded surrogate D800
+    EXPECT_TRUE(DecodesTo("\xED\xA0\x80", {R, R})); // encoded surrogate D800
     EXPECT_TRUE(DecodesTo("\xF0\x80\x80\x80", {R, R, R}));
-    EXPECT_TRUE(DecodesTo("\xF4\x90\x80\x80", {R, R, R}));        // 110000
+    EXPECT_TRUE(DecodesTo("\xF4\x90\x80\x80", {R, R, R})); // 110000
     // A sequence cut short is one U+FFFD; the byte that cut it is kept.
     EXPECT_TRUE(DecodesTo("\xE2\x82", {R}));
-    EXPECT_TRUE(DecodesTo("\xE2\x82" "A", {R, 0x41}));
-    EXPECT_TRUE(DecodesTo("\xF0\x9F\x98" "A", {R, 0x41}));
+    EXPECT_TRUE(DecodesTo("\xE2\x82"
+                          "A",
+                          {R, 0x41}));
+    EXPECT_TRUE(DecodesTo("\xF0\x9F\x98"
+                          "A",
+                          {R, 0x41}));
     EXPECT_TRUE(DecodesTo("A\xC3", {0x41, R}));
 }
 
 TEST(CodePageUtf8, StrictFlagRefusesMalformedInputOnly)
 {
     EXPECT_EQ(Decode(CP_UTF8, "ok\xC3\xA9", MB_ERR_INVALID_CHARS), (Units{0x6F, 0x6B, 0xE9}));
-    for (const char *bad : {"\x80", "\xC0\x80", "\xED\xA0\x80", "\xE2\x82", "A\xC3"})
+    for (const char *bad : {"\x80", "\xC0\x80", "\xED\xA0\x80", "\xE2\x82", "A\xC3"}) {
         EXPECT_EQ(Decode(CP_UTF8, bad, MB_ERR_INVALID_CHARS), (Units{0xDEAD, ERROR_NO_UNICODE_TRANSLATION})) << bad;
+    }
 }
 
 TEST(CodePageUtf8, LoneSurrogatesEncodeAsReplacementCharacter)
@@ -120,7 +129,10 @@ TEST(CodePageUtf8, LoneSurrogatesEncodeAsReplacementCharacter)
         std::string expected;
     } cases[] = {
         {"pair", {0xD83D, 0xDE00}, "\xF0\x9F\x98\x80"},
-        {"high between letters", {WIDE('a'), 0xD800, WIDE('b')}, "a\xEF\xBF\xBD" "b"},
+        {"high between letters",
+         {WIDE('a'), 0xD800, WIDE('b')},
+         "a\xEF\xBF\xBD"
+         "b"},
         {"low alone", {0xDC00}, "\xEF\xBF\xBD"},
         {"high at the end", {0xD83D}, "\xEF\xBF\xBD"},
         {"low before high", {0xDC00, 0xD800}, "\xEF\xBF\xBD\xEF\xBF\xBD"},

@@ -18,13 +18,15 @@ protected:
     std::string ReadAll(const WString &path)
     {
         const int fd = _wopen(path.c_str(), READ_ONLY, 0);
-        if (fd == -1)
+        if (fd == -1) {
             return "<unreadable>";
+        }
         std::string content;
         char buffer[64];
         int count;
-        while ((count = _read(fd, buffer, sizeof buffer)) > 0)
+        while ((count = _read(fd, buffer, sizeof buffer)) > 0) {
             content.append(buffer, static_cast<size_t>(count));
+        }
         _close(fd);
         return content;
     }
@@ -34,8 +36,9 @@ protected:
     int OpenAndWrite(const WString &path, int flags, const std::string &text)
     {
         const int fd = _wopen(path.c_str(), flags, _S_IREAD | _S_IWRITE);
-        if (fd == -1)
+        if (fd == -1) {
             return -2;
+        }
         const int written = _write(fd, text.data(), static_cast<unsigned>(text.size()));
         _close(fd);
         return written;
@@ -108,8 +111,9 @@ TEST_F(FileIoTest, FailedOpensSetErrnoAndLastError)
         EXPECT_EQ(fd, -1) << c.what;
         EXPECT_EQ(error, c.expectedErrno) << c.what;
         EXPECT_EQ(GetLastError(), c.expectedError) << c.what;
-        if (fd != -1)
+        if (fd != -1) {
             _close(fd);
+        }
     }
 }
 
@@ -136,8 +140,9 @@ TEST_F(FileIoTest, ReadOnlyFileRefusesWritingAndTruncation)
         if (fd != -1) {
             _close(fd);
             // Wine leaves the check to the host, which lets the superuser in.
-            if (RunningUnderWine())
+            if (RunningUnderWine()) {
                 GTEST_SKIP() << "Wine running as root does not enforce read-only files";
+            }
         }
         EXPECT_EQ(fd, -1) << "flags " << flags;
         EXPECT_EQ(error, EACCES) << "flags " << flags;
@@ -149,8 +154,9 @@ TEST_F(FileIoTest, SeeksFromEachOriginAndBeyondTheEnd)
 {
     const WString path = In(WIDE("seek.bin"));
     std::string bytes;
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 100; ++i) {
         bytes.push_back(static_cast<char>(i));
+    }
     ASSERT_TRUE(WriteTextFile(path, bytes));
     const int fd = _wopen(path.c_str(), _O_BINARY | _O_RDWR, 0);
     ASSERT_NE(fd, -1);
@@ -158,11 +164,11 @@ TEST_F(FileIoTest, SeeksFromEachOriginAndBeyondTheEnd)
     struct Step {
         int32_t offset;
         int origin;
-        int32_t expected;   // new position
-        int expectedByte;   // byte read there, -1 for end of file
+        int32_t expected; // new position
+        int expectedByte; // byte read there, -1 for end of file
     } steps[] = {
-        {10, SEEK_SET, 10, 10},  {5, SEEK_CUR, 16, 16},   {-7, SEEK_CUR, 10, 10}, {-1, SEEK_END, 99, 99},
-        {0, SEEK_END, 100, -1},  {10, SEEK_END, 110, -1}, {0, SEEK_SET, 0, 0},
+        {10, SEEK_SET, 10, 10}, {5, SEEK_CUR, 16, 16},   {-7, SEEK_CUR, 10, 10}, {-1, SEEK_END, 99, 99},
+        {0, SEEK_END, 100, -1}, {10, SEEK_END, 110, -1}, {0, SEEK_SET, 0, 0},
     };
     for (const Step &step : steps) {
         EXPECT_EQ(_lseek(fd, step.offset, step.origin), step.expected)

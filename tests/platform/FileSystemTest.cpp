@@ -34,10 +34,12 @@ struct ErrorCase {
 ::testing::AssertionResult FailsWith(BOOL result, DWORD expected)
 {
     const DWORD error = GetLastError();
-    if (result)
+    if (result) {
         return ::testing::AssertionFailure() << "succeeded, expected error " << expected;
-    if (error != expected)
+    }
+    if (error != expected) {
         return ::testing::AssertionFailure() << "error " << error << ", expected " << expected;
+    }
     return ::testing::AssertionSuccess();
 }
 
@@ -60,8 +62,9 @@ TEST_F(FileSystemTest, CreateDirectoryReportsWhyALevelCannotBeMade)
         {"root of a missing drive", WIDE("Q:\\"), ERROR_PATH_NOT_FOUND},
         {"below a missing drive", WIDE("Q:\\x\\y"), ERROR_PATH_NOT_FOUND},
     };
-    for (const ErrorCase &c : cases)
+    for (const ErrorCase &c : cases) {
         EXPECT_TRUE(FailsWith(CreateDirectoryW(c.path.c_str(), nullptr), c.expected)) << c.what;
+    }
 }
 
 TEST_F(FileSystemTest, AttributeLookupsTellMissingFileFromMissingPath)
@@ -167,8 +170,9 @@ TEST_F(FileSystemTest, OnlyTheLastLevelLosesAllTrailingDotsAndSpaces)
         {"a space after a folder level", In(WIDE("folder \\in.txt")), false},
         {"only dots as the last level: the folder itself", In(WIDE("folder\\...")), true},
     };
-    for (const Case &c : cases)
+    for (const Case &c : cases) {
         EXPECT_EQ(GetFileAttributesW(c.path.c_str()) != INVALID_FILE_ATTRIBUTES, c.found) << c.what;
+    }
     // Trailing spaces of the last level are dropped when creating too.
     ASSERT_TRUE(CreateDirectoryW(In(WIDE("spaced  ")).c_str(), nullptr));
     EXPECT_NE(GetFileAttributesW(In(WIDE("spaced")).c_str()), INVALID_FILE_ATTRIBUTES);
@@ -176,8 +180,9 @@ TEST_F(FileSystemTest, OnlyTheLastLevelLosesAllTrailingDotsAndSpaces)
 
 TEST_F(FileSystemTest, NamesWithCharactersWindowsForbidsAreRefused)
 {
-    for (const WString name : {WIDE("a<b"), WIDE("a>b"), WIDE("a|b"), WIDE("a\"b"), WIDE("a?b"), WIDE("a*b")})
+    for (const WString name : {WIDE("a<b"), WIDE("a>b"), WIDE("a|b"), WIDE("a\"b"), WIDE("a?b"), WIDE("a*b")}) {
         EXPECT_TRUE(FailsWith(CreateDirectoryW(In(name).c_str(), nullptr), ERROR_INVALID_NAME));
+    }
 }
 
 TEST_F(FileSystemTest, TempPathIsAnExistingFolderEndingInABackslash)

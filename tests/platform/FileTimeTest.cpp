@@ -87,8 +87,9 @@ TEST(FileTimeConversion, DosDateTimeRejectsFieldsOutOfRange)
         {"hour 31", DosDate(1980, 1, 1), DosTime(31, 0, 0), false},
     };
     for (const Case &c : cases) {
-        if (c.wineAccepts && RunningUnderWine())
+        if (c.wineAccepts && RunningUnderWine()) {
             continue;
+        }
         FILETIME time = FileTime(0x1234567812345678);
         EXPECT_FALSE(DosDateTimeToFileTime(c.date, c.time, &time)) << c.what;
         EXPECT_EQ(Ticks(time), 0x1234567812345678u) << c.what << ": output changed";
@@ -115,8 +116,9 @@ TEST(FileTimeConversion, FileTimeToDosDateTimeKeepsTheDosRange)
         {"first second of 2108", 159992928000000000, true},
     };
     for (const Case &c : refused) {
-        if (c.wineAccepts && RunningUnderWine())
+        if (c.wineAccepts && RunningUnderWine()) {
             continue;
+        }
         const FILETIME value = FileTime(c.ticks);
         date = 0xAAAA;
         time = 0xBBBB;
@@ -133,8 +135,9 @@ int64_t LocalOffsetSeconds(uint64_t localTicks)
 {
     const FILETIME local = FileTime(localTicks);
     FILETIME utc = {};
-    if (!LocalFileTimeToFileTime(&local, &utc))
+    if (!LocalFileTimeToFileTime(&local, &utc)) {
         return INT64_MIN;
+    }
     return static_cast<int64_t>(localTicks - Ticks(utc)) / static_cast<int64_t>(TICKS_PER_SECOND);
 }
 
@@ -153,8 +156,9 @@ TEST(FileTimeConversion, LocalTimeUsesOneOffsetBothWays)
 
 TEST(FileTimeConversion, LocalTimeFollowsTheProcessTimeZone)
 {
-    if (!IsPosixLayer())
+    if (!IsPosixLayer()) {
         GTEST_SKIP() << "Windows takes the time zone from the system, not from TZ";
+    }
     const char *original = std::getenv("TZ");
     const std::string saved = original != nullptr ? original : "";
     const uint64_t january = 125911584000000000;
@@ -174,8 +178,9 @@ TEST(FileTimeConversion, LocalTimeFollowsTheZoneTheProgramStartedIn)
     // The platform_tests_time_zone entry starts the program with TZ set and
     // the offset it implies, which Windows under Wine takes from TZ too.
     const char *expected = std::getenv("SELFEX_TEST_LOCAL_OFFSET");
-    if (expected == nullptr)
+    if (expected == nullptr) {
         GTEST_SKIP() << "needs the environment of the platform_tests_time_zone entry";
+    }
     EXPECT_EQ(LocalOffsetSeconds(125911584000000000), std::atoll(expected));
 }
 
@@ -201,12 +206,13 @@ TEST_F(FileTimeApplyTest, ReadOnlyHandleMayNotSetTimes)
 {
     // Windows requires FILE_WRITE_ATTRIBUTES (part of GENERIC_WRITE) for
     // SetFileTime; Wine does not check the handle's access.
-    if (RunningUnderWine())
+    if (RunningUnderWine()) {
         GTEST_SKIP() << "Wine sets times through any handle";
+    }
     const WString path = In(WIDE("plain.txt"));
     ASSERT_TRUE(WriteTextFile(path, "x"));
-    HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     const FILETIME stamp = FileTime(133629327300000000);
     SetLastError(0);

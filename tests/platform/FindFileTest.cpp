@@ -28,9 +28,9 @@ protected:
             return {WString(text.begin(), text.end())};
         }
         std::vector<WString> names;
-        do
+        do {
             names.push_back(entry.cFileName);
-        while (FindNextFileW(search, &entry));
+        } while (FindNextFileW(search, &entry));
         EXPECT_EQ(GetLastError(), DWORD{ERROR_NO_MORE_FILES});
         EXPECT_TRUE(FindClose(search));
         std::sort(names.begin(), names.end());
@@ -41,8 +41,8 @@ protected:
 TEST_F(FindFileTest, WildcardsMatchNamesIgnoringCase)
 {
     using Names = std::vector<WString>;
-    EXPECT_EQ(List(WIDE("*")), (Names{WIDE("."), WIDE(".."), WIDE("alpha.txt"), WIDE("beta.TXT"), WIDE("gamma.bin"),
-                                      WIDE("sub")}));
+    EXPECT_EQ(List(WIDE("*")),
+              (Names{WIDE("."), WIDE(".."), WIDE("alpha.txt"), WIDE("beta.TXT"), WIDE("gamma.bin"), WIDE("sub")}));
     EXPECT_EQ(List(WIDE("*.*")), List(WIDE("*")));
     EXPECT_EQ(List(WIDE("*.txt")), (Names{WIDE("alpha.txt"), WIDE("beta.TXT")}));
     EXPECT_EQ(List(WIDE("?amma.*")), (Names{WIDE("gamma.bin")}));

@@ -74,16 +74,18 @@ protected:
     std::string HostDir()
     {
         std::string path;
-        for (const WCHAR ch : Dir())
+        for (const WCHAR ch : Dir()) {
             path.push_back(ch == WIDE('\\') ? '/' : static_cast<char>(ch));
+        }
         return path;
     }
 };
 
 TEST_F(LibraryPathTest, ConfiguredFolderReplacesTheSearch)
 {
-    if (!IsPosixLayer())
+    if (!IsPosixLayer()) {
         GTEST_SKIP() << "SELFEX_LIBRARY_PATH is the POSIX layer's rule";
+    }
     ASSERT_TRUE(SetEnvironment("SELFEX_LIBRARY_PATH", HostDir().c_str()));
     SetLastError(0);
     EXPECT_EQ(LoadLibraryW(WIDE("PlatformProbe.dll")), nullptr) << "found outside the configured folder";
@@ -98,8 +100,9 @@ TEST_F(LibraryPathTest, ConfiguredFolderReplacesTheSearch)
     ASSERT_TRUE(SetEnvironment("SELFEX_LIBRARY_PATH", nullptr));
     HMODULE module = LoadLibraryW(WIDE("PlatformProbe.dll"));
     EXPECT_NE(module, nullptr);
-    if (module != nullptr)
+    if (module != nullptr) {
         FreeLibrary(module);
+    }
 }
 
 TEST(ModuleFileName, NamesThisProgramAndTruncatesWithAnError)

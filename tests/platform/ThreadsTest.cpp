@@ -17,8 +17,9 @@ public:
     CSlot() : Index(TlsAlloc()) {}
     ~CSlot()
     {
-        if (Index != TLS_OUT_OF_INDEXES)
+        if (Index != TLS_OUT_OF_INDEXES) {
             TlsFree(Index);
+        }
     }
     CSlot(const CSlot &) = delete;
     CSlot &operator=(const CSlot &) = delete;
@@ -45,8 +46,9 @@ TEST(ThreadSlots, EachThreadSeesOnlyItsOwnValue)
             keptOwn[i] = TlsGetValue(slot.Index) == &values[i];
         });
     }
-    for (std::thread &thread : threads)
+    for (std::thread &thread : threads) {
         thread.join();
+    }
     for (int i = 0; i < THREADS; ++i) {
         EXPECT_TRUE(startedEmpty[i]) << "a new thread starts with null in every slot";
         EXPECT_TRUE(keptOwn[i]) << "thread " << i;

@@ -12,9 +12,9 @@ TEST(AppendBackslash, AddsOneBackslashToTextsOfTwoOrMore)
         const WCHAR *text;
         const WCHAR *expected;
     } cases[] = {
-        {WIDE(""), WIDE("")},           {WIDE("C"), WIDE("C")},           {WIDE("\\"), WIDE("\\")},
-        {WIDE("C:"), WIDE("C:\\")},     {WIDE("C:\\"), WIDE("C:\\")},     {WIDE("dir\\sub"), WIDE("dir\\sub\\")},
-        {WIDE("a/"), WIDE("a/\\")},     {WIDE("a\\\\"), WIDE("a\\\\")},
+        {WIDE(""), WIDE("")},       {WIDE("C"), WIDE("C")},         {WIDE("\\"), WIDE("\\")},
+        {WIDE("C:"), WIDE("C:\\")}, {WIDE("C:\\"), WIDE("C:\\")},   {WIDE("dir\\sub"), WIDE("dir\\sub\\")},
+        {WIDE("a/"), WIDE("a/\\")}, {WIDE("a\\\\"), WIDE("a\\\\")},
     };
     for (const Case &c : cases) {
         CStrBufW path(c.text);
@@ -29,9 +29,8 @@ TEST(StripBackslash, RemovesAtMostOneFromTextsOfTwoOrMore)
         const WCHAR *text;
         const WCHAR *expected;
     } cases[] = {
-        {WIDE(""), WIDE("")},         {WIDE("\\"), WIDE("\\")},        {WIDE("C:\\"), WIDE("C:")},
-        {WIDE("a\\\\"), WIDE("a\\")}, {WIDE("dir"), WIDE("dir")},      {WIDE("a/"), WIDE("a/")},
-        {WIDE("\\\\"), WIDE("\\")},
+        {WIDE(""), WIDE("")},       {WIDE("\\"), WIDE("\\")}, {WIDE("C:\\"), WIDE("C:")}, {WIDE("a\\\\"), WIDE("a\\")},
+        {WIDE("dir"), WIDE("dir")}, {WIDE("a/"), WIDE("a/")}, {WIDE("\\\\"), WIDE("\\")},
     };
     for (const Case &c : cases) {
         WString text = c.text;
@@ -82,8 +81,9 @@ TEST(SplitPath, FillsOnlyTheOutputsGiven)
 TEST(SplitPath, PathWithoutTerminatorThrows)
 {
     CStrBufW path(WIDE("a\\b"));
-    for (uint32_t i = 0; i < path.Capacity; ++i)
+    for (uint32_t i = 0; i < path.Capacity; ++i) {
         path.Data[i] = WIDE('\\');
+    }
     CStrBufW name;
     EXPECT_THROW(SplitPath(path, nullptr, &name), const char *);
 }

@@ -102,8 +102,9 @@ TEST(CStrBufW, AssignCopiesUpToTheCountOrTheTerminator)
 
     buffer.Assign(WIDE("abc"), 10);
     EXPECT_EQ(WString(buffer.Data), WIDE("abc")) << "a count beyond the text stores the whole text";
-    for (int i = 3; i <= 10; ++i)
+    for (int i = 3; i <= 10; ++i) {
         EXPECT_EQ(buffer.Data[i], 0) << "index " << i << " is zero-filled up to the count";
+    }
     buffer.Assign(WIDE("abcdef"), 2);
     EXPECT_EQ(WString(buffer.Data), WIDE("ab"));
 
@@ -154,8 +155,9 @@ TEST(CStrBufW, ReplaceStopsAtTheTerminator)
 TEST(CStrBufW, LostTerminatorThrowsAndChangesNothing)
 {
     CStrBufW buffer(WIDE("text"));
-    for (uint32_t i = 0; i < buffer.Capacity; ++i)
+    for (uint32_t i = 0; i < buffer.Capacity; ++i) {
         buffer.Data[i] = WIDE('x');
+    }
     WCHAR *const block = buffer.Data;
     EXPECT_EQ(ThrownMessage([&] { buffer.Length(); }), STRBUF_NO_TERMINATOR);
     EXPECT_EQ(ThrownMessage([&] { buffer.Reserve(5000); }), STRBUF_NO_TERMINATOR);

@@ -18,8 +18,9 @@ TEST(WideCopy, TruncatesToFitAndAlwaysTerminates)
     } cases[] = {{6, true, WIDE("hello")}, {9, true, WIDE("hello")}, {5, false, WIDE("hell")}, {1, false, WIDE("")}};
     for (const Case &c : cases) {
         WCHAR target[10];
-        for (WCHAR &ch : target)
+        for (WCHAR &ch : target) {
             ch = WIDE('#');
+        }
         EXPECT_EQ(WideCopy(target, c.size, WIDE("hello")), c.fits) << "size " << c.size;
         EXPECT_EQ(WString(target), WString(c.expected)) << "size " << c.size;
         EXPECT_EQ(target[c.size], WIDE('#')) << "wrote beyond size " << c.size;

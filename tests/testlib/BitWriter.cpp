@@ -9,7 +9,8 @@ namespace TestLib {
 
 // --- CLzxBitWriter -------------------------------------------------------
 
-void CLzxBitWriter::Put(uint32_t value, unsigned count) {
+void CLzxBitWriter::Put(uint32_t value, unsigned count)
+{
     assert(count <= 32 && "at most 32 bits at a time");
     for (unsigned i = count; i-- > 0;) {
         m_Pending = (m_Pending << 1) | ((value >> i) & 1);
@@ -22,18 +23,21 @@ void CLzxBitWriter::Put(uint32_t value, unsigned count) {
     }
 }
 
-void CLzxBitWriter::AlignToWord() {
+void CLzxBitWriter::AlignToWord()
+{
     if (m_PendingBits != 0) {
         Put(0, 16 - m_PendingBits);
     }
 }
 
-void CLzxBitWriter::PutBytes(const std::vector<uint8_t> &bytes) {
+void CLzxBitWriter::PutBytes(const std::vector<uint8_t> &bytes)
+{
     assert(IsAligned() && "raw bytes start on a word boundary");
     m_Bytes.insert(m_Bytes.end(), bytes.begin(), bytes.end());
 }
 
-std::vector<uint8_t> CLzxBitWriter::Take() {
+std::vector<uint8_t> CLzxBitWriter::Take()
+{
     AlignToWord();
     return std::exchange(m_Bytes, {});
 }
@@ -45,7 +49,8 @@ std::vector<uint8_t> CLzxBitWriter::Take() {
 // base .. base + 2^extra - 1 of length - 5 with extra = max(s - 2, 0) / 4.
 namespace {
 
-QuantumSlot SlotOf(uint32_t value, unsigned slotsPerExtraBit) {
+QuantumSlot SlotOf(uint32_t value, unsigned slotsPerExtraBit)
+{
     uint32_t base = 0;
     for (unsigned slot = 0;; ++slot) {
         const unsigned extraBits = (slot < 2 ? 0 : slot - 2) / slotsPerExtraBit;
@@ -58,15 +63,20 @@ QuantumSlot SlotOf(uint32_t value, unsigned slotsPerExtraBit) {
 
 } // namespace
 
-QuantumSlot QuantumOffsetSlot(uint32_t offset) { return SlotOf(offset - 1, 2); }
+QuantumSlot QuantumOffsetSlot(uint32_t offset)
+{
+    return SlotOf(offset - 1, 2);
+}
 
-QuantumSlot QuantumLengthSlot(uint32_t length) {
+QuantumSlot QuantumLengthSlot(uint32_t length)
+{
     return length == 259 ? QuantumSlot{26, 0, 0} : SlotOf(length - 5, 4);
 }
 
 // --- CQuantumEncoder ---------------------------------------------------------
 
-CQuantumEncoder::Model CQuantumEncoder::MakeModel(unsigned first, unsigned count) {
+CQuantumEncoder::Model CQuantumEncoder::MakeModel(unsigned first, unsigned count)
+{
     Model model;
     for (unsigned i = 0; i < count; ++i) {
         model.Symbols.push_back(first + i);
@@ -76,7 +86,8 @@ CQuantumEncoder::Model CQuantumEncoder::MakeModel(unsigned first, unsigned count
     return model;
 }
 
-CQuantumEncoder::CQuantumEncoder(unsigned windowBits) {
+CQuantumEncoder::CQuantumEncoder(unsigned windowBits)
+{
     const unsigned slots = 2 * windowBits;
     m_Models[Selector] = MakeModel(0, 7);
     for (unsigned i = 0; i < 4; ++i) {
@@ -93,7 +104,8 @@ CQuantumEncoder::CQuantumEncoder(unsigned windowBits) {
 // them strictly falling), except on the 4th and every 50th time after,
 // which halve the plain frequencies (rounding up) and re-sort them
 // high-to-low with an exchange sort.
-void CQuantumEncoder::Adapt(Model &model, size_t entry) {
+void CQuantumEncoder::Adapt(Model &model, size_t entry)
+{
     for (size_t i = 0; i <= entry; ++i) {
         model.Cum[i] += 8;
     }
@@ -125,14 +137,16 @@ void CQuantumEncoder::Adapt(Model &model, size_t entry) {
     }
 }
 
-void CQuantumEncoder::ShiftOut(unsigned bit) {
+void CQuantumEncoder::ShiftOut(unsigned bit)
+{
     m_CoderBits.push_back(static_cast<uint8_t>(bit));
     for (; m_Underflow > 0; --m_Underflow) {
         m_CoderBits.push_back(static_cast<uint8_t>(bit ^ 1));
     }
 }
 
-void CQuantumEncoder::EncodeSymbol(ModelId id, unsigned symbol) {
+void CQuantumEncoder::EncodeSymbol(ModelId id, unsigned symbol)
+{
     Model &model = m_Models[id];
     size_t entry = 0;
     while (model.Symbols.at(entry) != symbol) {
@@ -159,24 +173,28 @@ void CQuantumEncoder::EncodeSymbol(ModelId id, unsigned symbol) {
     }
 }
 
-void CQuantumEncoder::RawBits(uint32_t value, unsigned count) {
+void CQuantumEncoder::RawBits(uint32_t value, unsigned count)
+{
     // The decoder reads raw bits once its code register holds the first
     // 16 + shifts coder bits, so they go into the stream right there.
     m_Inserts.push_back({16 + m_Shifts, value, count});
 }
 
-void CQuantumEncoder::Literal(uint8_t byte) {
+void CQuantumEncoder::Literal(uint8_t byte)
+{
     EncodeSymbol(Selector, byte >> 6);
     EncodeSymbol(static_cast<ModelId>(Literal0 + (byte >> 6)), byte);
 }
 
-void CQuantumEncoder::Literals(const std::vector<uint8_t> &bytes) {
+void CQuantumEncoder::Literals(const std::vector<uint8_t> &bytes)
+{
     for (uint8_t byte : bytes) {
         Literal(byte);
     }
 }
 
-void CQuantumEncoder::Match(uint32_t offset, uint32_t length) {
+void CQuantumEncoder::Match(uint32_t offset, uint32_t length)
+{
     assert(length >= 3 && length <= 259 && "Quantum matches are 3..259 bytes");
     const QuantumSlot position = QuantumOffsetSlot(offset);
     if (length <= 4) {
@@ -192,7 +210,8 @@ void CQuantumEncoder::Match(uint32_t offset, uint32_t length) {
     RawBits(position.Extra, position.ExtraBits);
 }
 
-std::vector<uint8_t> CQuantumEncoder::FinishBlock(unsigned trailingZeros) {
+std::vector<uint8_t> CQuantumEncoder::FinishBlock(unsigned trailingZeros)
+{
     // 1. Two more bits pin a value inside [L, H]: bit 14 of L decides,
     //    with the waiting underflow bits after it.
     ++m_Underflow;

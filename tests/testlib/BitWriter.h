@@ -30,15 +30,15 @@ public:
 
 private:
     std::vector<uint8_t> m_Bytes;
-    uint32_t m_Pending = 0;      // bits of the unfinished word, first bit highest
-    unsigned m_PendingBits = 0;  // 0..15
+    uint32_t m_Pending = 0;     // bits of the unfinished word, first bit highest
+    unsigned m_PendingBits = 0; // 0..15
 };
 
 // Quantum offset and length slots as the encoder sees them.
 struct QuantumSlot {
     unsigned Slot;
-    uint32_t Extra;      // value of the extra bits
-    unsigned ExtraBits;  // how many extra bits
+    uint32_t Extra;     // value of the extra bits
+    unsigned ExtraBits; // how many extra bits
 };
 // Slot of a match offset (1 .. 2^21) or of a selector-6 length (5 .. 259).
 QuantumSlot QuantumOffsetSlot(uint32_t offset);
@@ -57,7 +57,17 @@ public:
     void Match(uint32_t offset, uint32_t length);
 
     // Low-level pieces, for streams the high-level calls would not make.
-    enum ModelId { Selector, Literal0, Literal1, Literal2, Literal3, Match3, Match4, MatchLong, Length };
+    enum ModelId {
+        Selector,
+        Literal0,
+        Literal1,
+        Literal2,
+        Literal3,
+        Match3,
+        Match4,
+        MatchLong,
+        Length
+    };
     void EncodeSymbol(ModelId model, unsigned symbol);
     void RawBits(uint32_t value, unsigned count);
 
@@ -84,10 +94,10 @@ private:
     Model m_Models[9];
     uint32_t m_Low = 0;
     uint32_t m_High = 0xFFFF;
-    size_t m_Shifts = 0;               // renormalisation shifts of this block
-    size_t m_Underflow = 0;            // underflow bits waiting for the next decided bit
-    std::vector<uint8_t> m_CoderBits;  // decided coder bits of this block, 0 or 1
-    std::vector<Insert> m_Inserts;     // raw bits and where the decoder meets them
+    size_t m_Shifts = 0;              // renormalisation shifts of this block
+    size_t m_Underflow = 0;           // underflow bits waiting for the next decided bit
+    std::vector<uint8_t> m_CoderBits; // decided coder bits of this block, 0 or 1
+    std::vector<Insert> m_Inserts;    // raw bits and where the decoder meets them
 };
 
 } // namespace TestLib

@@ -24,17 +24,20 @@ constexpr uint16_t FLAG_NEXT_CABINET = 0x0002;
 constexpr uint16_t FLAG_RESERVE_PRESENT = 0x0004;
 constexpr size_t MSZIP_HISTORY = 32768;
 
-void Append16(std::vector<uint8_t> &out, uint16_t value) {
+void Append16(std::vector<uint8_t> &out, uint16_t value)
+{
     out.push_back(uint8_t(value));
     out.push_back(uint8_t(value >> 8));
 }
 
-void Append32(std::vector<uint8_t> &out, uint32_t value) {
+void Append32(std::vector<uint8_t> &out, uint32_t value)
+{
     Append16(out, uint16_t(value));
     Append16(out, uint16_t(value >> 16));
 }
 
-void AppendString(std::vector<uint8_t> &out, const std::string &text) {
+void AppendString(std::vector<uint8_t> &out, const std::string &text)
+{
     out.insert(out.end(), text.begin(), text.end());
     out.push_back(0);
 }
@@ -42,7 +45,8 @@ void AppendString(std::vector<uint8_t> &out, const std::string &text) {
 // "CK" and one raw deflate stream of chunk, primed with up to 32 KiB of the
 // data in front of it so that matches may reach into the previous block.
 std::vector<uint8_t> DeflateBlock(const uint8_t *history, size_t historySize, const uint8_t *chunk, size_t size,
-                                  int level) {
+                                  int level)
+{
     z_stream stream{};
     if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw std::runtime_error("deflateInit2 failed");
@@ -72,7 +76,8 @@ std::vector<uint8_t> DeflateBlock(const uint8_t *history, size_t historySize, co
 
 CCabBuilder::CCabBuilder(const CabOptions &options) : m_Options(options) {}
 
-CCabBuilder &CCabBuilder::AddFolder(uint16_t typeCompress) {
+CCabBuilder &CCabBuilder::AddFolder(uint16_t typeCompress)
+{
     FolderSpec folder;
     folder.TypeCompress = typeCompress;
     folder.Raw = typeCompress != CAB_COMPRESS_NONE && typeCompress != CAB_COMPRESS_MSZIP;
@@ -81,7 +86,8 @@ CCabBuilder &CCabBuilder::AddFolder(uint16_t typeCompress) {
 }
 
 CCabBuilder &CCabBuilder::AddFile(const std::string &name, const std::vector<uint8_t> &data, uint16_t attribs,
-                                  uint16_t date, uint16_t time) {
+                                  uint16_t date, uint16_t time)
+{
     if (m_Folders.empty()) {
         AddFolder();
     }
@@ -89,7 +95,8 @@ CCabBuilder &CCabBuilder::AddFile(const std::string &name, const std::vector<uin
 }
 
 CCabBuilder &CCabBuilder::AddFileTo(size_t folderIndex, const std::string &name, const std::vector<uint8_t> &data,
-                                    uint16_t attribs, uint16_t date, uint16_t time) {
+                                    uint16_t attribs, uint16_t date, uint16_t time)
+{
     FolderSpec &folder = m_Folders.at(folderIndex);
     if (folder.Raw) {
         throw std::logic_error("AddFile on a raw folder: use AddRawFile");
@@ -100,7 +107,8 @@ CCabBuilder &CCabBuilder::AddFileTo(size_t folderIndex, const std::string &name,
     return *this;
 }
 
-CCabBuilder &CCabBuilder::AddRawFile(const std::string &name, uint32_t size, uint16_t attribs) {
+CCabBuilder &CCabBuilder::AddRawFile(const std::string &name, uint32_t size, uint16_t attribs)
+{
     if (m_Folders.empty() || !m_Folders.back().Raw) {
         throw std::logic_error("AddRawFile needs a raw folder");
     }
@@ -110,7 +118,8 @@ CCabBuilder &CCabBuilder::AddRawFile(const std::string &name, uint32_t size, uin
     return *this;
 }
 
-CCabBuilder &CCabBuilder::AddRawBlock(const std::vector<uint8_t> &payload, uint16_t uncompressedSize) {
+CCabBuilder &CCabBuilder::AddRawBlock(const std::vector<uint8_t> &payload, uint16_t uncompressedSize)
+{
     if (m_Folders.empty() || !m_Folders.back().Raw) {
         throw std::logic_error("AddRawBlock needs a raw folder");
     }
@@ -118,12 +127,14 @@ CCabBuilder &CCabBuilder::AddRawBlock(const std::vector<uint8_t> &payload, uint1
     return *this;
 }
 
-CCabBuilder &CCabBuilder::SetTableOrder(const std::vector<size_t> &order) {
+CCabBuilder &CCabBuilder::SetTableOrder(const std::vector<size_t> &order)
+{
     m_TableOrder = order;
     return *this;
 }
 
-std::vector<CCabBuilder::BlockSpec> CCabBuilder::EncodeFolder(const FolderSpec &folder) const {
+std::vector<CCabBuilder::BlockSpec> CCabBuilder::EncodeFolder(const FolderSpec &folder) const
+{
     if (folder.Raw) {
         return folder.Blocks;
     }
@@ -148,12 +159,14 @@ std::vector<CCabBuilder::BlockSpec> CCabBuilder::EncodeFolder(const FolderSpec &
     return blocks;
 }
 
-CabImage CCabBuilder::Build() const {
+CabImage CCabBuilder::Build() const
+{
     return BuildSet({""}, UINT32_MAX).front();
 }
 
 std::vector<CabImage> CCabBuilder::BuildSetByPrefix(const std::string &prefix, uint32_t payloadPerCabinet,
-                                                    std::vector<std::string> *names) const {
+                                                    std::vector<std::string> *names) const
+{
     std::vector<std::string> list;
     std::vector<CabImage> set = BuildNamedSet(list, payloadPerCabinet, prefix);
     if (names) {
@@ -162,7 +175,8 @@ std::vector<CabImage> CCabBuilder::BuildSetByPrefix(const std::string &prefix, u
     return set;
 }
 
-std::vector<CabImage> CCabBuilder::BuildSet(const std::vector<std::string> &names, uint32_t payloadPerCabinet) const {
+std::vector<CabImage> CCabBuilder::BuildSet(const std::vector<std::string> &names, uint32_t payloadPerCabinet) const
+{
     if (names.empty()) {
         throw std::logic_error("BuildSet needs names");
     }
@@ -171,7 +185,8 @@ std::vector<CabImage> CCabBuilder::BuildSet(const std::vector<std::string> &name
 }
 
 std::vector<CabImage> CCabBuilder::BuildNamedSet(std::vector<std::string> &names, uint32_t payloadPerCabinet,
-                                                 const std::string &prefix) const {
+                                                 const std::string &prefix) const
+{
     if (payloadPerCabinet == 0) {
         throw std::logic_error("BuildSet needs a capacity");
     }
@@ -239,7 +254,8 @@ std::vector<CabImage> CCabBuilder::BuildNamedSet(std::vector<std::string> &names
 CabImage CCabBuilder::WriteCabinet(size_t cabinet, const std::vector<Piece> &pieces,
                                    const std::vector<size_t> &folderFirstCab, const std::vector<size_t> &folderLastCab,
                                    const std::vector<std::vector<BlockPlace>> &blockCabs, const std::string &prevName,
-                                   const std::string &nextName, bool isSet) const {
+                                   const std::string &nextName, bool isSet) const
+{
     const CabOptions &o = m_Options;
     // Folders present in this cabinet, with their local index.
     std::vector<size_t> present;
@@ -291,8 +307,8 @@ CabImage CCabBuilder::WriteCabinet(size_t cabinet, const std::vector<Piece> &pie
     }
 
     bool reserve = o.ReserveFlag || o.HeaderReserve || o.FolderReserve || o.DataReserve;
-    uint16_t flags = uint16_t((prevName.empty() ? 0 : FLAG_PREV_CABINET) |
-                              (nextName.empty() ? 0 : FLAG_NEXT_CABINET) | (reserve ? FLAG_RESERVE_PRESENT : 0));
+    uint16_t flags = uint16_t((prevName.empty() ? 0 : FLAG_PREV_CABINET) | (nextName.empty() ? 0 : FLAG_NEXT_CABINET) |
+                              (reserve ? FLAG_RESERVE_PRESENT : 0));
     CabImage image;
     std::vector<uint8_t> &out = image.Bytes;
     for (char c : {'M', 'S', 'C', 'F'}) {
@@ -376,30 +392,35 @@ CabImage CCabBuilder::WriteCabinet(size_t cabinet, const std::vector<Piece> &pie
     return image;
 }
 
-void PutLe16(std::vector<uint8_t> &bytes, size_t offset, uint16_t value) {
+void PutLe16(std::vector<uint8_t> &bytes, size_t offset, uint16_t value)
+{
     bytes.at(offset) = uint8_t(value);
     bytes.at(offset + 1) = uint8_t(value >> 8);
 }
 
-void PutLe32(std::vector<uint8_t> &bytes, size_t offset, uint32_t value) {
+void PutLe32(std::vector<uint8_t> &bytes, size_t offset, uint32_t value)
+{
     PutLe16(bytes, offset, uint16_t(value));
     PutLe16(bytes, offset + 2, uint16_t(value >> 16));
 }
 
-uint16_t GetLe16(const std::vector<uint8_t> &bytes, size_t offset) {
+uint16_t GetLe16(const std::vector<uint8_t> &bytes, size_t offset)
+{
     return uint16_t(bytes.at(offset) | bytes.at(offset + 1) << 8);
 }
 
-uint32_t GetLe32(const std::vector<uint8_t> &bytes, size_t offset) {
+uint32_t GetLe32(const std::vector<uint8_t> &bytes, size_t offset)
+{
     return GetLe16(bytes, offset) | uint32_t(GetLe16(bytes, offset + 2)) << 16;
 }
 
-uint32_t CabChecksum(const uint8_t *data, size_t size, uint32_t seed) {
+uint32_t CabChecksum(const uint8_t *data, size_t size, uint32_t seed)
+{
     uint32_t sum = seed;
     size_t i = 0;
     for (; i + 4 <= size; i += 4) {
-        sum ^= uint32_t(data[i]) | uint32_t(data[i + 1]) << 8 | uint32_t(data[i + 2]) << 16 |
-               uint32_t(data[i + 3]) << 24;
+        sum ^=
+            uint32_t(data[i]) | uint32_t(data[i + 1]) << 8 | uint32_t(data[i + 2]) << 16 | uint32_t(data[i + 3]) << 24;
     }
     // The last one to three bytes go in with the first of them highest.
     uint32_t tail = 0;
@@ -409,7 +430,8 @@ uint32_t CabChecksum(const uint8_t *data, size_t size, uint32_t seed) {
     return sum ^ tail;
 }
 
-void RefreshChecksum(CabImage &image, size_t blockIndex, uint8_t dataReserve, bool coversReserve) {
+void RefreshChecksum(CabImage &image, size_t blockIndex, uint8_t dataReserve, bool coversReserve)
+{
     std::vector<uint8_t> &bytes = image.Bytes;
     size_t at = image.Layout.Blocks.at(blockIndex);
     size_t size = GetLe16(bytes, at + 4);
@@ -420,7 +442,8 @@ void RefreshChecksum(CabImage &image, size_t blockIndex, uint8_t dataReserve, bo
     PutLe32(bytes, at, CabChecksum(bytes.data() + at + 4, tail, sum));
 }
 
-std::vector<uint8_t> EmbedAtOffset(const std::vector<uint8_t> &cabinet, size_t offset) {
+std::vector<uint8_t> EmbedAtOffset(const std::vector<uint8_t> &cabinet, size_t offset)
+{
     std::vector<uint8_t> out(offset);
     for (size_t i = 0; i < offset; ++i) {
         uint8_t filler = uint8_t(i * 13 % 251);
@@ -430,11 +453,13 @@ std::vector<uint8_t> EmbedAtOffset(const std::vector<uint8_t> &cabinet, size_t o
     return out;
 }
 
-std::vector<uint8_t> Bytes(const std::string &text) {
+std::vector<uint8_t> Bytes(const std::string &text)
+{
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
+std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed)
+{
     std::vector<uint8_t> out(size);
     uint32_t state = seed * 2654435761u + 1;
     for (size_t i = 0; i < size; ++i) {
@@ -446,9 +471,10 @@ std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
     return out;
 }
 
-std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed) {
-    static const char *const WORDS[] = {"cabinet ", "folder ", "block ", "the ", "data ", "file\n", "MSZIP ",
-                                        "of ",      "window ", "and ",   "32768 ", "set ", "reserve ", "name "};
+std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed)
+{
+    static const char *const WORDS[] = {"cabinet ", "folder ", "block ", "the ",   "data ", "file\n",   "MSZIP ",
+                                        "of ",      "window ", "and ",   "32768 ", "set ",  "reserve ", "name "};
     std::vector<uint8_t> out;
     out.reserve(size);
     uint32_t state = seed + 12345;
@@ -462,7 +488,8 @@ std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed) {
     return out;
 }
 
-bool WriteWholeFile(const std::string &path, const std::vector<uint8_t> &bytes) {
+bool WriteWholeFile(const std::string &path, const std::vector<uint8_t> &bytes)
+{
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
     return bool(out);

@@ -42,34 +42,34 @@ constexpr uint16_t CAB_IFOLD_CONTINUED_TO_NEXT = 0xFFFE;
 constexpr uint16_t CAB_IFOLD_CONTINUED_PREV_AND_NEXT = 0xFFFF;
 
 // Fixed CFHEADER field offsets, for patching.
-constexpr size_t CAB_OFF_SIGNATURE = 0;     // "MSCF"
-constexpr size_t CAB_OFF_CB_CABINET = 8;    // u32 cabinet size
-constexpr size_t CAB_OFF_COFF_FILES = 16;   // u32 offset of the first CFFILE
+constexpr size_t CAB_OFF_SIGNATURE = 0;   // "MSCF"
+constexpr size_t CAB_OFF_CB_CABINET = 8;  // u32 cabinet size
+constexpr size_t CAB_OFF_COFF_FILES = 16; // u32 offset of the first CFFILE
 constexpr size_t CAB_OFF_VERSION_MINOR = 24;
 constexpr size_t CAB_OFF_VERSION_MAJOR = 25;
-constexpr size_t CAB_OFF_C_FOLDERS = 26;    // u16
-constexpr size_t CAB_OFF_C_FILES = 28;      // u16
-constexpr size_t CAB_OFF_FLAGS = 30;        // u16: 1 prev, 2 next, 4 reserve
-constexpr size_t CAB_OFF_SET_ID = 32;       // u16
-constexpr size_t CAB_OFF_I_CABINET = 34;    // u16
+constexpr size_t CAB_OFF_C_FOLDERS = 26; // u16
+constexpr size_t CAB_OFF_C_FILES = 28;   // u16
+constexpr size_t CAB_OFF_FLAGS = 30;     // u16: 1 prev, 2 next, 4 reserve
+constexpr size_t CAB_OFF_SET_ID = 32;    // u16
+constexpr size_t CAB_OFF_I_CABINET = 34; // u16
 constexpr size_t CAB_HEADER_SIZE = 36;
 
 struct CabOptions {
     uint16_t SetId = 0x1234;
-    uint16_t CabinetIndex = 0;  // iCabinet of the first (or only) cabinet
+    uint16_t CabinetIndex = 0; // iCabinet of the first (or only) cabinet
     uint8_t VersionMinor = 3;
     uint8_t VersionMajor = 1;
-    bool Checksums = true;      // write CFDATA checksums (else 0: "none")
+    bool Checksums = true;              // write CFDATA checksums (else 0: "none")
     bool ChecksumCoversReserve = false; // fold the data reserve into the checksum
-    uint32_t BlockSize = 32768; // uncompressed bytes per CFDATA block
-    int MszipLevel = 6;         // zlib level for MSZIP folders
+    uint32_t BlockSize = 32768;         // uncompressed bytes per CFDATA block
+    int MszipLevel = 6;                 // zlib level for MSZIP folders
     // Reserve areas: written (with the reserve flag) when any is non-zero or
     // ReserveFlag is set.
     bool ReserveFlag = false;
     uint16_t HeaderReserve = 0;
     uint8_t FolderReserve = 0;
     uint8_t DataReserve = 0;
-    uint8_t ReserveFill = 0;    // byte every reserve area is filled with
+    uint8_t ReserveFill = 0; // byte every reserve area is filled with
     // Sets: list a file from the cabinet where the block holding its first
     // byte ends instead of where it starts. A file starting inside a block
     // split across two cabinets then belongs to the second one, in the
@@ -82,7 +82,7 @@ struct CabOptions {
 
 // Where the structures of one cabinet landed, relative to the cabinet start.
 struct CabLayout {
-    size_t ReserveSizes = 0;    // the 4-byte reserve-size field; 0 when absent
+    size_t ReserveSizes = 0;     // the 4-byte reserve-size field; 0 when absent
     std::vector<size_t> Folders; // CFFOLDER entries in table order
     std::vector<size_t> Files;   // CFFILE entries in table order
     std::vector<size_t> Blocks;  // CFDATA headers in file order
@@ -145,16 +145,16 @@ private:
     struct FolderSpec {
         uint16_t TypeCompress;
         bool Raw;
-        std::vector<uint8_t> Data;      // encoded folders: the uncompressed data
-        std::vector<BlockSpec> Blocks;  // raw folders: the caller's blocks
-        uint32_t RawSize = 0;           // raw folders: bytes given to files so far
+        std::vector<uint8_t> Data;     // encoded folders: the uncompressed data
+        std::vector<BlockSpec> Blocks; // raw folders: the caller's blocks
+        uint32_t RawSize = 0;          // raw folders: bytes given to files so far
     };
     struct Piece; // a CFDATA block or a part of a split one, placed in a cabinet
     struct BlockPlace {
-        uint64_t Offset;      // of the block's output in the folder
-        uint32_t Size;        // cbUncomp
-        size_t StartCabinet;  // cabinet holding its first part
-        size_t EndCabinet;    // cabinet holding its last part
+        uint64_t Offset;     // of the block's output in the folder
+        uint32_t Size;       // cbUncomp
+        size_t StartCabinet; // cabinet holding its first part
+        size_t EndCabinet;   // cabinet holding its last part
     };
 
     // Names the cabinets prefix1.cab... when prefix is not empty.
@@ -162,8 +162,9 @@ private:
                                         const std::string &prefix) const;
     std::vector<BlockSpec> EncodeFolder(const FolderSpec &folder) const;
     CabImage WriteCabinet(size_t cabinet, const std::vector<Piece> &pieces, const std::vector<size_t> &folderFirstCab,
-                          const std::vector<size_t> &folderLastCab, const std::vector<std::vector<BlockPlace>> &blockCabs,
-                          const std::string &prevName, const std::string &nextName, bool isSet) const;
+                          const std::vector<size_t> &folderLastCab,
+                          const std::vector<std::vector<BlockPlace>> &blockCabs, const std::string &prevName,
+                          const std::string &nextName, bool isSet) const;
 
     CabOptions m_Options;
     std::vector<FolderSpec> m_Folders;

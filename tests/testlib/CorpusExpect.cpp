@@ -10,7 +10,8 @@ namespace TestLib {
 
 namespace {
 
-std::vector<std::string> SplitTabs(const std::string &line) {
+std::vector<std::string> SplitTabs(const std::string &line)
+{
     std::vector<std::string> fields;
     size_t start = 0;
     for (;;) {
@@ -27,7 +28,8 @@ std::vector<std::string> SplitTabs(const std::string &line) {
 // A tab-separated table whose cells are looked up by column name.
 class CTable {
 public:
-    bool Load(const std::string &path, std::string *error) {
+    bool Load(const std::string &path, std::string *error)
+    {
         std::ifstream in(path, std::ios::binary);
         if (!in) {
             *error = "cannot open " + path;
@@ -63,7 +65,8 @@ public:
     size_t RowCount() const { return m_Rows.size(); }
 
     // The cell of row in column; false with *error when the column is absent.
-    bool Cell(size_t row, const char *column, std::string *value, std::string *error) const {
+    bool Cell(size_t row, const char *column, std::string *value, std::string *error) const
+    {
         auto found = m_Columns.find(column);
         if (found == m_Columns.end()) {
             *error = m_Path + ": no column " + column;
@@ -75,7 +78,8 @@ public:
     }
 
     // A decimal or 0x-prefixed number cell no larger than max.
-    bool Number(size_t row, const char *column, uint64_t max, uint64_t *value, std::string *error) const {
+    bool Number(size_t row, const char *column, uint64_t max, uint64_t *value, std::string *error) const
+    {
         std::string text;
         if (!Cell(row, column, &text, error)) {
             return false;
@@ -91,7 +95,9 @@ public:
         return true;
     }
 
-    template <typename T> bool Field(size_t row, const char *column, T *value, std::string *error) const {
+    template <typename T>
+    bool Field(size_t row, const char *column, T *value, std::string *error) const
+    {
         uint64_t wide = 0;
         if (!Number(row, column, T(~T(0)), &wide, error)) {
             return false;
@@ -106,7 +112,8 @@ private:
     std::vector<std::vector<std::string>> m_Rows;
 };
 
-bool DecodeHex(const std::string &hex, std::string *bytes) {
+bool DecodeHex(const std::string &hex, std::string *bytes)
+{
     if (hex.size() % 2 != 0) {
         return false;
     }
@@ -125,7 +132,8 @@ bool DecodeHex(const std::string &hex, std::string *bytes) {
 
 } // namespace
 
-std::string CorpusDir() {
+std::string CorpusDir()
+{
     if (const char *corpus = std::getenv("SELFEX_CORPUS")) {
         return corpus;
     }
@@ -135,7 +143,8 @@ std::string CorpusDir() {
     return "tests/corpus";
 }
 
-bool ReadExpected(const std::string &path, std::vector<ExpectedEntry> *entries, std::string *error) {
+bool ReadExpected(const std::string &path, std::vector<ExpectedEntry> *entries, std::string *error)
+{
     CTable table;
     if (!table.Load(path, error)) {
         return false;
@@ -165,7 +174,8 @@ bool ReadExpected(const std::string &path, std::vector<ExpectedEntry> *entries, 
     return true;
 }
 
-bool ReadManifest(const std::string &path, std::vector<ManifestEntry> *entries, std::string *error) {
+bool ReadManifest(const std::string &path, std::vector<ManifestEntry> *entries, std::string *error)
+{
     CTable table;
     if (!table.Load(path, error)) {
         return false;
@@ -176,8 +186,7 @@ bool ReadManifest(const std::string &path, std::vector<ManifestEntry> *entries, 
         bool ok = table.Cell(row, "file", &entry.File, error) &&
                   table.Cell(row, "compression", &entry.Compression, error) &&
                   table.Cell(row, "valid_or_malformed", &entry.Validity, error) &&
-                  table.Cell(row, "notes", &entry.Notes, error) &&
-                  table.Field(row, "size_bytes", &entry.Size, error) &&
+                  table.Cell(row, "notes", &entry.Notes, error) && table.Field(row, "size_bytes", &entry.Size, error) &&
                   table.Cell(row, "sha256_of_file", &entry.Sha256, error) &&
                   table.Cell(row, "cabextract_t_summary", &entry.CabextractSummary, error);
         if (!ok) {
@@ -188,7 +197,8 @@ bool ReadManifest(const std::string &path, std::vector<ManifestEntry> *entries, 
     return true;
 }
 
-bool ReadWholeFile(const std::string &path, std::vector<uint8_t> *bytes) {
+bool ReadWholeFile(const std::string &path, std::vector<uint8_t> *bytes)
+{
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return false;
@@ -197,7 +207,8 @@ bool ReadWholeFile(const std::string &path, std::vector<uint8_t> *bytes) {
     return !in.bad();
 }
 
-bool FileExists(const std::string &path) {
+bool FileExists(const std::string &path)
+{
     std::ifstream in(path, std::ios::binary);
     return bool(in);
 }

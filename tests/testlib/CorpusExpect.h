@@ -15,27 +15,27 @@ namespace TestLib {
 
 // One CFFILE entry as the corpus expects it (one row of FILE.expected.tsv).
 struct ExpectedEntry {
-    std::string Name;      // printable form of the stored name
-    std::string NameBytes; // the exact stored name bytes (from name_hex)
-    uint32_t Size = 0;     // uncompressed size
-    std::string Sha256;    // lower-case hex digest of the whole file's content
-    uint16_t DosDate = 0;  // raw MS-DOS date
-    uint16_t DosTime = 0;  // raw MS-DOS time
-    uint16_t Attribs = 0;  // raw attribute bits
-    uint16_t IFolder = 0;  // raw CFFILE folder index (0xFFFD..0xFFFF: continued)
+    std::string Name;              // printable form of the stored name
+    std::string NameBytes;         // the exact stored name bytes (from name_hex)
+    uint32_t Size = 0;             // uncompressed size
+    std::string Sha256;            // lower-case hex digest of the whole file's content
+    uint16_t DosDate = 0;          // raw MS-DOS date
+    uint16_t DosTime = 0;          // raw MS-DOS time
+    uint16_t Attribs = 0;          // raw attribute bits
+    uint16_t IFolder = 0;          // raw CFFILE folder index (0xFFFD..0xFFFF: continued)
     std::string FolderCompression; // "none", "MSZIP", "LZX:21", "Quantum:2/18", ...
-    std::string FdiEvent;  // "COPY_FILE" or "PARTIAL_FILE"
-    uint64_t CabOffset = 0; // offset of the cabinet holding the entry within the file
+    std::string FdiEvent;          // "COPY_FILE" or "PARTIAL_FILE"
+    uint64_t CabOffset = 0;        // offset of the cabinet holding the entry within the file
 };
 
 // One corpus file (one row of MANIFEST.tsv).
 struct ManifestEntry {
-    std::string File;        // file name in the corpus folder
-    std::string Compression; // folder compression types, e.g. "none+unknown(15)"
-    std::string Validity;    // "valid", "malformed" or "embedded"
-    std::string Notes;       // what the file exercises
-    uint64_t Size = 0;       // file size in bytes
-    std::string Sha256;      // digest of the file itself
+    std::string File;              // file name in the corpus folder
+    std::string Compression;       // folder compression types, e.g. "none+unknown(15)"
+    std::string Validity;          // "valid", "malformed" or "embedded"
+    std::string Notes;             // what the file exercises
+    uint64_t Size = 0;             // file size in bytes
+    std::string Sha256;            // digest of the file itself
     std::string CabextractSummary; // cabextract -t result, for orientation only
 
     bool IsValid() const { return Validity == "valid"; }

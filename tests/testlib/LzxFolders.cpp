@@ -14,7 +14,8 @@ constexpr uint32_t FRAME = 32768;
 
 } // namespace
 
-LzFolder MakeLzxFolder(unsigned windowBits, uint32_t size, uint32_t seed, bool aligned) {
+LzFolder MakeLzxFolder(unsigned windowBits, uint32_t size, uint32_t seed, bool aligned)
+{
     CLzxWriter lzx(windowBits);
     lzx.StreamHeader(0);
     CLzExpected expected;
@@ -50,7 +51,8 @@ LzFolder MakeLzxFolder(unsigned windowBits, uint32_t size, uint32_t seed, bool a
         lzx.EndFrame();
     }
     if (!ops.empty() && aligned) {
-        lzx.AlignedBlock(size - rawSize, {2, 2, 2, 3, 4, 5, 6, 6}, lzx.MainTreeFor(ops), CLzxWriter::LengthTreeFor(ops));
+        lzx.AlignedBlock(size - rawSize, {2, 2, 2, 3, 4, 5, 6, 6}, lzx.MainTreeFor(ops),
+                         CLzxWriter::LengthTreeFor(ops));
     } else if (!ops.empty()) {
         lzx.VerbatimBlock(size - rawSize, lzx.MainTreeFor(ops), CLzxWriter::LengthTreeFor(ops));
     }
@@ -68,7 +70,8 @@ LzFolder MakeLzxFolder(unsigned windowBits, uint32_t size, uint32_t seed, bool a
     return folder;
 }
 
-LzFolder MakeQuantumFolder(unsigned windowBits, uint32_t size, uint32_t seed) {
+LzFolder MakeQuantumFolder(unsigned windowBits, uint32_t size, uint32_t seed)
+{
     CQuantumEncoder encoder(windowBits);
     CLzExpected expected;
     LzFolder folder;
@@ -105,7 +108,8 @@ LzFolder MakeQuantumFolder(unsigned windowBits, uint32_t size, uint32_t seed) {
 }
 
 void AddLzFolder(CCabBuilder &builder, uint16_t type, const LzFolder &folder, const std::vector<std::string> &names,
-                 const std::vector<uint32_t> &sizes) {
+                 const std::vector<uint32_t> &sizes)
+{
     builder.AddFolder(type);
     for (size_t i = 0; i < names.size(); ++i) {
         builder.AddRawFile(names[i], sizes[i]);

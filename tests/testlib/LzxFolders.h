@@ -11,8 +11,12 @@
 
 namespace TestLib {
 
-inline uint16_t LzxType(unsigned windowBits) { return static_cast<uint16_t>(3 | windowBits << 8); }
-inline uint16_t QuantumType(unsigned level, unsigned windowBits) {
+inline uint16_t LzxType(unsigned windowBits)
+{
+    return static_cast<uint16_t>(3 | windowBits << 8);
+}
+inline uint16_t QuantumType(unsigned level, unsigned windowBits)
+{
     return static_cast<uint16_t>(2 | level << 4 | windowBits << 8);
 }
 

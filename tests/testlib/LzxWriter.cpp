@@ -12,14 +12,16 @@ namespace {
 
 // Offset slot s holds base(s) .. base(s) + 2^extra(s) - 1, with extra 0 for
 // slots 0-3, then one more every two slots, at most 17.
-unsigned ExtraBits(unsigned slot) {
+unsigned ExtraBits(unsigned slot)
+{
     if (slot < 4) {
         return 0;
     }
     return slot / 2 - 1 < 17 ? slot / 2 - 1 : 17;
 }
 
-uint32_t SlotBase(unsigned slot) {
+uint32_t SlotBase(unsigned slot)
+{
     uint32_t base = 0;
     for (unsigned s = 0; s < slot; ++s) {
         base += 1u << ExtraBits(s);
@@ -29,9 +31,13 @@ uint32_t SlotBase(unsigned slot) {
 
 } // namespace
 
-unsigned MainMatch(unsigned slot, unsigned lengthHeader) { return 256 + (slot << 3 | lengthHeader); }
+unsigned MainMatch(unsigned slot, unsigned lengthHeader)
+{
+    return 256 + (slot << 3 | lengthHeader);
+}
 
-CodeLengths HuffmanLengths(std::vector<uint64_t> counts, unsigned maxLength) {
+CodeLengths HuffmanLengths(std::vector<uint64_t> counts, unsigned maxLength)
+{
     // A complete code needs two symbols; borrow unused ones.
     size_t used = 0;
     for (uint64_t count : counts) {
@@ -73,7 +79,8 @@ CodeLengths HuffmanLengths(std::vector<uint64_t> counts, unsigned maxLength) {
     }
 }
 
-CodeLengths CompleteLengths(const std::vector<unsigned> &symbols, size_t size) {
+CodeLengths CompleteLengths(const std::vector<unsigned> &symbols, size_t size)
+{
     assert(symbols.size() >= 2 && "a complete code needs two symbols");
     // Equal weights: lengths differ by at most one bit.
     std::vector<uint64_t> counts(size, 0);
@@ -83,7 +90,8 @@ CodeLengths CompleteLengths(const std::vector<unsigned> &symbols, size_t size) {
     return HuffmanLengths(counts, 16);
 }
 
-std::vector<uint32_t> CanonicalCodes(const CodeLengths &lengths) {
+std::vector<uint32_t> CanonicalCodes(const CodeLengths &lengths)
+{
     std::vector<uint32_t> codes(lengths.size(), 0);
     uint32_t code = 0;
     for (unsigned len = 1; len <= 16; ++len) {
@@ -97,7 +105,8 @@ std::vector<uint32_t> CanonicalCodes(const CodeLengths &lengths) {
     return codes;
 }
 
-LzxOffset LzxOffsetSlot(uint32_t offset) {
+LzxOffset LzxOffsetSlot(uint32_t offset)
+{
     const uint32_t formatted = offset + 2;
     unsigned slot = 3;
     while (SlotBase(slot + 1) <= formatted) {
@@ -106,7 +115,8 @@ LzxOffset LzxOffsetSlot(uint32_t offset) {
     return {slot, formatted - SlotBase(slot), ExtraBits(slot)};
 }
 
-std::vector<LzxOp> Lits(const std::string &text) {
+std::vector<LzxOp> Lits(const std::string &text)
+{
     std::vector<LzxOp> ops;
     for (char c : text) {
         ops.push_back(Lit(static_cast<uint8_t>(c)));
@@ -117,7 +127,8 @@ std::vector<LzxOp> Lits(const std::string &text) {
 namespace {
 
 // Main symbol and length-tree symbol (or -1) of one op.
-std::pair<unsigned, int> SymbolsOf(const LzxOp &op) {
+std::pair<unsigned, int> SymbolsOf(const LzxOp &op)
+{
     if (op.What == LzxOp::Literal) {
         return {op.Value, -1};
     }
@@ -128,13 +139,15 @@ std::pair<unsigned, int> SymbolsOf(const LzxOp &op) {
 
 // Complete lengths over the symbols marked in `used`, borrowing spare
 // symbols so there are at least two.
-CodeLengths LengthsForUsed(const std::vector<bool> &used) {
+CodeLengths LengthsForUsed(const std::vector<bool> &used)
+{
     return HuffmanLengths(std::vector<uint64_t>(used.begin(), used.end()), 16);
 }
 
 } // namespace
 
-CodeLengths CLzxWriter::MainTreeFor(const std::vector<LzxOp> &ops) const {
+CodeLengths CLzxWriter::MainTreeFor(const std::vector<LzxOp> &ops) const
+{
     std::vector<bool> used(m_MainSymbols, false);
     for (const LzxOp &op : ops) {
         used.at(SymbolsOf(op).first) = true;
@@ -142,7 +155,8 @@ CodeLengths CLzxWriter::MainTreeFor(const std::vector<LzxOp> &ops) const {
     return LengthsForUsed(used);
 }
 
-CodeLengths CLzxWriter::LengthTreeFor(const std::vector<LzxOp> &ops) {
+CodeLengths CLzxWriter::LengthTreeFor(const std::vector<LzxOp> &ops)
+{
     std::vector<bool> used(LENGTH_SYMBOLS, false);
     bool any = false;
     for (const LzxOp &op : ops) {
@@ -155,7 +169,8 @@ CodeLengths CLzxWriter::LengthTreeFor(const std::vector<LzxOp> &ops) {
     return any ? LengthsForUsed(used) : CodeLengths(LENGTH_SYMBOLS, 0);
 }
 
-void CLzxWriter::Write(const std::vector<LzxOp> &ops) {
+void CLzxWriter::Write(const std::vector<LzxOp> &ops)
+{
     for (const LzxOp &op : ops) {
         if (op.What == LzxOp::Literal) {
             Literal(static_cast<uint8_t>(op.Value));
@@ -167,7 +182,8 @@ void CLzxWriter::Write(const std::vector<LzxOp> &ops) {
     }
 }
 
-void CLzxWriter::VerbatimOps(const std::vector<LzxOp> &ops) {
+void CLzxWriter::VerbatimOps(const std::vector<LzxOp> &ops)
+{
     uint32_t size = 0;
     for (const LzxOp &op : ops) {
         size += op.What == LzxOp::Literal ? 1 : op.Value;
@@ -176,7 +192,8 @@ void CLzxWriter::VerbatimOps(const std::vector<LzxOp> &ops) {
     Write(ops);
 }
 
-CLzxWriter::CLzxWriter(unsigned windowBits) {
+CLzxWriter::CLzxWriter(unsigned windowBits)
+{
     unsigned slots = 0;
     while (SlotBase(slots) < (1u << windowBits)) {
         ++slots;
@@ -186,15 +203,18 @@ CLzxWriter::CLzxWriter(unsigned windowBits) {
     m_PrevLength.assign(LENGTH_SYMBOLS, 0);
 }
 
-CodeLengths CLzxWriter::UniformMain(const std::vector<unsigned> &symbols) const {
+CodeLengths CLzxWriter::UniformMain(const std::vector<unsigned> &symbols) const
+{
     return CompleteLengths(symbols, m_MainSymbols);
 }
 
-CodeLengths CLzxWriter::UniformLength(const std::vector<unsigned> &symbols) {
+CodeLengths CLzxWriter::UniformLength(const std::vector<unsigned> &symbols)
+{
     return symbols.empty() ? CodeLengths(LENGTH_SYMBOLS, 0) : CompleteLengths(symbols, LENGTH_SYMBOLS);
 }
 
-void CLzxWriter::StreamHeader(uint32_t e8Size) {
+void CLzxWriter::StreamHeader(uint32_t e8Size)
+{
     m_Bits.Put(e8Size != 0, 1);
     if (e8Size != 0) {
         m_Bits.Put(e8Size >> 16, 16);
@@ -202,14 +222,16 @@ void CLzxWriter::StreamHeader(uint32_t e8Size) {
     }
 }
 
-void CLzxWriter::BlockHeader(unsigned type, uint32_t size) {
+void CLzxWriter::BlockHeader(unsigned type, uint32_t size)
+{
     m_Bits.Put(type, 3);
     m_Bits.Put(size >> 8, 16);
     m_Bits.Put(size & 0xFF, 8);
 }
 
-void CLzxWriter::TreePart(CodeLengths &previous, const CodeLengths &lengths, size_t first, size_t last,
-                          bool useRuns, const CodeLengths *preTree) {
+void CLzxWriter::TreePart(CodeLengths &previous, const CodeLengths &lengths, size_t first, size_t last, bool useRuns,
+                          const CodeLengths *preTree)
+{
     // 1. Turn the lengths into pre-tree operations (symbol, extra value).
     struct Op {
         unsigned Code;
@@ -270,7 +292,8 @@ void CLzxWriter::TreePart(CodeLengths &previous, const CodeLengths &lengths, siz
     }
 }
 
-void CLzxWriter::SetTrees(const CodeLengths &main, const CodeLengths &length) {
+void CLzxWriter::SetTrees(const CodeLengths &main, const CodeLengths &length)
+{
     assert(main.size() == m_MainSymbols && length.size() == LENGTH_SYMBOLS);
     TreePart(m_PrevMain, main, 0, 256);
     TreePart(m_PrevMain, main, 256, m_MainSymbols);
@@ -278,21 +301,24 @@ void CLzxWriter::SetTrees(const CodeLengths &main, const CodeLengths &length) {
     UseTrees(main, length);
 }
 
-void CLzxWriter::UseTrees(const CodeLengths &main, const CodeLengths &length) {
+void CLzxWriter::UseTrees(const CodeLengths &main, const CodeLengths &length)
+{
     m_Main = main;
     m_Length = length;
     m_MainCodes = CanonicalCodes(main);
     m_LengthCodes = CanonicalCodes(length);
 }
 
-void CLzxWriter::VerbatimBlock(uint32_t size, const CodeLengths &main, const CodeLengths &length) {
+void CLzxWriter::VerbatimBlock(uint32_t size, const CodeLengths &main, const CodeLengths &length)
+{
     BlockHeader(1, size);
     m_AlignedBlock = false;
     SetTrees(main, length);
 }
 
 void CLzxWriter::AlignedBlock(uint32_t size, const std::array<uint8_t, 8> &aligned, const CodeLengths &main,
-                              const CodeLengths &length) {
+                              const CodeLengths &length)
+{
     BlockHeader(2, size);
     m_AlignedBlock = true;
     m_Aligned.assign(aligned.begin(), aligned.end());
@@ -303,7 +329,8 @@ void CLzxWriter::AlignedBlock(uint32_t size, const std::array<uint8_t, 8> &align
     SetTrees(main, length);
 }
 
-void CLzxWriter::UncompressedBlock(uint32_t size, uint32_t r0, uint32_t r1, uint32_t r2) {
+void CLzxWriter::UncompressedBlock(uint32_t size, uint32_t r0, uint32_t r1, uint32_t r2)
+{
     BlockHeader(3, size);
     // 1-16 bits of padding: a whole word when the header ended on a boundary.
     if (m_Bits.IsAligned()) {
@@ -316,22 +343,31 @@ void CLzxWriter::UncompressedBlock(uint32_t size, uint32_t r0, uint32_t r1, uint
     }
 }
 
-void CLzxWriter::RawBytes(const std::vector<uint8_t> &bytes) { m_Bits.PutBytes(bytes); }
+void CLzxWriter::RawBytes(const std::vector<uint8_t> &bytes)
+{
+    m_Bits.PutBytes(bytes);
+}
 
-void CLzxWriter::PutCode(const std::vector<uint32_t> &codes, const CodeLengths &lengths, unsigned symbol) {
+void CLzxWriter::PutCode(const std::vector<uint32_t> &codes, const CodeLengths &lengths, unsigned symbol)
+{
     assert(lengths.at(symbol) != 0 && "symbol has no code in the current tree");
     m_Bits.Put(codes[symbol], lengths[symbol]);
 }
 
-void CLzxWriter::Literal(uint8_t byte) { PutCode(m_MainCodes, m_Main, byte); }
+void CLzxWriter::Literal(uint8_t byte)
+{
+    PutCode(m_MainCodes, m_Main, byte);
+}
 
-void CLzxWriter::Literals(const std::vector<uint8_t> &bytes) {
+void CLzxWriter::Literals(const std::vector<uint8_t> &bytes)
+{
     for (uint8_t byte : bytes) {
         Literal(byte);
     }
 }
 
-void CLzxWriter::MatchSlot(uint32_t length, unsigned slot, uint32_t extra) {
+void CLzxWriter::MatchSlot(uint32_t length, unsigned slot, uint32_t extra)
+{
     assert(length >= 2 && length <= 257);
     const unsigned header = length - 2 < 7 ? length - 2 : 7;
     PutCode(m_MainCodes, m_Main, MainMatch(slot, header));
@@ -347,16 +383,24 @@ void CLzxWriter::MatchSlot(uint32_t length, unsigned slot, uint32_t extra) {
     }
 }
 
-void CLzxWriter::Match(uint32_t length, uint32_t offset) {
+void CLzxWriter::Match(uint32_t length, uint32_t offset)
+{
     const LzxOffset slot = LzxOffsetSlot(offset);
     MatchSlot(length, slot.Slot, slot.Extra);
 }
 
-void CLzxWriter::Repeat(uint32_t length, unsigned which) { MatchSlot(length, which, 0); }
+void CLzxWriter::Repeat(uint32_t length, unsigned which)
+{
+    MatchSlot(length, which, 0);
+}
 
-void CLzxWriter::EndFrame() { m_Frames.push_back(m_Bits.Take()); }
+void CLzxWriter::EndFrame()
+{
+    m_Frames.push_back(m_Bits.Take());
+}
 
-std::vector<std::vector<uint8_t>> CLzxWriter::Finish() {
+std::vector<std::vector<uint8_t>> CLzxWriter::Finish()
+{
     if (m_Bits.BitCount() != 0) {
         EndFrame();
     }

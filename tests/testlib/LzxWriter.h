@@ -29,14 +29,14 @@ using CodeLengths = std::vector<uint8_t>;
 // Quantum streams: literals and (offset, length) copies, byte by byte.
 class CLzExpected {
 public:
-    CLzExpected &Literals(const std::vector<uint8_t> &bytes) {
+    CLzExpected &Literals(const std::vector<uint8_t> &bytes)
+    {
         m_Bytes.insert(m_Bytes.end(), bytes.begin(), bytes.end());
         return *this;
     }
-    CLzExpected &Literals(const std::string &text) {
-        return Literals(std::vector<uint8_t>(text.begin(), text.end()));
-    }
-    CLzExpected &Copy(size_t offset, size_t length) {
+    CLzExpected &Literals(const std::string &text) { return Literals(std::vector<uint8_t>(text.begin(), text.end())); }
+    CLzExpected &Copy(size_t offset, size_t length)
+    {
         for (size_t i = 0; i < length; ++i) {
             m_Bytes.push_back(m_Bytes[m_Bytes.size() - offset]);
         }
@@ -51,7 +51,8 @@ private:
 
 // The frame (CFDATA output) sizes of `total` bytes: 32768 each, the last
 // shorter.
-inline std::vector<uint32_t> LzFrameSizes(size_t total) {
+inline std::vector<uint32_t> LzFrameSizes(size_t total)
+{
     std::vector<uint32_t> sizes;
     for (size_t done = 0; done < total; done += 32768) {
         sizes.push_back(static_cast<uint32_t>(total - done < 32768 ? total - done : 32768));
@@ -82,15 +83,29 @@ LzxOffset LzxOffsetSlot(uint32_t offset);
 // One step of a hand-written stream: a literal, a match with a new offset
 // or a match repeating R0, R1 or R2.
 struct LzxOp {
-    enum Kind { Literal, Match, Repeat } What;
+    enum Kind {
+        Literal,
+        Match,
+        Repeat
+    } What;
     uint32_t Value;  // the byte, or the match length
     uint32_t Offset; // Match: the offset; Repeat: 0, 1 or 2
 };
-inline LzxOp Lit(uint8_t byte) { return {LzxOp::Literal, byte, 0}; }
-inline LzxOp Copy(uint32_t length, uint32_t offset) { return {LzxOp::Match, length, offset}; }
-inline LzxOp Rep(uint32_t length, unsigned which) { return {LzxOp::Repeat, length, which}; }
+inline LzxOp Lit(uint8_t byte)
+{
+    return {LzxOp::Literal, byte, 0};
+}
+inline LzxOp Copy(uint32_t length, uint32_t offset)
+{
+    return {LzxOp::Match, length, offset};
+}
+inline LzxOp Rep(uint32_t length, unsigned which)
+{
+    return {LzxOp::Repeat, length, which};
+}
 std::vector<LzxOp> Lits(const std::string &text);
-inline std::vector<LzxOp> Join(std::vector<LzxOp> a, const std::vector<LzxOp> &b) {
+inline std::vector<LzxOp> Join(std::vector<LzxOp> a, const std::vector<LzxOp> &b)
+{
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
@@ -122,8 +137,8 @@ public:
     // Pre-tree coded lengths for tree[first..last), against the previous
     // block's lengths. useRuns = false sends only single deltas; preTree,
     // when given, replaces the pre-tree built from the symbol counts.
-    void TreePart(CodeLengths &previous, const CodeLengths &lengths, size_t first, size_t last,
-                  bool useRuns = true, const CodeLengths *preTree = nullptr);
+    void TreePart(CodeLengths &previous, const CodeLengths &lengths, size_t first, size_t last, bool useRuns = true,
+                  const CodeLengths *preTree = nullptr);
     // The trees' previous lengths (what the next block's deltas start from).
     CodeLengths &PreviousMain() { return m_PrevMain; }
     CodeLengths &PreviousLength() { return m_PrevLength; }

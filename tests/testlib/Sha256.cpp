@@ -19,17 +19,20 @@ constexpr uint32_t ROUND_CONSTANTS[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-inline uint32_t RotateRight(uint32_t value, unsigned count) {
+inline uint32_t RotateRight(uint32_t value, unsigned count)
+{
     return (value >> count) | (value << (32 - count));
 }
 
 } // namespace
 
 CSha256::CSha256()
-    : m_State{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19},
-      m_Block{} {}
+    : m_State{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19}, m_Block{}
+{
+}
 
-void CSha256::Compress(const uint8_t *block) {
+void CSha256::Compress(const uint8_t *block)
+{
     uint32_t schedule[64];
     for (int i = 0; i < 16; ++i) {
         schedule[i] = uint32_t(block[4 * i]) << 24 | uint32_t(block[4 * i + 1]) << 16 |
@@ -68,7 +71,8 @@ void CSha256::Compress(const uint8_t *block) {
     m_State[7] += h;
 }
 
-void CSha256::Update(const void *data, size_t size) {
+void CSha256::Update(const void *data, size_t size)
+{
     const uint8_t *bytes = static_cast<const uint8_t *>(data);
     m_TotalBytes += size;
     while (size > 0) {
@@ -87,7 +91,8 @@ void CSha256::Update(const void *data, size_t size) {
     }
 }
 
-std::array<uint8_t, 32> CSha256::Finish() {
+std::array<uint8_t, 32> CSha256::Finish()
+{
     uint64_t bitCount = m_TotalBytes * 8;
     // A single 0x80 byte, zeros up to 56 bytes into a block, then the
     // message length in bits as a big-endian 64-bit number.
@@ -106,7 +111,8 @@ std::array<uint8_t, 32> CSha256::Finish() {
     return digest;
 }
 
-std::string CSha256::HexDigest() {
+std::string CSha256::HexDigest()
+{
     static const char DIGITS[] = "0123456789abcdef";
     std::string text;
     for (uint8_t byte : Finish()) {
@@ -116,7 +122,8 @@ std::string CSha256::HexDigest() {
     return text;
 }
 
-std::string Sha256Hex(const void *data, size_t size) {
+std::string Sha256Hex(const void *data, size_t size)
+{
     CSha256 hash;
     hash.Update(data, size);
     return hash.HexDigest();

@@ -35,7 +35,8 @@ private:
 
 // The lower-case hexadecimal SHA-256 of size bytes at data.
 std::string Sha256Hex(const void *data, size_t size);
-inline std::string Sha256Hex(const std::vector<uint8_t> &bytes) {
+inline std::string Sha256Hex(const std::vector<uint8_t> &bytes)
+{
     return Sha256Hex(bytes.data(), bytes.size());
 }
 

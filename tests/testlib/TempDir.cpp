@@ -20,8 +20,9 @@ CTempDir::CTempDir()
 {
     WCHAR base[MAX_PATH] = {};
     const DWORD length = GetTempPathW(MAX_PATH, base);
-    if (length == 0 || length >= MAX_PATH)
+    if (length == 0 || length >= MAX_PATH) {
         return;
+    }
     // Thread id, tick count and a counter keep parallel test programs apart.
     for (int attempt = 0; attempt < 100; ++attempt) {
         WString candidate = WString(base) + WIDE("selfex-") + Decimal(GetCurrentThreadId()) + WIDE("-") +
@@ -30,15 +31,17 @@ CTempDir::CTempDir()
             m_Path = candidate;
             return;
         }
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
             return;
+        }
     }
 }
 
 CTempDir::~CTempDir()
 {
-    if (!m_Path.empty())
+    if (!m_Path.empty()) {
         RemoveTree(m_Path);
+    }
 }
 
 void RemoveTree(const WString &folder)
@@ -48,14 +51,16 @@ void RemoveTree(const WString &folder)
     if (search != INVALID_HANDLE_VALUE) {
         do {
             const WString name = entry.cFileName;
-            if (name == WIDE(".") || name == WIDE(".."))
+            if (name == WIDE(".") || name == WIDE("..")) {
                 continue;
+            }
             const WString child = folder + WIDE("\\") + name;
             SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
                 RemoveTree(child);
-            else
+            } else {
                 DeleteFileW(child.c_str());
+            }
         } while (FindNextFileW(search, &entry));
         FindClose(search);
     }
@@ -77,8 +82,9 @@ void TempDirTest::TearDown()
 bool WriteTextFile(const WString &path, const std::string &text)
 {
     const int fd = _wopen(path.c_str(), _O_BINARY | _O_CREAT | _O_TRUNC | _O_WRONLY, _S_IREAD | _S_IWRITE);
-    if (fd == -1)
+    if (fd == -1) {
         return false;
+    }
     const int written = _write(fd, text.data(), static_cast<unsigned>(text.size()));
     return _close(fd) == 0 && written == static_cast<int>(text.size());
 }

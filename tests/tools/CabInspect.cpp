@@ -28,8 +28,9 @@ bool Inflate(const InspectedBlock &block, std::vector<uint8_t> &output, std::str
     std::memset(&stream, 0, sizeof stream);
     inflateInit2(&stream, -15);
     size_t history = std::min<size_t>(output.size(), 32768);
-    if (history > 0)
+    if (history > 0) {
         inflateSetDictionary(&stream, output.data() + output.size() - history, static_cast<uInt>(history));
+    }
     std::vector<uint8_t> out(block.UncompressedSize + 1u);
     stream.next_in = const_cast<Bytef *>(block.Payload.data() + 2);
     stream.avail_in = static_cast<uInt>(block.Payload.size() - 2);
@@ -84,11 +85,17 @@ bool InspectCabinet(const std::vector<uint8_t> &cab, InspectedCabinet &result, s
             error = "file table cut short";
             return false;
         }
-        InspectedFile file{Le32(cab, at), Le32(cab, at + 4), Le16(cab, at + 8), Le16(cab, at + 10),
-                           Le16(cab, at + 12), Le16(cab, at + 14), {}};
+        InspectedFile file{Le32(cab, at),
+                           Le32(cab, at + 4),
+                           Le16(cab, at + 8),
+                           Le16(cab, at + 10),
+                           Le16(cab, at + 12),
+                           Le16(cab, at + 14),
+                           {}};
         at += 16;
-        while (at < cab.size() && cab[at] != 0)
+        while (at < cab.size() && cab[at] != 0) {
             file.Name += static_cast<char>(cab[at++]);
+        }
         ++at;
         result.Files.push_back(file);
     }
@@ -109,8 +116,9 @@ bool InspectCabinet(const std::vector<uint8_t> &cab, InspectedCabinet &result, s
             block.Payload.assign(cab.data() + at, cab.data() + at + block.CompressedSize);
             at += block.CompressedSize;
             if (folder.Compression == 1) {
-                if (!Inflate(block, folder.Data, error))
+                if (!Inflate(block, folder.Data, error)) {
                     return false;
+                }
             } else {
                 folder.Data.insert(folder.Data.end(), block.Payload.begin(), block.Payload.end());
             }

@@ -19,7 +19,7 @@ struct InspectedFolder {
     uint16_t BlockCount;
     uint16_t Compression;
     std::vector<InspectedBlock> Blocks;
-    std::vector<uint8_t> Data;   // all blocks decoded
+    std::vector<uint8_t> Data; // all blocks decoded
 };
 
 struct InspectedFile {

@@ -31,7 +31,7 @@ std::vector<uint8_t> NoiseBytes(size_t size, uint32_t seed)
 class CMemorySource : public IMemberSource {
 public:
     std::map<std::string, std::vector<uint8_t>> Data;
-    int64_t Surplus = 0;        // bytes delivered beyond (or, negative, short of) each member's data
+    int64_t Surplus = 0; // bytes delivered beyond (or, negative, short of) each member's data
     bool FailReads = false;
 
     bool Open(const CabMember &member, std::string &error) override
@@ -42,10 +42,11 @@ public:
             return false;
         }
         m_Bytes = at->second;
-        if (Surplus > 0)
+        if (Surplus > 0) {
             m_Bytes.resize(m_Bytes.size() + static_cast<size_t>(Surplus), 'x');
-        else
+        } else {
             m_Bytes.resize(m_Bytes.size() - static_cast<size_t>(-Surplus));
+        }
         m_Position = 0;
         return true;
     }
@@ -156,18 +157,22 @@ TEST(CabWriter, LaysOutFilesFoldersAndBlocksThatReadBackExactly)
 
             // Folder data follows the tables and each folder follows the last.
             uint32_t expectedStart = cab.FilesOffset;
-            for (const InspectedFile &file : cab.Files)
+            for (const InspectedFile &file : cab.Files) {
                 expectedStart += 16 + static_cast<uint32_t>(file.Name.size()) + 1;
+            }
             for (size_t f = 0; f < cab.Folders.size(); ++f) {
                 const InspectedFolder &folder = cab.Folders[f];
                 EXPECT_EQ(folder.Compression, method == Compression::Mszip ? 1 : 0);
                 EXPECT_EQ(folder.DataOffset, expectedStart);
-                for (const InspectedBlock &block : folder.Blocks)
+                for (const InspectedBlock &block : folder.Blocks) {
                     expectedStart += 8 + block.CompressedSize;
-                for (size_t b = 0; b + 1 < folder.Blocks.size(); ++b)
+                }
+                for (size_t b = 0; b + 1 < folder.Blocks.size(); ++b) {
                     EXPECT_EQ(folder.Blocks[b].UncompressedSize, 32768u) << "folder " << f << " block " << b;
-                for (size_t member : layout.Folders[f])
+                }
+                for (size_t member : layout.Folders[f]) {
                     EXPECT_EQ(cab.Files[member].Folder, f) << "member " << member;
+                }
             }
             EXPECT_EQ(expectedStart, written.Cabinet.size());
 
@@ -226,8 +231,9 @@ TEST(CabWriter, MszipCarriesHistoryAcrossBlocksButNotAcrossFolders)
 {
     std::vector<uint8_t> pattern = NoiseBytes(20000, 11);
     std::vector<uint8_t> whole(65536);
-    for (size_t i = 0; i < whole.size(); ++i)
+    for (size_t i = 0; i < whole.size(); ++i) {
         whole[i] = pattern[i % pattern.size()];
+    }
     CMemorySource source;
     source.Data["a"].assign(whole.begin(), whole.begin() + 32768);
     source.Data["b"].assign(whole.begin() + 32768, whole.end());
@@ -269,8 +275,9 @@ TEST(CabWriter, MszipKeepsIncompressibleBlocksWithinTheReadersLimit)
     InspectedCabinet cab;
     std::string error;
     ASSERT_TRUE(InspectCabinet(written.Cabinet, cab, error)) << error;
-    for (const InspectedBlock &block : cab.Folders[0].Blocks)
+    for (const InspectedBlock &block : cab.Folders[0].Blocks) {
         EXPECT_LE(block.CompressedSize, CAB_MAX_PAYLOAD);
+    }
     EXPECT_TRUE(cab.FileData(0) == source.Data["n"]);
 }
 
@@ -300,11 +307,13 @@ TEST(CabWriter, MszipStoresWhatDoesNotShrinkAndCompressesAgainAfterwards)
     ASSERT_EQ(blocks.size(), 40u);
     auto isStored = [](const InspectedBlock &block) { return (block.Payload[2] & 0x06) == 0; }; // BTYPE 00
     size_t storedNoise = 0;
-    for (size_t b = 0; b < 20; ++b)
+    for (size_t b = 0; b < 20; ++b) {
         storedNoise += isStored(blocks[b]) ? 1u : 0u;
+    }
     EXPECT_GE(storedNoise, 15u) << "most noise blocks go out stored";
-    for (size_t b = 28; b < 39; ++b)
+    for (size_t b = 28; b < 39; ++b) {
         EXPECT_LT(blocks[b].CompressedSize, 28000) << "text block " << b << " is compressed again";
+    }
 }
 
 // Checksums stored by gcab, makecab and PyCab, recomputed over their blocks.
@@ -350,7 +359,10 @@ TEST(CabWriter, RefusesMembersBeyondTheFormatsLimits)
         {"empty name", {named("")}, CAB_MAX_FOLDER_BYTES, "1 to 255 bytes"},
         {"256-byte name", {named(std::string(256, 'n'))}, CAB_MAX_FOLDER_BYTES, "this one has 256"},
         {"zero byte", {named(std::string("a\0b", 3))}, CAB_MAX_FOLDER_BYTES, "zero byte"},
-        {"file over a folder", {named("big", CAB_MAX_FOLDER_BYTES + 1)}, CAB_MAX_FOLDER_BYTES, "more than a cabinet folder holds"},
+        {"file over a folder",
+         {named("big", CAB_MAX_FOLDER_BYTES + 1)},
+         CAB_MAX_FOLDER_BYTES,
+         "more than a cabinet folder holds"},
         {"folder limit 0", {named("a")}, 0, "folder size"},
         {"folder limit too big", {named("a")}, CAB_MAX_FOLDER_BYTES + 1, "folder size"},
     };

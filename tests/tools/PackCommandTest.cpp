@@ -49,10 +49,12 @@ protected:
     void MakeTree()
     {
         uint32_t seed = 1;
-        for (const auto &file : TREE)
+        for (const auto &file : TREE) {
             Write(std::string("tree/") + file.Path, SampleBytes(file.Size, seed++));
-        fs::permissions(fs::u8path(At("tree/readonly.txt")), fs::perms::owner_write | fs::perms::group_write |
-                        fs::perms::others_write, fs::perm_options::remove);
+        }
+        fs::permissions(fs::u8path(At("tree/readonly.txt")),
+                        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                        fs::perm_options::remove);
     }
 
     // Extracts package into out/ and compares it with tree/: names, bytes,
@@ -84,7 +86,7 @@ TEST_F(PackTest, PackagesAndBareCabinetsRoundTripThroughListTestAndExtract)
     MakeTree();
     struct Case {
         const char *Output;
-        size_t StubSize;   // 0: bare cabinet
+        size_t StubSize; // 0: bare cabinet
         const char *Compression;
         uint32_t CabinetOffset;
     } cases[] = {
@@ -121,7 +123,8 @@ TEST_F(PackTest, PackagesAndBareCabinetsRoundTripThroughListTestAndExtract)
         ASSERT_EQ(listed.Code, 0) << listed.Err;
         EXPECT_NE(listed.Out.find("     98427  "), std::string::npos) << listed.Out;
         EXPECT_TRUE(listed.Out.find("R---  readonly.txt") != std::string::npos ||
-                    listed.Out.find("R--A  readonly.txt") != std::string::npos) << listed.Out;
+                    listed.Out.find("R--A  readonly.txt") != std::string::npos)
+            << listed.Out;
         EXPECT_NE(listed.Out.find("  nested\\deeper\\deepest\\big.bin\n"), std::string::npos) << listed.Out;
 
         CommandResult tested = Run({"test", At(c.Output)});
@@ -139,8 +142,9 @@ TEST_F(PackTest, StoresHiddenSystemAndArchiveAttributesAndRestoresThem)
     WString wide = Selfex::ToPlatformPath(At("in/flagged.txt"));
     const DWORD wanted = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
     SetFileAttributesW(wide.c_str(), wanted);
-    if ((GetFileAttributesW(wide.c_str()) & wanted) != wanted)
+    if ((GetFileAttributesW(wide.c_str()) & wanted) != wanted) {
         GTEST_SKIP() << "this file system keeps no hidden/system/archive attributes";
+    }
 
     ASSERT_EQ(Run({"pack", "-o", At("a.cab"), At("in")}).Code, 0);
     CommandResult listed = Run({"list", At("a.cab")});
@@ -151,8 +155,9 @@ TEST_F(PackTest, StoresHiddenSystemAndArchiveAttributesAndRestoresThem)
 
 TEST_F(PackTest, StartsNewFoldersAtTheFolderSize)
 {
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         Write("in/part" + std::to_string(i), SampleBytes(50000, static_cast<uint32_t>(i)));
+    }
     CommandResult packed = Run({"pack", "-o", At("split.cab"), "--folder-size", "64K", At("in")});
     ASSERT_EQ(packed.Code, 0) << packed.Err;
     EXPECT_NE(packed.Out.find("in 3 folders"), std::string::npos) << packed.Out;
@@ -195,7 +200,7 @@ TEST_F(PackTest, RefusesWhatCannotBeStoredAndLeavesNoOutput)
     struct Case {
         const char *Title;
         std::function<bool(PackTest &)> Prepare; // false: the case cannot be built here
-        std::vector<std::string> Inputs;          // relative to the temporary folder
+        std::vector<std::string> Inputs;         // relative to the temporary folder
         const char *Message;
         std::vector<std::string> Options = {};
     };
@@ -208,8 +213,9 @@ TEST_F(PackTest, RefusesWhatCannotBeStoredAndLeavesNoOutput)
     };
     auto files = [](std::vector<std::string> names) {
         return [=](PackTest &t) {
-            for (const std::string &name : names)
+            for (const std::string &name : names) {
                 t.Write(name, name);
+            }
             std::vector<std::string> made = t.Tree("in");
             return std::all_of(names.begin(), names.end(), [&](const std::string &name) {
                 return std::find(made.begin(), made.end(), name.substr(3)) != made.end();
@@ -223,10 +229,16 @@ TEST_F(PackTest, RefusesWhatCannotBeStoredAndLeavesNoOutput)
         {"MSCF at 225525", stub(225529, 225525), {"in"}, "at offset 225525", {"--stub", "stub.bin"}},
         {"missing stub", files({"in/a.txt"}), {"in"}, "cannot read the stub", {"--stub", "nothing.bin"}},
         {"default stub missing", files({"in/a.txt"}), {"in"}, "selfex-stub-x86.exe"},
-        {"same name twice", files({"in/a/x.txt", "in/b/x.txt"}), {"in/a/x.txt", "in/b/x.txt"}, "collides with \"x.txt\""},
+        {"same name twice",
+         files({"in/a/x.txt", "in/b/x.txt"}),
+         {"in/a/x.txt", "in/b/x.txt"},
+         "collides with \"x.txt\""},
         {"names differing in case", files({"in/Read.me", "in/READ.ME"}), {"in"}, "collides"},
         {"file where a folder goes", files({"in/1/doc", "in/2/doc/x"}), {"in/1", "in/2"}, "collides with \"doc\""},
-        {"name over 255 bytes", files({"in/" + longLevel + "/" + longLevel + "/" + longLevel}), {"in"}, "a cabinet allows 255"},
+        {"name over 255 bytes",
+         files({"in/" + longLevel + "/" + longLevel + "/" + longLevel}),
+         {"in"},
+         "a cabinet allows 255"},
         {"device name", files({"in/aux.txt"}), {"in"}, "device name reserved by Windows"},
         {"trailing dot", files({"in/name."}), {"in"}, "trailing dot"},
         {"colon", files({"in/a:b"}), {"in"}, "the character ':'"},
@@ -238,7 +250,8 @@ TEST_F(PackTest, RefusesWhatCannotBeStoredAndLeavesNoOutput)
              fs::resize_file(fs::u8path(t.At("in/huge.bin")), 2147450881ull, failure);
              return !failure;
          },
-         {"in"}, "holds files of up to 2147450880 bytes"},
+         {"in"},
+         "holds files of up to 2147450880 bytes"},
         {"unreadable file",
          [](PackTest &t) {
              t.Write("in/secret.txt", "secret");
@@ -246,7 +259,8 @@ TEST_F(PackTest, RefusesWhatCannotBeStoredAndLeavesNoOutput)
              // Administrators and root read it anyway; nothing to test then.
              return t.Read("in/secret.txt").empty();
          },
-         {"in"}, "secret.txt: cannot read"},
+         {"in"},
+         "secret.txt: cannot read"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.Title);
@@ -257,10 +271,12 @@ TEST_F(PackTest, RefusesWhatCannotBeStoredAndLeavesNoOutput)
             continue;
         }
         std::vector<std::string> args = {"pack", "-o", At("out/package.exe")};
-        for (size_t i = 0; i < c.Options.size(); ++i)
+        for (size_t i = 0; i < c.Options.size(); ++i) {
             args.push_back(i % 2 == 1 ? At(c.Options[i]) : c.Options[i]);
-        for (const std::string &input : c.Inputs)
+        }
+        for (const std::string &input : c.Inputs) {
             args.push_back(At(input));
+        }
         CommandResult result = Run(args);
         EXPECT_EQ(result.Code, 1) << result.Err;
         EXPECT_NE(result.Err.find(c.Message), std::string::npos) << result.Err;
@@ -272,8 +288,9 @@ TEST_F(PackTest, RefusesWhatCannotBeStoredAndLeavesNoOutput)
 TEST_F(PackTest, ReadFailureWhileWritingLeavesNoOutput)
 {
     const char *failing = "/proc/self/mem"; // a regular file of size 0 whose read at 0 fails
-    if (!fs::exists(failing))
+    if (!fs::exists(failing)) {
         GTEST_SKIP() << "no file here whose read fails";
+    }
     Write("in/a.txt", SampleBytes(100000, 3));
     fs::create_directories(fs::u8path(At("out")));
     CommandResult result = Run({"pack", "-o", At("out/p.cab"), At("in"), failing});
@@ -286,12 +303,14 @@ TEST_F(PackTest, RefusesMoreFilesThanACabinetHolds)
 {
     // The refusal is the same code on both systems; making 65536 files
     // through Wine's file system layer takes minutes.
-    if (std::getenv("WINEPREFIX") != nullptr)
+    if (std::getenv("WINEPREFIX") != nullptr) {
         GTEST_SKIP() << "65536 files take too long to make under Wine; the native run covers this";
+    }
     for (int i = 0; i < 65536; ++i) {
         std::string name = At("in/" + std::to_string(i / 1000) + "/" + std::to_string(i));
-        if (i % 1000 == 0)
+        if (i % 1000 == 0) {
             fs::create_directories(fs::u8path(name).parent_path());
+        }
         std::ofstream(fs::u8path(name));
     }
     fs::create_directories(fs::u8path(At("out")));

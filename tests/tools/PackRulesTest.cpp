@@ -22,7 +22,7 @@ TEST(StoredName, RefusesWhatWindowsCannotCreateOrTheExtractorRefuses)
         {"readme.txt", ""},
         {".hidden", ""},
         {"caf\xC3\xA9 \xE2\x98\x95", ""},
-        {"CONSOLE.txt", ""},     // only the exact device names are reserved
+        {"CONSOLE.txt", ""}, // only the exact device names are reserved
         {"COM10", ""},
         {"nul.tar.gz", "device name"},
         {"Aux", "device name"},
@@ -44,10 +44,11 @@ TEST(StoredName, RefusesWhatWindowsCannotCreateOrTheExtractorRefuses)
     };
     for (const Case &c : cases) {
         std::string problem = StoredComponentProblem(c.Component);
-        if (c.Problem[0] == 0)
+        if (c.Problem[0] == 0) {
             EXPECT_EQ(problem, "") << c.Component;
-        else
+        } else {
             EXPECT_NE(problem.find(c.Problem), std::string::npos) << c.Component << ": " << problem;
+        }
     }
 }
 
@@ -75,18 +76,15 @@ TEST(PackageLayout, StubMustEndBeforeTheLastHeaderOffsetAndHoldNoHeaderFromTheSe
         long MscfAt;
         bool Accepted;
     } cases[] = {
-        {0, -1, true},
-        {159999, 159995, true},   // wholly before the search start
-        {160003, 159999, true},   // begins before it: the search never sees it
-        {160004, 160000, false},
-        {225529, -1, true},
-        {225529, 225525, false},
-        {225530, -1, false},
+        {0, -1, true},           {159999, 159995, true}, // wholly before the search start
+        {160003, 159999, true},                          // begins before it: the search never sees it
+        {160004, 160000, false}, {225529, -1, true},     {225529, 225525, false}, {225530, -1, false},
     };
     for (const Case &c : cases) {
         std::vector<uint8_t> stub(c.Size, 'x');
-        if (c.MscfAt >= 0)
+        if (c.MscfAt >= 0) {
             std::copy_n("MSCF", 4, stub.data() + c.MscfAt);
+        }
         EXPECT_EQ(StubProblem(stub.data(), stub.size()).empty(), c.Accepted) << c.Size << " / " << c.MscfAt;
     }
     EXPECT_EQ(CabinetOffsetBehind(0), 160000u);
@@ -100,20 +98,17 @@ TEST(PackageLayout, HeaderSearchTakesTheFirstMatchUpToPosition65529)
         size_t WindowSize;
         int32_t Found;
     } cases[] = {
-        {{0}, 65536, 0},
-        {{65529}, 65536, 65529},
-        {{65530}, 65536, -1},
-        {{65532}, 65536, -1},
-        {{500, 100}, 65536, 100},
-        {{}, 65536, -1},
-        {{10}, 13, -1},          // a short read: the magic does not fit
-        {{10}, 14, 10},
-        {{}, 3, -1},
+        {{0}, 65536, 0},          {{65529}, 65536, 65529},
+        {{65530}, 65536, -1},     {{65532}, 65536, -1},
+        {{500, 100}, 65536, 100}, {{}, 65536, -1},
+        {{10}, 13, -1}, // a short read: the magic does not fit
+        {{10}, 14, 10},           {{}, 3, -1},
     };
     for (const Case &c : cases) {
         std::vector<uint8_t> window(65536, 0);
-        for (long at : c.Matches)
+        for (long at : c.Matches) {
             std::copy_n("MSCF", 4, window.data() + at);
+        }
         EXPECT_EQ(FindCabinetHeader(window.data(), c.WindowSize), c.Found)
             << (c.Matches.empty() ? -1 : c.Matches[0]) << " in " << c.WindowSize;
     }
@@ -141,19 +136,20 @@ TEST(Utf8, AcceptsOnlyWellFormedShortestForms)
         {"\xC3\xA9", true},
         {"\xE2\x82\xAC", true},
         {"\xF0\x9F\x98\x80", true},
-        {"\xF4\x8F\xBF\xBF", true},      // U+10FFFF
-        {"\x80", false},                 // stray continuation
-        {"\xC0\xAF", false},             // overlong "/"
-        {"\xE0\x80\xAF", false},         // overlong
-        {"\xF0\x80\x80\xAF", false},     // overlong
-        {"\xED\xA0\x80", false},         // a surrogate
-        {"\xF4\x90\x80\x80", false},     // beyond U+10FFFF
-        {"\xE2\x82", false},             // cut short
-        {"\xC3\x28", false},             // bad continuation
+        {"\xF4\x8F\xBF\xBF", true},  // U+10FFFF
+        {"\x80", false},             // stray continuation
+        {"\xC0\xAF", false},         // overlong "/"
+        {"\xE0\x80\xAF", false},     // overlong
+        {"\xF0\x80\x80\xAF", false}, // overlong
+        {"\xED\xA0\x80", false},     // a surrogate
+        {"\xF4\x90\x80\x80", false}, // beyond U+10FFFF
+        {"\xE2\x82", false},         // cut short
+        {"\xC3\x28", false},         // bad continuation
         {"\xFF", false},
     };
-    for (const Case &c : cases)
+    for (const Case &c : cases) {
         EXPECT_EQ(IsValidUtf8(c.Bytes), c.Valid) << c.Bytes;
+    }
 }
 
 TEST(ArgParser, AcceptsTheUsualOptionFormsAndRefusesTheRest)
@@ -161,7 +157,8 @@ TEST(ArgParser, AcceptsTheUsualOptionFormsAndRefusesTheRest)
     std::vector<OptionDef> options = {{"output", 'o', true}, {"json", 0, false}, {"stub", 0, true}};
     ParsedArgs parsed;
     std::string error;
-    ASSERT_TRUE(ParseArgs({"-o", "a", "in1", "--stub=s", "--json", "--", "-x", "--json"}, options, parsed, error)) << error;
+    ASSERT_TRUE(ParseArgs({"-o", "a", "in1", "--stub=s", "--json", "--", "-x", "--json"}, options, parsed, error))
+        << error;
     EXPECT_EQ(parsed.Get("output"), "a");
     EXPECT_EQ(parsed.Get("stub"), "s");
     EXPECT_TRUE(parsed.Has("json"));
@@ -174,11 +171,8 @@ TEST(ArgParser, AcceptsTheUsualOptionFormsAndRefusesTheRest)
         std::vector<std::string> Args;
         const char *Message;
     } bad[] = {
-        {{"--frob"}, "unknown option --frob"},
-        {{"-z"}, "unknown option -z"},
-        {{"--json=yes"}, "takes no value"},
-        {{"--output"}, "needs a value"},
-        {{"x", "-o"}, "needs a value"},
+        {{"--frob"}, "unknown option --frob"}, {{"-z"}, "unknown option -z"},  {{"--json=yes"}, "takes no value"},
+        {{"--output"}, "needs a value"},       {{"x", "-o"}, "needs a value"},
     };
     for (const Case &c : bad) {
         EXPECT_FALSE(ParseArgs(c.Args, options, parsed, error)) << c.Message;

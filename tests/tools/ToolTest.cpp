@@ -82,8 +82,9 @@ std::vector<uint8_t> FakeStub(size_t size, long mscfAt)
         stub[0] = 'M';
         stub[1] = 'Z';
     }
-    if (mscfAt >= 0)
+    if (mscfAt >= 0) {
         std::copy_n("MSCF", 4, stub.data() + mscfAt);
+    }
     return stub;
 }
 

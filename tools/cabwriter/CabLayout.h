@@ -10,16 +10,16 @@
 
 namespace Selfex {
 
-constexpr uint32_t CAB_HEADER_SIZE = 36;       // CFHEADER without reserve fields or set names
-constexpr uint32_t CAB_FOLDER_ENTRY_SIZE = 8;  // CFFOLDER without reserve
-constexpr uint32_t CAB_FILE_ENTRY_FIXED = 16;  // CFFILE up to the name
-constexpr uint32_t CAB_DATA_HEADER_SIZE = 8;   // CFDATA up to the payload
+constexpr uint32_t CAB_HEADER_SIZE = 36;      // CFHEADER without reserve fields or set names
+constexpr uint32_t CAB_FOLDER_ENTRY_SIZE = 8; // CFFOLDER without reserve
+constexpr uint32_t CAB_FILE_ENTRY_FIXED = 16; // CFFILE up to the name
+constexpr uint32_t CAB_DATA_HEADER_SIZE = 8;  // CFDATA up to the payload
 
-constexpr uint8_t CAB_VERSION_MINOR = 3;       // 1.3, the version every reader accepts
+constexpr uint8_t CAB_VERSION_MINOR = 3; // 1.3, the version every reader accepts
 constexpr uint8_t CAB_VERSION_MAJOR = 1;
 
-constexpr uint16_t CAB_COMPRESS_NONE = 0;      // typeCompress: stored
-constexpr uint16_t CAB_COMPRESS_MSZIP = 1;     // typeCompress: "CK" + deflate per block
+constexpr uint16_t CAB_COMPRESS_NONE = 0;  // typeCompress: stored
+constexpr uint16_t CAB_COMPRESS_MSZIP = 1; // typeCompress: "CK" + deflate per block
 
 constexpr uint16_t CAB_ATTRIB_STORABLE = 0x27; // read-only, hidden, system, archive
 constexpr uint16_t CAB_ATTRIB_NAME_IS_UTF = 0x80;

@@ -14,8 +14,9 @@ namespace {
 bool IsAscii(const std::string &text)
 {
     for (char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80)
+        if (static_cast<unsigned char>(c) >= 0x80) {
             return false;
+        }
     }
     return true;
 }
@@ -51,8 +52,9 @@ std::vector<uint8_t> BuildTables(const std::vector<CabMember> &members, const Pl
 {
     uint32_t filesOffset = CAB_HEADER_SIZE + CAB_FOLDER_ENTRY_SIZE * placement.FolderCount;
     uint32_t size = filesOffset;
-    for (const CabMember &member : members)
+    for (const CabMember &member : members) {
         size += CAB_FILE_ENTRY_FIXED + static_cast<uint32_t>(member.Name.size()) + 1;
+    }
     std::vector<uint8_t> tables(size, 0);
 
     uint8_t *header = tables.data();
@@ -71,15 +73,17 @@ std::vector<uint8_t> BuildTables(const std::vector<CabMember> &members, const Pl
     PutLe16(header + 34, 0); // iCabinet
 
     uint16_t method = options.Method == Compression::Mszip ? CAB_COMPRESS_MSZIP : CAB_COMPRESS_NONE;
-    for (uint32_t i = 0; i < placement.FolderCount; ++i)
+    for (uint32_t i = 0; i < placement.FolderCount; ++i) {
         PutLe16(header + CAB_HEADER_SIZE + CAB_FOLDER_ENTRY_SIZE * i + 6, method);
+    }
 
     uint8_t *entry = tables.data() + filesOffset;
     for (size_t i = 0; i < members.size(); ++i) {
         const CabMember &member = members[i];
         uint16_t attribs = member.Attribs & CAB_ATTRIB_STORABLE;
-        if (!IsAscii(member.Name))
+        if (!IsAscii(member.Name)) {
             attribs |= CAB_ATTRIB_NAME_IS_UTF;
+        }
         PutLe32(entry, member.Size);
         PutLe32(entry + 4, placement.Offset[i]);
         PutLe16(entry + 8, placement.Folder[i]);
@@ -148,8 +152,9 @@ private:
         PutLe32(m_Output, CabDataChecksum(payload, static_cast<uint16_t>(size), static_cast<uint16_t>(m_Fill)));
         PutLe16(m_Output + 4, static_cast<uint16_t>(size));
         PutLe16(m_Output + 6, static_cast<uint16_t>(m_Fill));
-        if (!m_Sink.Append(m_Output, total, error))
+        if (!m_Sink.Append(m_Output, total, error)) {
             return false;
+        }
         m_Offset += total;
         m_Fill = 0;
         ++m_FolderBlocks;
@@ -172,16 +177,18 @@ private:
 // delivers exactly Size bytes.
 bool CopyMember(const CabMember &member, IMemberSource &source, CBlockWriter &blocks, std::string &error)
 {
-    if (!source.Open(member, error))
+    if (!source.Open(member, error)) {
         return false;
+    }
     uint32_t remaining = member.Size;
     bool ok = true;
     while (ok && remaining > 0) {
         uint32_t want = std::min(remaining, blocks.SpaceBytes());
         int64_t got = source.Read(blocks.Space(), want, error);
         if (got <= 0) {
-            if (got == 0)
+            if (got == 0) {
                 error = member.Name + ": the file became shorter while it was being packed";
+            }
             ok = false;
             break;
         }
@@ -192,8 +199,9 @@ bool CopyMember(const CabMember &member, IMemberSource &source, CBlockWriter &bl
         uint8_t probe;
         int64_t extra = source.Read(&probe, 1, error);
         if (extra != 0) {
-            if (extra > 0)
+            if (extra > 0) {
                 error = member.Name + ": the file grew while it was being packed";
+            }
             ok = false;
         }
     }
@@ -206,8 +214,7 @@ bool CopyMember(const CabMember &member, IMemberSource &source, CBlockWriter &bl
 bool CheckCabMembers(const std::vector<CabMember> &members, const CabOptions &options, std::string &error)
 {
     if (members.size() > CAB_MAX_FILES) {
-        error = std::to_string(members.size()) + " files: a cabinet holds at most " +
-                std::to_string(CAB_MAX_FILES);
+        error = std::to_string(members.size()) + " files: a cabinet holds at most " + std::to_string(CAB_MAX_FILES);
         return false;
     }
     if (options.FolderLimit == 0 || options.FolderLimit > CAB_MAX_FOLDER_BYTES) {
@@ -216,9 +223,8 @@ bool CheckCabMembers(const std::vector<CabMember> &members, const CabOptions &op
     }
     for (const CabMember &member : members) {
         if (member.Name.empty() || member.Name.size() > CAB_MAX_NAME_BYTES) {
-            error = "\"" + member.Name + "\": a stored name must be 1 to " +
-                    std::to_string(CAB_MAX_NAME_BYTES) + " bytes long, this one has " +
-                    std::to_string(member.Name.size());
+            error = "\"" + member.Name + "\": a stored name must be 1 to " + std::to_string(CAB_MAX_NAME_BYTES) +
+                    " bytes long, this one has " + std::to_string(member.Name.size());
             return false;
         }
         if (member.Name.find('\0') != std::string::npos) {
@@ -226,8 +232,8 @@ bool CheckCabMembers(const std::vector<CabMember> &members, const CabOptions &op
             return false;
         }
         if (member.Size > CAB_MAX_FOLDER_BYTES) {
-            error = member.Name + ": " + std::to_string(member.Size) +
-                    " bytes, more than a cabinet folder holds (" + std::to_string(CAB_MAX_FOLDER_BYTES) + ")";
+            error = member.Name + ": " + std::to_string(member.Size) + " bytes, more than a cabinet folder holds (" +
+                    std::to_string(CAB_MAX_FOLDER_BYTES) + ")";
             return false;
         }
     }
@@ -238,8 +244,9 @@ bool WriteCabinet(const std::vector<CabMember> &members, const CabOptions &optio
                   ICabSink &sink, CabSummary &summary, std::string &error)
 {
     summary = CabSummary();
-    if (!CheckCabMembers(members, options, error))
+    if (!CheckCabMembers(members, options, error)) {
         return false;
+    }
 
     // 1. The tables, with the sizes that compression decides still open.
     Placement placement = PlaceMembers(members, options.FolderLimit);
@@ -248,8 +255,9 @@ bool WriteCabinet(const std::vector<CabMember> &members, const CabOptions &optio
         error = "the file table alone is larger than the cabinet may be";
         return false;
     }
-    if (!sink.Append(tables.data(), tables.size(), error))
+    if (!sink.Append(tables.data(), tables.size(), error)) {
         return false;
+    }
 
     // 2. The data blocks, folder by folder, noting where each folder starts.
     auto blocks = std::make_unique<CBlockWriter>(options, sink, static_cast<uint32_t>(tables.size()));
@@ -259,20 +267,23 @@ bool WriteCabinet(const std::vector<CabMember> &members, const CabOptions &optio
         PutLe32(entry, blocks->Offset()); // coffCabStart
         blocks->StartFolder();
         for (; next < members.size() && placement.Folder[next] == folder; ++next) {
-            if (!CopyMember(members[next], source, *blocks, error))
+            if (!CopyMember(members[next], source, *blocks, error)) {
                 return false;
+            }
             summary.UncompressedBytes += members[next].Size;
         }
-        if (!blocks->FinishFolder(error))
+        if (!blocks->FinishFolder(error)) {
             return false;
+        }
         PutLe16(entry + 4, static_cast<uint16_t>(blocks->FolderBlocks())); // cCFData
     }
 
     // 3. The header and folder table again, now complete.
     PutLe32(tables.data() + 8, blocks->Offset()); // cbCabinet
     uint32_t fixedPart = CAB_HEADER_SIZE + CAB_FOLDER_ENTRY_SIZE * placement.FolderCount;
-    if (!sink.Overwrite(0, tables.data(), fixedPart, error))
+    if (!sink.Overwrite(0, tables.data(), fixedPart, error)) {
         return false;
+    }
 
     summary.Files = static_cast<uint32_t>(members.size());
     summary.Folders = placement.FolderCount;

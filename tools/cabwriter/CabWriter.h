@@ -17,7 +17,10 @@
 
 namespace Selfex {
 
-enum class Compression { None, Mszip };
+enum class Compression {
+    None,
+    Mszip
+};
 
 // One file to store.
 struct CabMember {
@@ -72,14 +75,13 @@ struct CabSummary {
 // Checks the members against the format's limits and the options: at most
 // 65535 files, names of 1 to 255 bytes without zero bytes, no file larger
 // than a folder may be. False with a message naming the first offender.
-bool CheckCabMembers(const std::vector<CabMember> &members, const CabOptions &options,
-                     std::string &error);
+bool CheckCabMembers(const std::vector<CabMember> &members, const CabOptions &options, std::string &error);
 
 // Writes the cabinet of members into sink, reading each member through
 // source in order. A member whose source delivers fewer or more bytes than
 // its Size fails the run. False with a message on any failure; the sink may
 // then hold a partial cabinet, which the caller discards.
-bool WriteCabinet(const std::vector<CabMember> &members, const CabOptions &options,
-                  IMemberSource &source, ICabSink &sink, CabSummary &summary, std::string &error);
+bool WriteCabinet(const std::vector<CabMember> &members, const CabOptions &options, IMemberSource &source,
+                  ICabSink &sink, CabSummary &summary, std::string &error);
 
 } // namespace Selfex

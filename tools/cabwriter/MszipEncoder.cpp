@@ -11,8 +11,8 @@ namespace {
 // ten bits, packed from the least significant bit up.
 constexpr uint8_t EMPTY_FINAL_BLOCK[] = {0x03, 0x00};
 
-constexpr uint32_t STORE_AFTER = 2;    // blocks that did not shrink before storing starts
-constexpr uint32_t RETRY_EVERY = 8;    // while storing, every eighth block is compressed
+constexpr uint32_t STORE_AFTER = 2; // blocks that did not shrink before storing starts
+constexpr uint32_t RETRY_EVERY = 8; // while storing, every eighth block is compressed
 
 } // namespace
 
@@ -25,14 +25,16 @@ CMszipEncoder::CMszipEncoder(int level) : m_Level(level), m_CurrentLevel(level)
 
 CMszipEncoder::~CMszipEncoder()
 {
-    if (m_Ready)
+    if (m_Ready) {
         deflateEnd(&m_Stream);
+    }
 }
 
 void CMszipEncoder::StartFolder()
 {
-    if (m_Ready)
+    if (m_Ready) {
         m_Ready = deflateReset(&m_Stream) == Z_OK;
+    }
     m_NotShrunk = 0;
     m_Stored = 0;
 }
@@ -40,10 +42,12 @@ void CMszipEncoder::StartFolder()
 bool CMszipEncoder::ChooseLevel()
 {
     int wanted = m_Level;
-    if (m_NotShrunk >= STORE_AFTER && ++m_Stored % RETRY_EVERY != 0)
+    if (m_NotShrunk >= STORE_AFTER && ++m_Stored % RETRY_EVERY != 0) {
         wanted = 0;
-    if (wanted == m_CurrentLevel)
+    }
+    if (wanted == m_CurrentLevel) {
         return true;
+    }
     // Between blocks nothing is pending (each ended with a sync flush), so
     // the change takes effect at once and keeps the history.
     m_CurrentLevel = wanted;
@@ -62,12 +66,12 @@ void CMszipEncoder::NoteResult(uint32_t input, uint32_t output)
     }
 }
 
-uint32_t CMszipEncoder::CompressBlock(const uint8_t *input, uint32_t size, uint8_t *output,
-                                      uint32_t capacity)
+uint32_t CMszipEncoder::CompressBlock(const uint8_t *input, uint32_t size, uint8_t *output, uint32_t capacity)
 {
     const uint32_t overhead = 2 + sizeof EMPTY_FINAL_BLOCK;
-    if (!m_Ready || capacity <= overhead)
+    if (!m_Ready || capacity <= overhead) {
         return 0;
+    }
     output[0] = 'C';
     output[1] = 'K';
 
@@ -75,14 +79,16 @@ uint32_t CMszipEncoder::CompressBlock(const uint8_t *input, uint32_t size, uint8
     m_Stream.avail_in = 0;
     m_Stream.next_out = output + 2;
     m_Stream.avail_out = capacity - overhead;
-    if (!ChooseLevel())
+    if (!ChooseLevel()) {
         return 0;
+    }
     m_Stream.avail_in = size;
     int status = deflate(&m_Stream, Z_SYNC_FLUSH);
     // All input taken and room left over means the flush is complete; a full
     // output buffer might hide pending bytes.
-    if (status != Z_OK || m_Stream.avail_in != 0 || m_Stream.avail_out == 0)
+    if (status != Z_OK || m_Stream.avail_in != 0 || m_Stream.avail_out == 0) {
         return 0;
+    }
 
     uint32_t used = capacity - overhead - m_Stream.avail_out + 2;
     std::memcpy(output + used, EMPTY_FINAL_BLOCK, sizeof EMPTY_FINAL_BLOCK);

@@ -14,9 +14,9 @@ int wmain(int argc, wchar_t **argv)
 {
     SetConsoleOutputCP(CP_UTF8);
     std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i)
+    for (int i = 1; i < argc; ++i) {
         args.push_back(Selfex::WideToUtf8(argv[i]));
-    Selfex::ToolContext context{std::cout, std::cerr, _isatty(_fileno(stderr)) != 0,
-                                Selfex::RunningExecutablePath()};
+    }
+    Selfex::ToolContext context{std::cout, std::cerr, _isatty(_fileno(stderr)) != 0, Selfex::RunningExecutablePath()};
     return Selfex::RunSelfex(args, context);
 }

@@ -60,11 +60,12 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
     wchar_t className[64] = {};
     GetWindowTextW(window, text, 512);
     GetClassNameW(window, className, 64);
-    if (!IsWindowVisible(window) || std::wcscmp(text, search->Caption) != 0 ||
-        std::wcscmp(className, L"#32770") != 0)
+    if (!IsWindowVisible(window) || std::wcscmp(text, search->Caption) != 0 || std::wcscmp(className, L"#32770") != 0) {
         return TRUE;
-    if (search->RequiredId != 0 && GetDlgItem(window, search->RequiredId) == nullptr)
+    }
+    if (search->RequiredId != 0 && GetDlgItem(window, search->RequiredId) == nullptr) {
         return TRUE;
+    }
     search->Found = window;
     return FALSE;
 }
@@ -81,10 +82,12 @@ HWND WaitForDialog(const wchar_t *caption, int requiredId, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
     for (;;) {
-        if (HWND dialog = FindDialog(caption, requiredId))
+        if (HWND dialog = FindDialog(caption, requiredId)) {
             return dialog;
-        if (GetTickCount() - start > timeoutMs)
+        }
+        if (GetTickCount() - start > timeoutMs) {
             return nullptr;
+        }
         Sleep(POLL_MS);
     }
 }
@@ -95,8 +98,9 @@ bool ReadText(HWND window, std::wstring &text)
     wchar_t buffer[1024] = {};
     DWORD_PTR copied = 0;
     if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 200,
-                             &copied))
+                             &copied)) {
         return false;
+    }
     text = buffer;
     return true;
 }
@@ -104,8 +108,9 @@ bool ReadText(HWND window, std::wstring &text)
 bool ReadNumber(HWND window, UINT message, WPARAM wParam, LRESULT &value)
 {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(window, message, wParam, 0, SMTO_ABORTIFHUNG, 200, &result))
+    if (!SendMessageTimeoutW(window, message, wParam, 0, SMTO_ABORTIFHUNG, 200, &result)) {
         return false;
+    }
     value = static_cast<LRESULT>(result);
     return true;
 }
@@ -118,8 +123,9 @@ bool ReadBar(HWND dialog, std::wstring &state)
     LRESULT maximum = 0;
     HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
     if (!ReadText(GetDlgItem(dialog, IDC_STATUS), status) || !ReadNumber(bar, PBM_GETPOS, 0, position) ||
-        !ReadNumber(bar, PBM_GETRANGE, FALSE, maximum))
+        !ReadNumber(bar, PBM_GETRANGE, FALSE, maximum)) {
         return false;
+    }
     state = status + L"|" + std::to_wstring(position) + L"|" + std::to_wstring(maximum);
     return true;
 }
@@ -134,14 +140,16 @@ int Watch(const wchar_t *caption, DWORD timeoutMs)
     // Tells the caller that the watch runs before the dialog can show.
     Print(L"ready");
     HWND dialog = WaitForDialog(caption, IDC_PROGRESS, timeoutMs);
-    if (dialog == nullptr)
+    if (dialog == nullptr) {
         return 1;
+    }
     DWORD shown = GetTickCount();
     std::wstring last = L"||";
     while (IsWindow(dialog) && IsWindowVisible(dialog)) {
         std::wstring state;
-        if (ReadBar(dialog, state))
+        if (ReadBar(dialog, state)) {
             last = state;
+        }
         Sleep(POLL_MS);
     }
     Print(std::to_wstring(GetTickCount() - shown) + L"|" + last);
@@ -155,8 +163,9 @@ int Launch(const wchar_t *directory, const wchar_t *program)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup,
-                        &process))
+                        &process)) {
         return 1;
+    }
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD exitCode = 1;
     GetExitCodeProcess(process.hProcess, &exitCode);
@@ -177,26 +186,31 @@ int IdArgument(int argc, wchar_t **argv, int index)
 
 int Run(int argc, wchar_t **argv)
 {
-    if (argc < 3)
+    if (argc < 3) {
         return 2;
+    }
     std::wstring command = argv[1];
     const wchar_t *subject = argv[2];
 
-    if (command == L"wait")
+    if (command == L"wait") {
         return WaitForDialog(subject, IdArgument(argc, argv, 3), TimeoutArgument(argc, argv, 4)) ? 0 : 1;
+    }
     if (command == L"gone") {
         DWORD start = GetTickCount();
         while (FindDialog(subject, IdArgument(argc, argv, 3)) != nullptr) {
-            if (GetTickCount() - start > TimeoutArgument(argc, argv, 4))
+            if (GetTickCount() - start > TimeoutArgument(argc, argv, 4)) {
                 return 1;
+            }
             Sleep(POLL_MS);
         }
         return 0;
     }
-    if (command == L"watch")
+    if (command == L"watch") {
         return Watch(subject, TimeoutArgument(argc, argv, 3));
-    if (command == L"launch")
+    }
+    if (command == L"launch") {
         return argc > 3 ? Launch(subject, argv[3]) : 2;
+    }
     if (command == L"attrs") {
         for (int i = 2; i < argc; ++i) {
             wchar_t hex[16];
@@ -208,8 +222,9 @@ int Run(int argc, wchar_t **argv)
     if (command == L"load") {
         HMODULE module = LoadLibraryW(subject);
         wchar_t path[MAX_PATH] = L"none";
-        if (module != nullptr)
+        if (module != nullptr) {
             GetModuleFileNameW(module, path, MAX_PATH);
+        }
         Print(path);
         return 0;
     }
@@ -217,19 +232,22 @@ int Run(int argc, wchar_t **argv)
     // The rest reads a dialog that is up now.
     int id = IdArgument(argc, argv, 3);
     HWND dialog = FindDialog(subject, command == L"bar" ? IDC_PROGRESS : id);
-    if (dialog == nullptr)
+    if (dialog == nullptr) {
         return 1;
+    }
     if (command == L"text") {
         std::wstring text;
-        if (!ReadText(id == 0 ? dialog : GetDlgItem(dialog, id), text))
+        if (!ReadText(id == 0 ? dialog : GetDlgItem(dialog, id), text)) {
             return 1;
+        }
         Print(text);
         return 0;
     }
     if (command == L"bar") {
         std::wstring state;
-        if (!ReadBar(dialog, state))
+        if (!ReadBar(dialog, state)) {
             return 1;
+        }
         Print(state);
         return 0;
     }
