@@ -153,20 +153,23 @@ int32_t CExtract::OpenStream(const WCHAR *path, int flags, int permission)
 /// CABINET_SEARCH_START on; the lowest match becomes the cabinet base and the
 /// handle is left at it. Without a match the base keeps its value and the
 /// handle stays behind the bytes read. Returns the match's file offset or -1.
-/// The search reads through the runtime directly, not through the raw slots.
+/// The search reads through the raw slots like every other access, so that a
+/// subclass serving a view of a file (the selfex tool shows a bare cabinet
+/// behind a zero prefix) is searched as it reads; the default slots are the
+/// runtime's own calls.
 int32_t CExtract::SearchCabinetHeader(int32_t handle)
 {
     // Zero-filled, so that a short read (a file that ends inside the window,
     // or before it) leaves nothing behind that could match.
     uint8_t window[CABINET_SEARCH_WINDOW] = {};
-    static_cast<void>(_lseek(handle, CABINET_SEARCH_START, SEEK_SET));
-    static_cast<void>(_read(handle, window, sizeof window));
+    static_cast<void>(RawSeek(handle, CABINET_SEARCH_START, SEEK_SET));
+    static_cast<void>(RawRead(handle, window, sizeof window));
     const int32_t index = FindCabinetMagic(window);
     if (index < 0) {
         return -1;
     }
     m_CabinetBase = CABINET_SEARCH_START + index;
-    static_cast<void>(_lseek(handle, m_CabinetBase, SEEK_SET));
+    static_cast<void>(RawSeek(handle, m_CabinetBase, SEEK_SET));
     return m_CabinetBase;
 }
 
