@@ -3,6 +3,9 @@
 
 #include <cstdint>
 
+#include "tools/Interrupt.h"
+#include "tools/PrintableText.h"
+
 namespace Selfex {
 
 namespace {
@@ -52,11 +55,11 @@ const std::vector<CommandDef> &Commands()
          1,
          RunList},
         {"test",
-         "decode every file of a package or cabinet in memory",
+         "decode every file of a package or cabinet and check it",
          "usage: selfex test PACKAGE|CABINET\n"
          "\n"
-         "Decodes every file without writing anything and reports each one.\n"
-         "Exits with 1 when any file fails.\n",
+         "Decodes every file without keeping it and reports each one with its size and\n"
+         "CRC-32. Exits with 1 when any file fails.\n",
          {},
          1,
          1,
@@ -87,20 +90,20 @@ void PrintOverview(std::ostream &out)
         out << "  " << name << std::string(10 - name.size(), ' ') << command.Summary << "\n";
     }
     out << "\nRun 'selfex COMMAND --help' for the options of a command.\n"
-           "Exit codes: 0 success, 1 failure, 2 bad usage.\n";
+           "Exit codes: 0 success, 1 failure, 2 bad usage, 128+N interrupted by signal N.\n";
 }
 
 } // namespace
 
 int Fail(ToolContext &context, const char *command, const std::string &message)
 {
-    context.Err << "selfex " << command << ": " << message << "\n";
+    context.Err << "selfex " << command << ": " << PrintableText(message) << "\n";
     return EXIT_FAILED;
 }
 
 int UsageError(ToolContext &context, const char *command, const std::string &message)
 {
-    context.Err << "selfex " << command << ": " << message << "\n"
+    context.Err << "selfex " << command << ": " << PrintableText(message) << "\n"
                 << "Try 'selfex " << command << " --help'.\n";
     return EXIT_USAGE;
 }
@@ -139,9 +142,11 @@ int RunSelfex(const std::vector<std::string> &args, ToolContext &context)
             return UsageError(context, command.Name,
                               "unexpected operand '" + parsed.Operands[command.MaxOperands] + "'");
         }
-        return command.Run(parsed, context);
+        const int code = command.Run(parsed, context);
+        // However the command ended, an interrupted run says so in its exit code.
+        return IsInterrupted() ? InterruptExitCode() : code;
     }
-    context.Err << "selfex: unknown command '" << name << "'\n";
+    context.Err << "selfex: unknown command '" << PrintableText(name) << "'\n";
     PrintOverview(context.Err);
     return EXIT_USAGE;
 }

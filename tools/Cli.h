@@ -1,7 +1,8 @@
 // The selfex command line: the commands, their usage texts and exit codes.
 //
 // Every command prints what it produced to Out and its complaints to Err,
-// prefixed "selfex COMMAND:". Exit codes: 0 success, 1 failure, 2 bad usage.
+// prefixed "selfex COMMAND:". Exit codes: 0 success, 1 failure, 2 bad usage,
+// 128 + N when signal N interrupted the command (tools/Interrupt.h).
 #pragma once
 
 #include <ostream>
@@ -27,7 +28,8 @@ struct ToolContext {
 // Runs one command line (args without the program name) and returns its exit code.
 int RunSelfex(const std::vector<std::string> &args, ToolContext &context);
 
-// For the commands: reports a failure ("selfex NAME: message") and returns EXIT_FAILED.
+// For the commands: reports a failure ("selfex NAME: message", the message
+// escaped as PrintableText does) and returns EXIT_FAILED.
 int Fail(ToolContext &context, const char *command, const std::string &message);
 // Reports bad usage with a pointer to --help and returns EXIT_USAGE.
 int UsageError(ToolContext &context, const char *command, const std::string &message);

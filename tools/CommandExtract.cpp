@@ -3,6 +3,7 @@
 
 #include "tools/Cli.h"
 #include "tools/PackageReader.h"
+#include "tools/PrintableText.h"
 #include "tools/ProgressBar.h"
 
 namespace Selfex {
@@ -26,11 +27,13 @@ public:
     void OnFileStart(const StoredFile &file) override
     {
         m_CurrentSize = file.Size;
+        m_CurrentName = file.Name;
         Draw(0, false);
     }
     void OnBytes(uint32_t written) override { Draw(written, false); }
-    void OnFileDone(const uint8_t *, uint32_t) override
+    void OnFileDone(uint32_t, uint32_t) override
     {
+        m_CurrentName.clear();
         m_DoneBytes += m_CurrentSize;
         ++m_DoneFiles;
         Draw(0, m_DoneFiles == m_TotalFiles);
@@ -45,6 +48,8 @@ public:
     uint32_t DoneFiles() const { return m_DoneFiles; }
     uint64_t DoneBytes() const { return m_DoneBytes; }
     bool OnTerminal() const { return m_Bar != nullptr; }
+    // The stored name of the file under way, or an empty text between files.
+    const std::string &CurrentName() const { return m_CurrentName; }
 
 private:
     void Draw(uint32_t currentWritten, bool force)
@@ -60,6 +65,7 @@ private:
     uint64_t m_DoneBytes = 0;
     uint32_t m_DoneFiles = 0;
     uint32_t m_CurrentSize = 0;
+    std::string m_CurrentName;
 };
 
 } // namespace
@@ -85,13 +91,14 @@ int RunExtract(const ParsedArgs &args, ToolContext &context)
     bool extracted = reader.Extract(destination, progress, error);
     progress.Finish();
     if (!extracted) {
+        const std::string failed = progress.CurrentName().empty() ? "" : progress.CurrentName() + ": ";
         return Fail(context, command,
-                    path + ": " + error + "; " + std::to_string(progress.DoneFiles()) + " of " +
+                    path + ": " + failed + error + "; " + std::to_string(progress.DoneFiles()) + " of " +
                         std::to_string(files.size()) + " files were extracted");
     }
     if (progress.OnTerminal()) {
         context.Err << "extracted " << progress.DoneFiles() << " files (" << FormatBytes(progress.DoneBytes())
-                    << ") into " << destination << "\n";
+                    << ") into " << PrintableText(destination) << "\n";
     }
     return EXIT_OK;
 }

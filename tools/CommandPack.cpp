@@ -6,6 +6,7 @@
 #include "tools/FileIo.h"
 #include "tools/InputScan.h"
 #include "tools/PackageLayout.h"
+#include "tools/PrintableText.h"
 
 namespace fs = std::filesystem;
 
@@ -84,10 +85,10 @@ std::string DefaultStubPath(const ToolContext &context)
 bool ReportScan(ToolContext &context, const ScanResult &scan)
 {
     for (const std::string &note : scan.Notes) {
-        context.Err << "selfex " << COMMAND << ": note: " << note << "\n";
+        context.Err << "selfex " << COMMAND << ": note: " << PrintableText(note) << "\n";
     }
     for (size_t i = 0; i < scan.Problems.size() && i < MAX_PROBLEMS_SHOWN; ++i) {
-        context.Err << "selfex " << COMMAND << ": " << scan.Problems[i] << "\n";
+        context.Err << "selfex " << COMMAND << ": " << PrintableText(scan.Problems[i]) << "\n";
     }
     if (scan.Problems.size() > MAX_PROBLEMS_SHOWN) {
         context.Err << "selfex " << COMMAND << ": ... and " << scan.Problems.size() - MAX_PROBLEMS_SHOWN
@@ -146,6 +147,10 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
         }
         options.FolderLimit = static_cast<uint32_t>(limit);
     }
+    std::error_code ignored;
+    if (fs::is_directory(fs::u8path(output), ignored)) {
+        return Fail(context, COMMAND, output + ": is a folder; -o names the package file to write");
+    }
     bool bare = EndsWithNoCase(output, ".cab");
     if (bare && args.Has("stub")) {
         return UsageError(context, COMMAND, "--stub and a .cab output exclude each other");
@@ -195,7 +200,7 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
         return Fail(context, COMMAND, error);
     }
 
-    context.Out << output << ": " << summary.Files << (summary.Files == 1 ? " file, " : " files, ")
+    context.Out << PrintableText(output) << ": " << summary.Files << (summary.Files == 1 ? " file, " : " files, ")
                 << summary.UncompressedBytes << " bytes in " << summary.Folders
                 << (summary.Folders == 1 ? " folder" : " folders") << " ("
                 << (options.Method == Compression::Mszip ? "MSZIP" : "stored") << "), cabinet of "

@@ -1,6 +1,10 @@
-// selfex test: decodes every file in memory and reports each one.
+// selfex test: decodes every file, streamed through a checksum, and reports
+// each one.
+#include <cstdio>
+
 #include "tools/Cli.h"
 #include "tools/PackageReader.h"
+#include "tools/PrintableText.h"
 
 namespace Selfex {
 
@@ -17,15 +21,17 @@ public:
         m_Open = true;
     }
     void OnBytes(uint32_t) override {}
-    void OnFileDone(const uint8_t *, uint32_t size) override
+    void OnFileDone(uint32_t size, uint32_t crc32) override
     {
         m_Open = false;
         if (size == m_Current.Size) {
             ++m_Passed;
-            m_Out << "ok      " << m_Current.Name << " (" << size << " bytes)\n";
+            char crc[16];
+            std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(crc32));
+            m_Out << "ok      " << PrintableText(m_Current.Name) << " (" << size << " bytes, CRC-32 " << crc << ")\n";
         } else {
             ++m_Failed;
-            m_Out << "FAILED  " << m_Current.Name << ": " << size << " bytes decoded, " << m_Current.Size
+            m_Out << "FAILED  " << PrintableText(m_Current.Name) << ": " << size << " bytes decoded, " << m_Current.Size
                   << " stored\n";
         }
     }
@@ -34,7 +40,8 @@ public:
     void ReportFailure(const std::string &error)
     {
         ++m_Failed;
-        m_Out << "FAILED  " << (m_Open ? m_Current.Name : std::string("(cabinet)")) << ": " << error << "\n";
+        m_Out << "FAILED  " << (m_Open ? PrintableText(m_Current.Name) : std::string("(cabinet)")) << ": "
+              << PrintableText(error) << "\n";
     }
 
     uint32_t Passed() const { return m_Passed; }

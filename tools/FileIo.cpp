@@ -8,6 +8,7 @@
 #include <random>
 
 #include "platform/Win32.h"
+#include "tools/Interrupt.h"
 #include "tools/TextConv.h"
 
 namespace fs = std::filesystem;
@@ -96,6 +97,10 @@ bool CFileMemberSource::Open(const CabMember &member, std::string &error)
 
 int64_t CFileMemberSource::Read(uint8_t *buffer, uint32_t size, std::string &error)
 {
+    if (IsInterrupted()) {
+        error = InterruptText();
+        return -1;
+    }
     int got = _read(m_Handle, buffer, size);
     if (got < 0) {
         error = m_Path + ": read failed: " + LastErrnoText();
@@ -140,6 +145,10 @@ bool COutputFile::Create(const std::string &path, std::string &error)
 
 bool COutputFile::Write(const uint8_t *data, size_t size, std::string &error)
 {
+    if (IsInterrupted()) {
+        error = InterruptText();
+        return false;
+    }
     if (m_Buffer.size() + size > OUTPUT_BUFFER_SIZE && !Flush(error)) {
         return false;
     }
@@ -207,6 +216,11 @@ bool COutputFile::Flush(std::string &error)
 
 bool COutputFile::Commit(std::string &error)
 {
+    // The last moment an interrupt can still keep the file from its place.
+    if (IsInterrupted()) {
+        error = InterruptText();
+        return false;
+    }
     if (!Flush(error)) {
         return false;
     }
@@ -220,8 +234,9 @@ bool COutputFile::Commit(std::string &error)
     fs::path from = fs::u8path(m_TempPath);
     fs::path to = fs::u8path(m_Path);
     fs::rename(from, to, failure);
-    if (failure && fs::exists(to)) {
-        // Windows' rename does not replace an existing file.
+    if (failure && fs::exists(to) && !fs::is_directory(to)) {
+        // Windows' rename does not replace an existing file. A folder of
+        // that name is never removed to make room.
         std::error_code ignored;
         fs::remove(to, ignored);
         failure.clear();

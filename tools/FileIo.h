@@ -21,7 +21,8 @@ std::string LastErrnoText();
 // False with a message when it cannot be read or is longer.
 bool ReadSmallFile(const std::string &path, uint64_t maxBytes, std::vector<uint8_t> &bytes, std::string &error);
 
-// Opens members by their Source, a UTF-8 file path.
+// Opens members by their Source, a UTF-8 file path. Read fails with
+// InterruptText() once an interrupt is recorded.
 class CFileMemberSource : public IMemberSource {
 public:
     ~CFileMemberSource() override;
@@ -35,8 +36,9 @@ private:
 };
 
 // An output file in the making. Create opens "<path>.<random>.tmp" beside
-// path; Commit renames it to path (replacing an older file); destruction
-// without a successful Commit deletes it.
+// path; Commit renames it to path (replacing an older file, never a
+// folder); destruction without a successful Commit deletes it. Once an
+// interrupt is recorded, Write and Commit fail with InterruptText().
 class COutputFile {
 public:
     COutputFile() = default;

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "tools/PrintableText.h"
+
 namespace Selfex {
 
 namespace {
@@ -57,24 +59,34 @@ void WriteListText(std::ostream &out, const std::vector<StoredFile> &files)
         char size[16];
         std::snprintf(size, sizeof size, "%10u", file.Size);
         out << size << "  " << FormatDosDateTime(file.Date, file.Time) << "  " << FormatAttributes(file.Attribs) << "  "
-            << file.Name << "\n";
+            << PrintableText(file.Name) << "\n";
     }
 }
 
 std::string JsonString(const std::string &text)
 {
     std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
+    for (size_t at = 0; at < text.size();) {
+        uint32_t codePoint = 0;
+        const size_t length = DecodeUtf8At(text, at, codePoint);
+        if (length == 0) {
+            // JSON text is Unicode: an ill-formed byte can only be replaced.
+            quoted += "\\ufffd";
+            ++at;
+            continue;
+        }
+        if (codePoint == '"' || codePoint == '\\') {
             quoted += '\\';
-            quoted += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
+            quoted += static_cast<char>(codePoint);
+        } else if (IsUnprintableCodePoint(codePoint)) {
+            // Valid JSON either way; escaped, it is safe on a terminal too.
             char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(codePoint));
             quoted += escape;
         } else {
-            quoted += c;
+            quoted.append(text, at, length);
         }
+        at += length;
     }
     return quoted + "\"";
 }

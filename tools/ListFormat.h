@@ -16,7 +16,8 @@ std::string FormatDosDateTime(uint16_t date, uint16_t time);
 // "RHSA" with a "-" for each of read-only, hidden, system, archive not set.
 std::string FormatAttributes(uint16_t attribs);
 
-// One line per file: size (right-aligned), date and time, attributes, name.
+// One line per file: size (right-aligned), date and time, attributes, name
+// (escaped as PrintableText does).
 void WriteListText(std::ostream &out, const std::vector<StoredFile> &files);
 
 // One JSON object: {"path", "cabinetOffset", "files": [{"name", "size",
@@ -24,7 +25,8 @@ void WriteListText(std::ostream &out, const std::vector<StoredFile> &files);
 void WriteListJson(std::ostream &out, const std::string &path, uint32_t cabinetOffset,
                    const std::vector<StoredFile> &files);
 
-// text as a JSON string literal, quotes included.
+// text as a JSON string literal, quotes included: controls (C0, DEL, C1)
+// and bidirectional controls as \uNNNN, ill-formed UTF-8 as \ufffd.
 std::string JsonString(const std::string &text);
 
 } // namespace Selfex

@@ -15,7 +15,10 @@ constexpr uint32_t PACKAGE_SEARCH_START = 160000; // where the stub's header sea
 constexpr uint32_t PACKAGE_SEARCH_WINDOW = 65536; // bytes the stub reads for the search
 constexpr uint32_t PACKAGE_LAST_HEADER = 225529;  // the last offset at which it looks
 
-// Why stub (size bytes) cannot start a package, or an empty text when it can.
+// Why stub (size bytes) cannot start a package, or an empty text when it
+// can: it must be a Windows GUI program (an MZ header pointing at a "PE"
+// signature, PE subsystem 2), at most 225529 bytes long, without "MSCF"
+// from offset 160000 on.
 std::string StubProblem(const uint8_t *stub, size_t size);
 
 // Where the cabinet starts behind a stub of stubSize bytes.

@@ -2,10 +2,9 @@
 // stub does: the same header search, name checks, times and attributes.
 //
 // The extractor finds a cabinet only from offset 160000 on, where a package
-// keeps it. A bare cabinet (a file that starts with "MSCF") is therefore
-// read through a staging folder: the first read-open of each cabinet of its
-// set copies it there behind 160000 zero bytes, which makes it a package
-// as far as the extractor can tell.
+// keeps it. A bare cabinet (a file that starts with "MSCF"), and every
+// cabinet of its set, is read in place through a view that shows it behind
+// 160000 zero bytes (tools/ToolExtract.h); no cabinet is ever copied.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +13,8 @@
 #include <vector>
 
 #include "cabinet/Extract.h"
+#include "tools/TextConv.h"
+#include "tools/ToolExtract.h"
 
 namespace Selfex {
 
@@ -34,8 +35,9 @@ public:
     virtual void OnFileStart(const StoredFile &file) = 0;
     // written of the current file's size bytes are out.
     virtual void OnBytes(uint32_t written) = 0;
-    // The current file is complete; in memory mode data holds its bytes.
-    virtual void OnFileDone(const uint8_t *data, uint32_t size) = 0;
+    // The current file is complete: size bytes, and when testing their CRC-32
+    // (0 when extracting).
+    virtual void OnFileDone(uint32_t size, uint32_t crc32) = 0;
 };
 
 class CPackageReader {
@@ -46,7 +48,7 @@ public:
     CPackageReader &operator=(const CPackageReader &) = delete;
 
     // Opens path (UTF-8), a package or a bare cabinet, and checks that it
-    // holds a cabinet. False with a message in error.
+    // holds a cabinet. False with a one-line message naming the file in error.
     bool Open(const std::string &path, std::string &error);
     // The file count from the cabinet header (of the first cabinet of a set).
     uint32_t HeaderFileCount() const { return m_HeaderFiles; }
@@ -56,18 +58,20 @@ public:
     // Every stored file of the set, in order, without decoding any data.
     // Fails on the first stored name the extractor refuses as unsafe.
     bool List(std::vector<StoredFile> &files, std::string &error);
-    // Decodes every file in memory; observer.OnFileDone gets its bytes.
+    // Decodes every file without keeping it: each one is only counted and
+    // checksummed, so memory does not grow with a file's size. The extractor
+    // works in a private temporary folder, where it leaves empty files and
+    // folders; the folder is removed before Test returns.
     bool Test(IExtractObserver &observer, std::string &error);
     // Extracts every file below destination (UTF-8, created if missing).
     bool Extract(const std::string &destination, IExtractObserver &observer, std::string &error);
 
 private:
-    class CToolExtract;
     bool Run(const std::string &destination, IExtractObserver *observer, std::vector<StoredFile> *files,
              std::string &error);
 
     std::unique_ptr<CToolExtract> m_Extract;
-    std::string m_CabinetPath; // what the extractor opens: the package, or the staged copy
+    WideString m_CabinetPath; // the path the extractor is given for the first cabinet
     uint32_t m_HeaderFiles = 0;
     uint32_t m_CabinetOffset = 0;
 };

@@ -7,9 +7,12 @@
 
 #include "tools/ArgParser.h"
 #include "tools/InputScan.h"
+#include "tools/ListFormat.h"
 #include "tools/PackageLayout.h"
+#include "tools/PrintableText.h"
 #include "tools/StoredName.h"
 #include "tools/TextConv.h"
+#include "tests/tools/ToolTest.h"
 
 using namespace Selfex;
 
@@ -69,21 +72,29 @@ TEST(StoredName, SetRefusesNamesThatCollideOnWindows)
     EXPECT_TRUE(names.Add("docs\\\xC3\x89.txt", clash)) << "only ASCII letters fold";
 }
 
-TEST(PackageLayout, StubMustEndBeforeTheLastHeaderOffsetAndHoldNoHeaderFromTheSearchStart)
+TEST(PackageLayout, StubMustBeAGuiProgramEndingBeforeTheLastHeaderOffsetWithoutAHeaderFromTheSearchStart)
 {
     struct Case {
         size_t Size;
         long MscfAt;
         bool Accepted;
+        uint16_t Subsystem = 2;
+        long Spoiled = -1; // a header byte set to 0xFF
     } cases[] = {
-        {0, -1, true},           {159999, 159995, true}, // wholly before the search start
-        {160003, 159999, true},                          // begins before it: the search never sees it
-        {160004, 160000, false}, {225529, -1, true},     {225529, 225525, false}, {225530, -1, false},
+        {0xA0, -1, true},           {159999, 159995, true}, // wholly before the search start
+        {160003, 159999, true},                             // begins before it: the search never sees it
+        {160004, 160000, false},    {225529, -1, true},     {225529, 225525, false},
+        {225530, -1, false},        {0, -1, false}, // nothing at all
+        {1000, -1, false, 3},                       // a console program
+        {1000, -1, false, 2, 0x01},                 // "MZ" spoiled
+        {1000, -1, false, 2, 0x41},                 // the "PE\0\0" signature spoiled
+        {1000, -1, false, 2, 0x3E},                 // e_lfanew points beyond the file
+        {0x9D, -1, false},                          // cut short inside the subsystem field
     };
     for (const Case &c : cases) {
-        std::vector<uint8_t> stub(c.Size, 'x');
-        if (c.MscfAt >= 0) {
-            std::copy_n("MSCF", 4, stub.data() + c.MscfAt);
+        std::vector<uint8_t> stub = FakeStub(c.Size, c.MscfAt, c.Subsystem);
+        if (c.Spoiled >= 0) {
+            stub[static_cast<size_t>(c.Spoiled)] = 0xFF;
         }
         EXPECT_EQ(StubProblem(stub.data(), stub.size()).empty(), c.Accepted) << c.Size << " / " << c.MscfAt;
     }
@@ -126,29 +137,46 @@ TEST(DosTime, ClampsTimesOutsideTheMsDosRange)
     EXPECT_EQ(time, (23 << 11) | (59 << 5) | 29);
 }
 
-TEST(Utf8, AcceptsOnlyWellFormedShortestForms)
+// One table for the strict check, for names printed on a terminal (escaped
+// text that no control byte leaves raw) and for names in --json.
+TEST(Utf8, AcceptsOnlyWellFormedShortestFormsAndPrintsEverythingElseEscaped)
 {
     struct Case {
         const char *Bytes;
         bool Valid;
+        const char *Shown;
+        const char *Json;
     } cases[] = {
-        {"plain", true},
-        {"\xC3\xA9", true},
-        {"\xE2\x82\xAC", true},
-        {"\xF0\x9F\x98\x80", true},
-        {"\xF4\x8F\xBF\xBF", true},  // U+10FFFF
-        {"\x80", false},             // stray continuation
-        {"\xC0\xAF", false},         // overlong "/"
-        {"\xE0\x80\xAF", false},     // overlong
-        {"\xF0\x80\x80\xAF", false}, // overlong
-        {"\xED\xA0\x80", false},     // a surrogate
-        {"\xF4\x90\x80\x80", false}, // beyond U+10FFFF
-        {"\xE2\x82", false},         // cut short
-        {"\xC3\x28", false},         // bad continuation
-        {"\xFF", false},
+        {"plain", true, "plain", "\"plain\""},
+        {"\xC3\xA9", true, "\xC3\xA9", "\"\xC3\xA9\""},
+        {"\xE2\x82\xAC", true, "\xE2\x82\xAC", "\"\xE2\x82\xAC\""},
+        {"\xF0\x9F\x98\x80", true, "\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""},
+        {"\xF4\x8F\xBF\xBF", true, "\xF4\x8F\xBF\xBF", "\"\xF4\x8F\xBF\xBF\""},  // U+10FFFF
+        {"\x80", false, "\\x80", "\"\\ufffd\""},                                 // stray continuation
+        {"\xC0\xAF", false, "\\xc0\\xaf", "\"\\ufffd\\ufffd\""},                 // overlong "/"
+        {"\xC0\x8A", false, "\\xc0\\x8a", "\"\\ufffd\\ufffd\""},                 // overlong newline
+        {"\xE0\x80\xAF", false, "\\xe0\\x80\\xaf", "\"\\ufffd\\ufffd\\ufffd\""}, // overlong
+        {"\xF0\x80\x80\xAF", false, "\\xf0\\x80\\x80\\xaf", nullptr},            // overlong
+        {"\xED\xA0\x80", false, "\\xed\\xa0\\x80", nullptr},                     // a surrogate
+        {"\xF4\x90\x80\x80", false, "\\xf4\\x90\\x80\\x80", nullptr},            // beyond U+10FFFF
+        {"\xE2\x82", false, "\\xe2\\x82", nullptr},                              // cut short
+        {"\xC3\x28", false, "\\xc3(", "\"\\ufffd(\""},                           // bad continuation
+        {"\xFF", false, "\\xff", nullptr},
+        {"red\x1b[31m", true, "red\\x1b[31m", "\"red\\u001b[31m\""},
+        {"a\nforged\r\tline", true, "a\\nforged\\r\\tline", "\"a\\u000aforged\\u000d\\u0009line\""},
+        {"del\x7F", true, "del\\x7f", "\"del\\u007f\""},
+        {"csi\xC2\x9B"
+         "2J",
+         true, "csi\\xc2\\x9b2J", "\"csi\\u009b2J\""},                                  // C1 control
+        {"rtl\xE2\x80\xAEtxt.exe", true, "rtl\\u202etxt.exe", "\"rtl\\u202etxt.exe\""}, // reorders what follows
+        {"dir\\\"q\".txt", true, "dir\\\"q\".txt", "\"dir\\\\\\\"q\\\".txt\""},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(IsValidUtf8(c.Bytes), c.Valid) << c.Bytes;
+        EXPECT_EQ(PrintableText(c.Bytes), c.Shown);
+        if (c.Json != nullptr) {
+            EXPECT_EQ(JsonString(c.Bytes), c.Json);
+        }
     }
 }
 

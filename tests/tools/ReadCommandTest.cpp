@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
+#include "tests/testlib/CabBuilder.h"
 #include "tests/testlib/CorpusExpect.h"
 #include "tests/testlib/Sha256.h"
 #include "tests/tools/ToolTest.h"
@@ -24,6 +26,32 @@ std::string Corpus(const std::string &name)
 bool Contains(const std::string &text, const std::string &part)
 {
     return text.find(part) != std::string::npos;
+}
+
+// A byte that would reach the terminal raw: a control other than the line
+// ends, or a C1 control in UTF-8 (U+0080-U+009F).
+bool HasRawControl(const std::string &text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<uint8_t>(text[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < text.size() && static_cast<uint8_t>(text[i + 1]) >= 0x80 &&
+                        static_cast<uint8_t>(text[i + 1]) <= 0x9F;
+        if ((byte < 0x20 && byte != '\n') || byte == 0x7F || c1) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A one-file cabinet whose header names other cabinets of a set.
+std::vector<uint8_t> SetCabinet(const std::string &previous, const std::string &next)
+{
+    TestLib::CabOptions options;
+    options.PrevCabinet = previous;
+    options.NextCabinet = next;
+    TestLib::CCabBuilder builder(options);
+    builder.AddFile("inside.txt", TestLib::Bytes("inside the set"));
+    return builder.Build().Bytes;
 }
 
 } // namespace
@@ -150,5 +178,113 @@ TEST_F(ReadTest, ExplainsFilesThatAreNoPackages)
         CommandResult extracted = Run({"extract", "-d", At("out"), c.Path});
         EXPECT_EQ(extracted.Code, 1) << c.Path;
         EXPECT_TRUE(Tree("out").empty());
+    }
+}
+
+// Hostile cabinets and sets through list, test and extract: each fails with
+// a reason that names the offending cabinet or name, reads no cabinet
+// outside the set's folder (victim.cab is never reached), writes nothing
+// outside the destination, leaves no temporary folder, and ends in bounded
+// time. Codes are those of list, test and extract; -1 accepts 0 or 1 (stored
+// names the extractor's rule may refuse), which still must print safely.
+TEST_F(ReadTest, HostileCabinetsFailClosedWithTheirReasonAndLeaveNothingBehind)
+{
+    struct Case {
+        const char *Title;
+        std::function<std::string(ReadTest &)> Prepare; // makes the input below set/, returns its path
+        const char *Message;                            // in every failing command's error output
+        std::vector<int> Codes = {1, 1, 1};
+    };
+    auto set = [](const std::string &previous, const std::string &next) {
+        return [=](ReadTest &t) {
+            t.Write("set/hostile.cab", SetCabinet(previous, next));
+            return t.At("set/hostile.cab");
+        };
+    };
+    auto names = [](std::vector<std::string> stored) {
+        return [=](ReadTest &t) {
+            TestLib::CCabBuilder builder;
+            for (const std::string &name : stored) {
+                builder.AddFile(name, TestLib::Bytes("x"), 0xA0); // archive, UTF-8 name
+            }
+            t.Write("set/names.cab", builder.Build().Bytes);
+            return t.At("set/names.cab");
+        };
+    };
+    std::vector<Case> cases = {
+        {"next cabinet up the tree", set("", "../victim.cab"),
+         "continues with \"../victim.cab\" (named in hostile.cab), which holds a folder separator"},
+        {"next cabinet up the tree, Windows style", set("", "..\\victim.cab"), "which holds a folder separator"},
+        {"next cabinet by absolute path", [set](ReadTest &t) { return set("", t.At("victim.cab"))(t); },
+         "which holds a folder separator"},
+        {"next cabinet on a drive", set("", "C:victim.cab"), "which holds a colon"},
+        {"next cabinet \"..\"", set("", ".."), "which is \".\" or \"..\""},
+        {"next cabinet a device", set("", "CON"), "device name"},
+        {"previous cabinet up the tree", set("../victim.cab", ""), "", {0, 0, 0}},
+        {"next cabinet with escape sequences", set("", "x\x1b]0;owned\x07\x1b[2J.cab"),
+         "x\\x1b]0;owned\\x07\\x1b[2J.cab"},
+        {"bare cabinet of 2 GiB",
+         [](ReadTest &t) {
+             t.Write("set/huge.cab", SetCabinet("", ""));
+             fs::resize_file(fs::u8path(t.At("set/huge.cab")), 0x80000000u - 160000u);
+             return t.At("set/huge.cab");
+         },
+         "too large for the extractor: 160000 bytes of package prefix and 2147323648 bytes"},
+        {"file declaring 2 GB over 5 bytes",
+         [](ReadTest &t) {
+             TestLib::CCabBuilder builder;
+             builder.AddFile("big.bin", TestLib::Bytes("12345"));
+             TestLib::CabImage cab = builder.Build();
+             TestLib::PutLe32(cab.Bytes, cab.Layout.Files[0], 0x7FFF0000u); // cbFile
+             t.Write("set/declares.cab", cab.Bytes);
+             return t.At("set/declares.cab");
+         },
+         "big.bin",
+         {0, 1, 1}},
+        {"stored names with escapes and a newline",
+         names({"red\x1b[31m.txt", "line\nforged.txt",
+                "csi\xC2\x9B"
+                "2J.txt",
+                "rtl\xE2\x80\xAEtxt.exe"}),
+         "",
+         {-1, -1, -1}},
+        {"dirwalk-vulns.cab", [](ReadTest &) { return Corpus("dirwalk-vulns.cab"); }, "a stored name is unsafe"},
+    };
+    Write("victim.cab", SetCabinet("", ""));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Title);
+        const std::string input = c.Prepare(*this);
+        const std::vector<std::string> before = Tree("");
+        const char *commands[] = {"list", "test", "extract"};
+        for (size_t i = 0; i < 3; ++i) {
+            SCOPED_TRACE(commands[i]);
+            std::vector<std::string> args = {commands[i], input};
+            if (i == 2) {
+                args.insert(args.begin() + 1, {"-d", At("out")});
+            }
+            CommandResult result = RunBounded(args);
+            if (c.Codes[i] >= 0) {
+                EXPECT_EQ(result.Code, c.Codes[i]) << result.Out << result.Err;
+            }
+            if (result.Code != 0) {
+                EXPECT_TRUE(Contains(result.Out + result.Err, c.Message)) << result.Out << result.Err;
+                EXPECT_EQ(std::count(result.Err.begin(), result.Err.end(), '\n'), 1) << result.Err;
+            }
+            if (result.Code != 0 && i == 2) {
+                EXPECT_TRUE(Tree("out").empty()) << "a failed listing or a short file leaves nothing";
+            }
+            EXPECT_FALSE(HasRawControl(result.Out + result.Err)) << result.Out << result.Err;
+            EXPECT_FALSE(Contains(result.Out, "\nforged.txt")) << result.Out;
+            std::vector<std::string> after = Tree("");
+            after.erase(std::remove_if(after.begin(), after.end(),
+                                       [](const std::string &name) { return name.rfind("out", 0) == 0; }),
+                        after.end());
+            EXPECT_EQ(after, before) << "nothing outside out/";
+            EXPECT_TRUE(LeftTemporaryFolders().empty());
+        }
+        CommandResult json = RunBounded({"list", "--json", input});
+        EXPECT_FALSE(HasRawControl(json.Out + json.Err)) << json.Out << json.Err;
+        Remove("set");
+        Remove("out");
     }
 }

@@ -2,10 +2,17 @@
 #include "tests/tools/ToolTest.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <sstream>
+#include <thread>
+#include <utility>
 
 #include "tools/Cli.h"
 #include "tools/TextConv.h"
@@ -75,12 +82,62 @@ CommandResult ToolTest::Run(const std::vector<std::string> &args) const
     return result;
 }
 
-std::vector<uint8_t> FakeStub(size_t size, long mscfAt)
+CommandResult ToolTest::RunBounded(const std::vector<std::string> &args, int seconds) const
+{
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> guard(lock);
+        if (!finished.wait_for(guard, std::chrono::seconds(seconds), [&] { return done; })) {
+            std::string line = "selfex";
+            for (const std::string &arg : args) {
+                line += " " + arg;
+            }
+            std::fprintf(stderr, "%s: still running after %d s; stopping the tests\n", line.c_str(), seconds);
+            std::fflush(stderr);
+            std::_Exit(1);
+        }
+    });
+    CommandResult result = Run(args);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        done = true;
+    }
+    finished.notify_one();
+    watchdog.join();
+    return result;
+}
+
+std::vector<std::string> ToolTest::LeftTemporaryFolders() const
+{
+    const std::string prefix = "selfex-test-" + std::to_string(GetCurrentThreadId()) + "-";
+    std::vector<std::string> left;
+    std::error_code failure;
+    for (fs::directory_iterator it(fs::temp_directory_path(failure), failure), end; !failure && it != end;
+         it.increment(failure)) {
+        std::string name = it->path().filename().u8string();
+        if (name.rfind(prefix, 0) == 0) {
+            left.push_back(name);
+        }
+    }
+    return left;
+}
+
+std::vector<uint8_t> FakeStub(size_t size, long mscfAt, uint16_t subsystem)
 {
     std::vector<uint8_t> stub = SampleBytes(size, 99);
-    if (size >= 2) {
-        stub[0] = 'M';
-        stub[1] = 'Z';
+    // The headers the packer checks: "MZ", e_lfanew 0x40, "PE\0\0" there, a
+    // 0xE0-byte PE32 optional header with the subsystem at its offset 68.
+    const std::pair<size_t, std::vector<uint8_t>> fields[] = {
+        {0x00, {'M', 'Z'}},       {0x3C, {0x40, 0, 0, 0}},
+        {0x40, {'P', 'E', 0, 0}}, {0x54, {0xE0, 0}},
+        {0x58, {0x0B, 0x01}},     {0x9C, {static_cast<uint8_t>(subsystem), static_cast<uint8_t>(subsystem >> 8)}},
+    };
+    for (const auto &field : fields) {
+        for (size_t i = 0; i < field.second.size() && field.first + i < size; ++i) {
+            stub[field.first + i] = field.second[i];
+        }
     }
     if (mscfAt >= 0) {
         std::copy_n("MSCF", 4, stub.data() + mscfAt);

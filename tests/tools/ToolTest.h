@@ -29,11 +29,18 @@ public:
     std::vector<std::string> Tree(const std::string &relative) const;
     // Runs "selfex args..."; the default stub lies nowhere.
     CommandResult Run(const std::vector<std::string> &args) const;
+    // Run, bounded: a command still running after seconds ends the whole
+    // test program with a message, since a hang cannot be stopped otherwise.
+    CommandResult RunBounded(const std::vector<std::string> &args, int seconds = 120) const;
+    // The temporary folders the tool left behind on this thread ("selfex test"
+    // works in "<temp>/selfex-test-<thread id>-<random>").
+    std::vector<std::string> LeftTemporaryFolders() const;
 };
 
-// A stand-in for the stub: size bytes of varied text, with "MSCF" at
+// A stand-in for the stub: size bytes of varied text behind the PE headers
+// of a program of the given subsystem (2: Windows GUI), with "MSCF" at
 // mscfAt when that is given.
-std::vector<uint8_t> FakeStub(size_t size, long mscfAt = -1);
+std::vector<uint8_t> FakeStub(size_t size, long mscfAt = -1, uint16_t subsystem = 2);
 
 // Bytes of a repeating text with some variation; shrinks under deflate.
 std::vector<uint8_t> SampleBytes(size_t size, uint32_t seed);

@@ -1,0 +1,142 @@
+// The extractor as the selfex tool drives it.
+#include "tools/ToolExtract.h"
+
+#include <zlib.h>
+
+#include <cerrno>
+
+#include "tools/Interrupt.h"
+#include "tools/SetMemberName.h"
+
+namespace Selfex {
+
+CToolExtract::~CToolExtract() = default;
+
+void CToolExtract::SetFirstCabinet(const WideString &presentedPath, const std::string &realPath)
+{
+    m_FirstPresented = presentedPath;
+    m_FirstReal = realPath;
+    m_Folder = presentedPath.substr(0, presentedPath.rfind(WIDE('\\')) + 1);
+    m_FirstName = realPath.substr(realPath.find_last_of("/\\") + 1);
+    m_LastCabinet = m_FirstName;
+}
+
+int32_t CToolExtract::Refuse(const std::string &reason)
+{
+    // The first refusal is the cause; what fails after it is its consequence.
+    if (m_Refusal.empty()) {
+        m_Refusal = reason;
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+int32_t CToolExtract::RawOpen(const WCHAR *path, int flags, int permission)
+{
+    if (IsInterrupted()) {
+        return Refuse(InterruptText());
+    }
+    if ((flags & (_O_CREAT | _O_WRONLY | _O_RDWR)) == 0) {
+        return OpenCabinet(WideString(path));
+    }
+    const int32_t handle = CExtract::RawOpen(path, flags, permission);
+    if (handle != -1 && m_ChecksumOnly) {
+        m_Outputs[handle] = ChecksumOutput();
+    }
+    return handle;
+}
+
+// Every read open is a cabinet: the first one by the path the tool gave,
+// the others by "<folder><name>" with a name from a cabinet header.
+int32_t CToolExtract::OpenCabinet(const WideString &path)
+{
+    const bool first = path == m_FirstPresented;
+    std::string realPath = m_FirstReal;
+    std::string member;
+    if (!first) {
+        if (path.compare(0, m_Folder.size(), m_Folder) != 0) {
+            return Refuse("the decompressor asked for a cabinet outside the set's folder: " +
+                          FromPlatformPath(path.c_str()));
+        }
+        const WideString name = path.substr(m_Folder.size());
+        member = WideToUtf8(name.c_str());
+        const std::string problem = SetMemberNameProblem(name);
+        if (!problem.empty()) {
+            return Refuse("the cabinet set continues with \"" + member + "\" (named in " + m_LastCabinet + "), which " +
+                          problem + "; set members must be plain file names");
+        }
+        realPath = FromPlatformPath(path.c_str());
+    }
+    auto view = std::make_unique<CCabinetView>();
+    std::string problem;
+    if (!view->Open(realPath, problem)) {
+        return Refuse(first ? problem : "the cabinet \"" + member + "\" of the set: " + problem);
+    }
+    if (first) {
+        m_FirstIsBare = view->IsBare();
+    }
+    const int32_t handle = view->Handle();
+    m_Views[handle] = std::move(view);
+    m_LastCabinet = first ? m_FirstName : member;
+    return handle;
+}
+
+int32_t CToolExtract::RawRead(int32_t handle, void *buffer, uint32_t count)
+{
+    if (IsInterrupted()) {
+        return Refuse(InterruptText());
+    }
+    const auto view = m_Views.find(handle);
+    return view != m_Views.end() ? view->second->Read(buffer, count) : CExtract::RawRead(handle, buffer, count);
+}
+
+int32_t CToolExtract::RawWrite(int32_t handle, const void *buffer, uint32_t count)
+{
+    if (IsInterrupted()) {
+        return Refuse(InterruptText());
+    }
+    const auto output = m_Outputs.find(handle);
+    if (output == m_Outputs.end()) {
+        return CExtract::RawWrite(handle, buffer, count);
+    }
+    // More bytes than stored would also fail at the close; stop at once instead.
+    ChecksumOutput &sum = output->second;
+    if (handle == Current().Handle && sum.Size + count > Current().Size) {
+        return Refuse(WideToUtf8(Current().RelPath.Data) + ": the decoder delivered more than its stored " +
+                      std::to_string(Current().Size) + " bytes");
+    }
+    sum.Crc = static_cast<uint32_t>(crc32(sum.Crc, static_cast<const Bytef *>(buffer), count));
+    sum.Size += count;
+    return static_cast<int32_t>(count);
+}
+
+int32_t CToolExtract::RawClose(int32_t handle)
+{
+    const auto view = m_Views.find(handle);
+    if (view != m_Views.end()) {
+        const int32_t result = view->second->Close();
+        m_Views.erase(view);
+        return result;
+    }
+    const auto output = m_Outputs.find(handle);
+    if (output != m_Outputs.end()) {
+        m_LastOutputSize = static_cast<uint32_t>(output->second.Size);
+        m_LastOutputCrc = output->second.Crc;
+        // The extractor hands a complete file over before closing it; one
+        // that is still current here is unfinished.
+        if (handle == Current().Handle && output->second.Size < Current().Size) {
+            m_ShortOutput = "only " + std::to_string(output->second.Size) + " of its " +
+                            std::to_string(Current().Size) + " stored bytes were decoded";
+        }
+        m_Outputs.erase(output);
+    }
+    return CExtract::RawClose(handle);
+}
+
+int32_t CToolExtract::RawSeek(int32_t handle, int32_t offset, int origin)
+{
+    const auto view = m_Views.find(handle);
+    return view != m_Views.end() ? view->second->Seek(offset, origin) : CExtract::RawSeek(handle, offset, origin);
+}
+
+} // namespace Selfex

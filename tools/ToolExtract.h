@@ -1,0 +1,89 @@
+// The extractor as the selfex tool drives it: Cabinet::CExtract with its raw
+// I/O slots taken over, so that
+//   - every cabinet is read in place through a CCabinetView (a bare cabinet
+//     behind a zero prefix that is never written out), the first one under
+//     the path the tool presents it by;
+//   - set members named by a header are opened only as plain file names in
+//     the first cabinet's folder, never a path;
+//   - in checksum mode each output is only counted and checksummed: nothing
+//     is written and no memory grows with a file's size;
+//   - an interrupt (tools/Interrupt.h) fails the next read, write or open,
+//     so the extractor's failure path removes the file in progress.
+// When the tool itself refuses an operation, Refusal() says why in words.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "cabinet/Extract.h"
+#include "tools/CabinetView.h"
+#include "tools/TextConv.h"
+
+namespace Selfex {
+
+class CToolExtract final : public Cabinet::CExtract {
+public:
+    CToolExtract() = default;
+    ~CToolExtract();
+
+    // The first cabinet: opens of presentedPath (wide, "\" between levels)
+    // read realPath (UTF-8). Set members are looked for in presentedPath's
+    // folder, which must be realPath's folder too.
+    void SetFirstCabinet(const WideString &presentedPath, const std::string &realPath);
+    // Outputs written to disk (false), or only counted and checksummed
+    // (true): the extractor still creates each output, empty.
+    void SetChecksumOnly(bool checksumOnly) { m_ChecksumOnly = checksumOnly; }
+    bool ChecksumOnly() const { return m_ChecksumOnly; }
+    // Byte count and CRC-32 of the last output closed in checksum mode.
+    uint32_t LastOutputSize() const { return m_LastOutputSize; }
+    uint32_t LastOutputCrc() const { return m_LastOutputCrc; }
+    // True when the first cabinet is a bare cabinet (no stub in front).
+    bool FirstIsBare() const { return m_FirstIsBare; }
+    int32_t Base() const { return CabinetBase(); }
+
+    // Why the tool refused an operation since the last ClearRefusal, or an
+    // empty text: the refusal, not the extractor's numbers, explains a failure.
+    const std::string &Refusal() const { return m_Refusal; }
+    // In checksum mode, how far a file closed unfinished got ("only 5 of its
+    // 100 stored bytes were decoded"), or an empty text.
+    const std::string &ShortOutput() const { return m_ShortOutput; }
+    void ClearRefusal()
+    {
+        m_Refusal.clear();
+        m_ShortOutput.clear();
+    }
+
+protected:
+    int32_t RawRead(int32_t handle, void *buffer, uint32_t count) override;
+    int32_t RawWrite(int32_t handle, const void *buffer, uint32_t count) override;
+    int32_t RawClose(int32_t handle) override;
+    int32_t RawSeek(int32_t handle, int32_t offset, int origin) override;
+    int32_t RawOpen(const WCHAR *path, int flags, int permission) override;
+
+private:
+    struct ChecksumOutput {
+        uint64_t Size = 0;
+        uint32_t Crc = 0;
+    };
+
+    int32_t OpenCabinet(const WideString &path);
+    int32_t Refuse(const std::string &reason);
+
+    WideString m_FirstPresented;
+    std::string m_FirstReal;
+    WideString m_Folder;       // presented folder, with its final "\"
+    std::string m_FirstName;   // the first cabinet's file name, for messages
+    std::string m_LastCabinet; // file name of the cabinet opened last, for messages
+    bool m_FirstIsBare = false;
+    bool m_ChecksumOnly = false;
+    std::map<int32_t, std::unique_ptr<CCabinetView>> m_Views;
+    std::map<int32_t, ChecksumOutput> m_Outputs;
+    uint32_t m_LastOutputSize = 0;
+    uint32_t m_LastOutputCrc = 0;
+    std::string m_Refusal;
+    std::string m_ShortOutput;
+};
+
+} // namespace Selfex
