@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "tools/Cli.h"
+#include "tools/Interrupt.h"
 #include "tools/PackageReader.h"
 #include "tools/PrintableText.h"
 
@@ -81,7 +82,7 @@ int RunTest(const ParsedArgs &args, ToolContext &context)
     size_t reached = report.Passed() + report.Failed();
     size_t unreached = files.size() > reached ? files.size() - reached : 0;
     context.Out << report.Passed() << " ok, " << report.Failed() << " failed, " << unreached << " not reached\n";
-    return Fail(context, command, path + ": the test failed");
+    return Fail(context, command, path + ": " + (IsInterrupted() ? InterruptText() : std::string("the test failed")));
 }
 
 } // namespace Selfex

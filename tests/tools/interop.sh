@@ -101,8 +101,16 @@ check_cabinet() { # LABEL CABINET
   same_tree out-gcab nottimes   # gcab -x leaves the times of extraction
 }
 
-printf 'MZ not a real stub' > stub-short.bin                   # padded to 160000
-head -c 200000 /dev/zero | tr '\0' 'S' > stub-long.bin        # cabinet right behind it
+# fake_stub SIZE FILE: SIZE bytes of filler behind the PE headers the packer
+# checks ("MZ", e_lfanew 0x40, "PE\0\0", a PE32 optional header, GUI subsystem).
+fake_stub() {
+  head -c "$1" /dev/zero | tr '\0' 'S' > "$2"
+  put() { printf "$2" | dd of="$3" bs=1 seek=$(($1)) conv=notrunc status=none; }
+  put 0x00 'MZ' "$2"; put 0x3C '\x40\0\0\0' "$2"; put 0x40 'PE\0\0' "$2"
+  put 0x54 '\xe0\0' "$2"; put 0x58 '\x0b\x01' "$2"; put 0x9C '\x02\0' "$2"
+}
+fake_stub 200 stub-short.bin                                  # padded to 160000
+fake_stub 200000 stub-long.bin                                # cabinet right behind it
 for variant in "mszip" "none" "mszip --folder-size 128K"; do
   name=$(echo "$variant" | tr -d ' -')
   # shellcheck disable=SC2086
