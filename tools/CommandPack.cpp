@@ -186,7 +186,8 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
     if (!file.Create(output, error) || (!bare && !WriteStub(file, stub, error))) {
         return Fail(context, COMMAND, error);
     }
-    options.MaxCabinetBytes = MAX_PACKAGE_BYTES - cabinetOffset;
+    // A bare cabinet too is read behind 160000 bytes, by selfex and in any package it goes into.
+    options.MaxCabinetBytes = MAX_PACKAGE_BYTES - CabinetOffsetBehind(stub.size());
     options.SetId = SetIdFor(scan.Members);
     CFileMemberSource source;
     CCabFileSink sink(file, cabinetOffset);

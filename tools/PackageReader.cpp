@@ -172,10 +172,13 @@ bool CPackageReader::Run(const std::string &destination, IExtractObserver *obser
         return true;
     }
     error = !m_Extract->Refusal().empty() ? m_Extract->Refusal() : DescribeExtractError(m_Extract->Error);
-    // The extractor's own verdict on a short file says little; how short it came out says more.
+    // The extractor's own verdict on a short file says little; how short it
+    // came out says more, unless the decompressor gave a reason of its own.
     const Cabinet::ExtractError &failure = m_Extract->Error;
+    const bool fdiReason = failure.Erf.fError && failure.Erf.erfOper != FDIERROR_NONE &&
+                           failure.Erf.erfOper != FDIERROR_TARGET_FILE && failure.Erf.erfOper != FDIERROR_USER_ABORT;
     if (m_Extract->Refusal().empty() && !m_Extract->ShortOutput().empty() && failure.Code == FDIERROR_TARGET_FILE &&
-        failure.Detail == 0) {
+        failure.Detail == 0 && !fdiReason) {
         error = m_Extract->ShortOutput() + "; " + error;
     }
     return false;

@@ -220,7 +220,20 @@ TEST_F(ReadTest, HostileCabinetsFailClosedWithTheirReasonAndLeaveNothingBehind)
         {"next cabinet on a drive", set("", "C:victim.cab"), "which holds a colon"},
         {"next cabinet \"..\"", set("", ".."), "which is \".\" or \"..\""},
         {"next cabinet a device", set("", "CON"), "device name"},
-        {"previous cabinet up the tree", set("../victim.cab", ""), "", {0, 0, 0}},
+        // Its file continues from there: every decompressor skips it and opens nothing.
+        {"previous cabinet up the tree",
+         [](ReadTest &t) {
+             TestLib::CabOptions options;
+             options.PrevCabinet = "../victim.cab";
+             TestLib::CCabBuilder builder(options);
+             builder.AddFile("inside.txt", TestLib::Bytes("inside the set"));
+             TestLib::CabImage cab = builder.Build();
+             TestLib::PutLe16(cab.Bytes, cab.Layout.Files[0] + 8, TestLib::CAB_IFOLD_CONTINUED_FROM_PREV);
+             t.Write("set/hostile.cab", cab.Bytes);
+             return t.At("set/hostile.cab");
+         },
+         "",
+         {0, 0, 0}},
         {"next cabinet with escape sequences", set("", "x\x1b]0;owned\x07\x1b[2J.cab"),
          "x\\x1b]0;owned\\x07\\x1b[2J.cab"},
         {"bare cabinet of 2 GiB",
