@@ -62,6 +62,12 @@ void OnFileDone(const WCHAR *outPath, const Cabinet::CMemSink *, intptr_t userDa
     }
 }
 
+// Before the extractor opens the next cabinet, so that a refusal names it.
+void OnCabinetInfo(const Cabinet::CabinetInfo *info, intptr_t userData)
+{
+    reinterpret_cast<RunState *>(userData)->Extract->CheckNextCabinet(info->NextCabinet);
+}
+
 void OnProgress(const Cabinet::ProgressInfo *info, intptr_t userData)
 {
     auto *state = reinterpret_cast<RunState *>(userData);
@@ -91,6 +97,7 @@ CPackageReader::CPackageReader() : m_Extract(std::make_unique<CToolExtract>())
     callbacks.OnCopyFile = OnCopyFile;
     callbacks.OnFileDone = OnFileDone;
     callbacks.OnProgress = OnProgress;
+    callbacks.OnCabinetInfo = OnCabinetInfo;
     m_Extract->Callbacks = callbacks;
 }
 

@@ -55,8 +55,13 @@ public:
     // Offset of the cabinet in the file: 0 for a bare cabinet.
     uint32_t CabinetOffset() const { return m_CabinetOffset; }
 
+    // List, Test and Extract: false with a one-line reason in error, which
+    // names a set member or stored file at fault but not the package (the
+    // caller does). An interrupt fails them with InterruptText().
+
     // Every stored file of the set, in order, without decoding any data.
-    // Fails on the first stored name the extractor refuses as unsafe.
+    // Fails on the first stored name the extractor refuses as unsafe, and on
+    // a set member that is not a plain file name beside the first cabinet.
     bool List(std::vector<StoredFile> &files, std::string &error);
     // Decodes every file without keeping it: each one is only counted and
     // checksummed, so memory does not grow with a file's size. The extractor

@@ -60,10 +60,9 @@ int32_t CToolExtract::OpenCabinet(const WideString &path)
         }
         const WideString name = path.substr(m_Folder.size());
         member = WideToUtf8(name.c_str());
-        const std::string problem = SetMemberNameProblem(name);
-        if (!problem.empty()) {
-            return Refuse("the cabinet set continues with \"" + member + "\" (named in " + m_LastCabinet + "), which " +
-                          problem + "; set members must be plain file names");
+        const std::string refusal = MemberNameRefusal(name);
+        if (!refusal.empty()) {
+            return Refuse(refusal);
         }
         realPath = FromPlatformPath(path.c_str());
     }
@@ -79,6 +78,28 @@ int32_t CToolExtract::OpenCabinet(const WideString &path)
     m_Views[handle] = std::move(view);
     m_LastCabinet = first ? m_FirstName : member;
     return handle;
+}
+
+std::string CToolExtract::MemberNameRefusal(const WideString &name) const
+{
+    const std::string problem = SetMemberNameProblem(name);
+    if (problem.empty()) {
+        return problem;
+    }
+    return "the cabinet set continues with \"" + WideToUtf8(name.c_str()) + "\" (named in " + m_LastCabinet +
+           "), which " + problem + "; set members must be plain file names";
+}
+
+void CToolExtract::CheckNextCabinet(const char *nameUtf8)
+{
+    if (nameUtf8 == nullptr || nameUtf8[0] == 0) {
+        return;
+    }
+    const std::string refusal = MemberNameRefusal(Utf8ToWide(nameUtf8));
+    if (!refusal.empty()) {
+        Refuse(refusal);
+        Abort();
+    }
 }
 
 int32_t CToolExtract::RawRead(int32_t handle, void *buffer, uint32_t count)

@@ -43,6 +43,11 @@ public:
     bool FirstIsBare() const { return m_FirstIsBare; }
     int32_t Base() const { return CabinetBase(); }
 
+    // Called with the next cabinet a header names, before the extractor can
+    // open it: a name that is not a plain file name is refused (Refusal
+    // says why) and the run is aborted. The same check guards every open.
+    void CheckNextCabinet(const char *nameUtf8);
+
     // Why the tool refused an operation since the last ClearRefusal, or an
     // empty text: the refusal, not the extractor's numbers, explains a failure.
     const std::string &Refusal() const { return m_Refusal; }
@@ -69,6 +74,7 @@ private:
     };
 
     int32_t OpenCabinet(const WideString &path);
+    std::string MemberNameRefusal(const WideString &name) const;
     int32_t Refuse(const std::string &reason);
 
     WideString m_FirstPresented;

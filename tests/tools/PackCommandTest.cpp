@@ -131,6 +131,7 @@ TEST_F(PackTest, PackagesAndBareCabinetsRoundTripThroughListTestAndExtract)
         CommandResult tested = Run({"test", At(c.Output)});
         EXPECT_EQ(tested.Code, 0) << tested.Out << tested.Err;
         EXPECT_NE(tested.Out.find("all 6 files ok"), std::string::npos) << tested.Out;
+        EXPECT_TRUE(LeftTemporaryFolders().empty()) << "read-only and hidden stand-ins too";
 
         ExpectExtractedTreeMatches(At(c.Output));
         Remove("out");
