@@ -7,6 +7,14 @@
 // that attribute reports archive, as a new file does on Windows; where the
 // file system has no user extended attributes, the three bits are dropped
 // silently and files keep reporting archive.
+//
+// A symbolic link is reported as Windows reports a reparse point:
+// FILE_ATTRIBUTE_REPARSE_POINT, with the directory bit when it leads to a
+// folder. The other bits, and GetFileAttributesExW's size and times,
+// describe what the link leads to (Windows describes the link itself; a
+// packer that follows links needs the target's). SetFileAttributesW never
+// changes anything through a link.
+#include <fcntl.h>
 #include <sys/xattr.h>
 
 #include <cerrno>
@@ -41,6 +49,16 @@ bool ReadDosAttributes(const std::string &hostPath, DWORD *attributes)
     }
     *attributes = static_cast<DWORD>(parsed);
     return true;
+}
+
+// Adds the reparse-point bit of a link; FILE_ATTRIBUTE_NORMAL then no
+// longer stands alone.
+DWORD WithLinkBits(DWORD attributes, DWORD linkBits)
+{
+    if (linkBits == 0) {
+        return attributes;
+    }
+    return (attributes | linkBits) & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
 }
 
 } // namespace
@@ -86,8 +104,25 @@ void StoreDosAttributes(int fd, const std::string &hostPath, DWORD attributes)
     if (fd >= 0) {
         (void)fsetxattr(fd, DOS_ATTRIBUTE_NAME, value, size, 0);
     } else {
-        (void)setxattr(hostPath.c_str(), DOS_ATTRIBUTE_NAME, value, size, 0);
+        (void)lsetxattr(hostPath.c_str(), DOS_ATTRIBUTE_NAME, value, size, 0);
     }
+}
+
+bool DescribeEntry(const std::string &hostPath, struct stat &status, DWORD *linkBits)
+{
+    if (lstat(hostPath.c_str(), &status) != 0) {
+        SetLastError(PathError(errno, hostPath));
+        return false;
+    }
+    *linkBits = 0;
+    if (S_ISLNK(status.st_mode)) {
+        *linkBits = FILE_ATTRIBUTE_REPARSE_POINT;
+        struct stat target;
+        if (stat(hostPath.c_str(), &target) == 0) {
+            status = target;
+        }
+    }
+    return true;
 }
 
 } // namespace Host
@@ -96,18 +131,45 @@ DWORD GetFileAttributesW(LPCWSTR path)
 {
     std::string hostPath;
     struct stat status;
-    if (!Host::ToHostPath(path, hostPath) || !Host::StatPath(hostPath, status)) {
+    DWORD linkBits;
+    if (!Host::ToHostPath(path, hostPath) || !Host::DescribeEntry(hostPath, status, &linkBits)) {
         return INVALID_FILE_ATTRIBUTES;
     }
-    return Host::AttributesOf(status, hostPath);
+    if (S_ISLNK(status.st_mode)) {
+        return linkBits; // leads nowhere
+    }
+    return WithLinkBits(Host::AttributesOf(status, hostPath), linkBits);
 }
+
+namespace {
+
+// chmod that never follows a link at the last level (the caller has seen
+// none there; this closes the window until the change).
+bool ChangeMode(const std::string &hostPath, mode_t mode)
+{
+    if (fchmodat(AT_FDCWD, hostPath.c_str(), mode, AT_SYMLINK_NOFOLLOW) == 0) {
+        return true;
+    }
+    // Without /proc the C library cannot change a mode without following.
+    return (errno == ENOTSUP || errno == EOPNOTSUPP) && chmod(hostPath.c_str(), mode) == 0;
+}
+
+} // namespace
 
 BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes)
 {
     std::string hostPath;
     struct stat status;
-    if (!Host::ToHostPath(path, hostPath) || Host::RefuseFileAsFolder(hostPath) || !Host::StatPath(hostPath, status)) {
+    if (!Host::ToHostPath(path, hostPath) || Host::RefuseFileAsFolder(hostPath)) {
         return FALSE;
+    }
+    if (lstat(hostPath.c_str(), &status) != 0) {
+        return Host::Fail(Host::PathError(errno, hostPath));
+    }
+    // A link's own attributes have no place on POSIX; what it leads to is
+    // not this file's business.
+    if (S_ISLNK(status.st_mode)) {
+        return TRUE;
     }
 
     // Without write permission a non-superuser cannot change extended
@@ -115,13 +177,13 @@ BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes)
     const bool makeReadOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0 && !S_ISDIR(status.st_mode);
     const mode_t mode = status.st_mode & 07777;
     if (!makeReadOnly && (mode & S_IWUSR) == 0 && !S_ISDIR(status.st_mode)) {
-        if (chmod(hostPath.c_str(), mode | S_IWUSR) != 0) {
+        if (!ChangeMode(hostPath, mode | S_IWUSR)) {
             return Host::Fail(Host::PathError(errno, hostPath));
         }
     }
     Host::StoreDosAttributes(-1, hostPath, attributes);
     if (makeReadOnly && (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0) {
-        if (chmod(hostPath.c_str(), mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) != 0) {
+        if (!ChangeMode(hostPath, mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH))) {
             return Host::Fail(Host::PathError(errno, hostPath));
         }
     }
@@ -135,10 +197,13 @@ BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID inf
     }
     std::string hostPath;
     struct stat status;
-    if (!Host::ToHostPath(path, hostPath) || !Host::StatPath(hostPath, status)) {
+    DWORD linkBits;
+    if (!Host::ToHostPath(path, hostPath) || !Host::DescribeEntry(hostPath, status, &linkBits)) {
         return FALSE;
     }
-
-    *static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(info) = Host::DescribeFile(status, hostPath);
+    WIN32_FILE_ATTRIBUTE_DATA data = Host::DescribeFile(status, hostPath);
+    // A link that leads nowhere has no other bits.
+    data.dwFileAttributes = S_ISLNK(status.st_mode) ? linkBits : WithLinkBits(data.dwFileAttributes, linkBits);
+    *static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(info) = data;
     return TRUE;
 }

@@ -1,5 +1,6 @@
-// File handles: CreateFileW, CloseHandle and SetFileTime, enough to apply
-// stored times to a file.
+// File handles: CreateFileW, CloseHandle, SetFileTime, GetFileType and
+// _get_osfhandle, enough to look at a file without reaching its data and to
+// apply stored times through an open descriptor.
 //
 // Share modes are not enforced: POSIX has no mandatory sharing, so a file
 // another process holds is never a sharing violation here.
@@ -8,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
+#include <unordered_map>
 
 #include "platform/posix/HostBridge.h"
 
@@ -16,8 +19,17 @@ namespace {
 // The object behind a file HANDLE.
 class CFileHandle : public Host::CHandleObject {
 public:
-    CFileHandle(int fd, bool canSetTimes) : m_Fd(fd), m_CanSetTimes(canSetTimes) {}
-    ~CFileHandle() override { close(m_Fd); }
+    // ownsFd: CloseHandle closes the descriptor (false for the handle of a
+    // C-runtime descriptor, which _close closes).
+    CFileHandle(int fd, bool canSetTimes, bool ownsFd = true) : m_Fd(fd), m_CanSetTimes(canSetTimes), m_OwnsFd(ownsFd)
+    {
+    }
+    ~CFileHandle() override
+    {
+        if (m_OwnsFd) {
+            close(m_Fd);
+        }
+    }
     CFileHandle(const CFileHandle &) = delete;
     CFileHandle &operator=(const CFileHandle &) = delete;
 
@@ -27,7 +39,16 @@ public:
 private:
     int m_Fd;
     bool m_CanSetTimes;
+    bool m_OwnsFd;
 };
+
+// The handles _get_osfhandle gave out, by descriptor.
+std::mutex g_DescriptorLock;
+std::unordered_map<int, HANDLE> &DescriptorHandles()
+{
+    static std::unordered_map<int, HANDLE> handles;
+    return handles;
+}
 
 // Fills the host side of a disposition; false for an unknown one.
 bool ApplyDisposition(DWORD disposition, Host::OpenRequest &request)
@@ -62,6 +83,9 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
     const bool write = (access & GENERIC_WRITE) != 0;
     Host::OpenRequest request{};
     request.AccessMode = write ? ((access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY) : O_RDONLY;
+    // Attributes only: any kind of file opens, without reaching its data.
+    request.NoData = (access & (GENERIC_READ | GENERIC_WRITE | FILE_WRITE_ATTRIBUTES)) == 0;
+    request.NoFollow = (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
     request.AllowDirectory = (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
     request.CreateMode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
     if (!ApplyDisposition(disposition, request) || (disposition == TRUNCATE_EXISTING && !write)) {
@@ -116,3 +140,51 @@ BOOL SetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAcce
     }
     return TRUE;
 }
+
+DWORD GetFileType(HANDLE file)
+{
+    const CFileHandle *object = Host::LookUpHandle<CFileHandle>(file);
+    struct stat status;
+    if (object == nullptr || fstat(object->Fd(), &status) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FILE_TYPE_UNKNOWN;
+    }
+    SetLastError(ERROR_SUCCESS);
+    if (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) {
+        return FILE_TYPE_PIPE;
+    }
+    if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode)) {
+        return FILE_TYPE_CHAR;
+    }
+    return FILE_TYPE_DISK; // files, folders and links opened as themselves
+}
+
+intptr_t _get_osfhandle(int fd)
+{
+    const int mode = fcntl(fd, F_GETFL);
+    if (mode < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(g_DescriptorLock);
+    HANDLE &handle = DescriptorHandles()[fd];
+    if (handle == nullptr) {
+        const bool canSetTimes = (mode & O_ACCMODE) != O_RDONLY;
+        handle = Host::RegisterHandle(new CFileHandle(fd, canSetTimes, false));
+    }
+    return reinterpret_cast<intptr_t>(handle);
+}
+
+namespace Host {
+
+void ForgetDescriptorHandle(int fd)
+{
+    std::lock_guard<std::mutex> lock(g_DescriptorLock);
+    auto found = DescriptorHandles().find(fd);
+    if (found != DescriptorHandles().end()) {
+        CloseHandleOf<CFileHandle>(found->second);
+        DescriptorHandles().erase(found);
+    }
+}
+
+} // namespace Host

@@ -120,6 +120,7 @@ int32_t _lseek(int fd, int32_t offset, int origin)
 
 int _close(int fd)
 {
+    Host::ForgetDescriptorHandle(fd);
     // On Linux the descriptor is gone even when close reports EINTR.
     if (close(fd) != 0 && errno != EINTR) {
         return -1;

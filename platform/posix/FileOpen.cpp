@@ -34,10 +34,15 @@ DWORD CheckOpened(int fd, const Host::OpenRequest &request, bool created)
     if (S_ISDIR(status.st_mode)) {
         return request.AllowDirectory && request.AccessMode == O_RDONLY ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
     }
+    const bool changes = request.AccessMode != O_RDONLY || request.Truncate;
+    // Writes go to regular files only: a FIFO would take the data away (or
+    // block), a device is nothing a file operation should reach.
+    if (changes && !S_ISREG(status.st_mode)) {
+        return ERROR_ACCESS_DENIED;
+    }
     // Windows checks the read-only attribute itself, so even a superuser may
     // neither write nor truncate; a file created read-only by this very open
     // stays writable through it, as on Windows.
-    const bool changes = request.AccessMode != O_RDONLY || request.Truncate;
     if (changes && !created && (status.st_mode & S_IWUSR) == 0) {
         return ERROR_ACCESS_DENIED;
     }
@@ -53,7 +58,15 @@ namespace Host {
 
 int OpenFile(const std::string &hostPath, const OpenRequest &request, bool *created, DWORD *error)
 {
-    const int flags = request.AccessMode | O_CLOEXEC | (request.Append ? O_APPEND : 0);
+    // Never blocking: a FIFO opens at once, to be refused or read. An open
+    // that may change the file does not follow a link at the last level.
+    const bool changes = request.AccessMode != O_RDONLY || request.Truncate;
+    int flags = request.AccessMode | O_CLOEXEC | O_NONBLOCK | (request.Append ? O_APPEND : 0);
+    if (request.NoData && !request.Create) {
+        flags = O_PATH | O_CLOEXEC | (request.NoFollow ? O_NOFOLLOW : 0);
+    } else if (changes) {
+        flags |= O_NOFOLLOW;
+    }
     int fd = -1;
     *created = false;
     // Create with O_EXCL first, so that we know whether the file is new
@@ -80,6 +93,13 @@ int OpenFile(const std::string &hostPath, const OpenRequest &request, bool *crea
     }
 
     *error = CheckOpened(fd, request, *created);
+    // Reads of a FIFO that did open wait for data as usual.
+    if (*error == ERROR_SUCCESS && (flags & O_NONBLOCK) != 0) {
+        const int status = fcntl(fd, F_GETFL);
+        if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+            *error = Win32ErrorFromErrno(errno);
+        }
+    }
     if (*error == ERROR_SUCCESS) {
         fd = LiftAboveStandardStreams(fd);
     } else {

@@ -63,27 +63,40 @@ DWORD AttributesOf(const struct stat &status, const std::string &hostPath);
 // What GetFileAttributesExW reports for a file of that status.
 WIN32_FILE_ATTRIBUTE_DATA DescribeFile(const struct stat &status, const std::string &hostPath);
 // Stores hidden, system and archive in "user.DOSATTRIB" (fd, or path if
-// fd < 0); silently does nothing where the file system has no user xattrs.
+// fd < 0, never through a link); silently does nothing where the file
+// system has no user xattrs.
 void StoreDosAttributes(int fd, const std::string &hostPath, DWORD attributes);
+// lstat of hostPath; for a symbolic link that leads somewhere, status then
+// describes where it leads. *linkBits is FILE_ATTRIBUTE_REPARSE_POINT for a
+// link, else 0. On failure false with the Win32 error set.
+bool DescribeEntry(const std::string &hostPath, struct stat &status, DWORD *linkBits);
 
 // What OpenFile is asked to do, in host terms.
 struct OpenRequest {
     int AccessMode;      // O_RDONLY, O_WRONLY or O_RDWR
+    bool NoData;         // neither reads nor writes: O_PATH, any kind of file
     bool Create;         // create the file when it is missing
     bool Exclusive;      // fail with ERROR_FILE_EXISTS when it exists
     bool Truncate;       // empty an existing file
     bool Append;         // every write goes to the end
     bool AllowDirectory; // a directory may be opened (read-only)
+    bool NoFollow;       // a symbolic link at the last level is opened itself (NoData only)
     mode_t CreateMode;   // permission bits of a new file
 };
 // Opens with Windows' rules: an existing read-only file refuses write access
 // and truncation, a directory refuses to open as a file (both
-// ERROR_ACCESS_DENIED), even for the superuser. Returns a descriptor of 3 or
-// more, with *created telling whether the file is new, or -1 with the Win32
-// error in *error.
+// ERROR_ACCESS_DENIED), even for the superuser. Beyond Windows: an open
+// never blocks (a FIFO without a writer included); one that may change the
+// file neither follows a symbolic link at the last level
+// (ERROR_CANT_RESOLVE_FILENAME) nor opens anything but a regular file
+// (ERROR_ACCESS_DENIED). Returns a descriptor of 3 or more, with *created
+// telling whether the file is new, or -1 with the Win32 error in *error.
 int OpenFile(const std::string &hostPath, const OpenRequest &request, bool *created, DWORD *error);
 
-// --- Handles (Handles.cpp) ---
+// --- Handles (Handles.cpp, FileHandle.cpp) ---
+
+// Forgets the HANDLE _get_osfhandle gave for fd; _close calls it.
+void ForgetDescriptorHandle(int fd);
 
 // An object behind a HANDLE; the registry owns it from Register to Unregister.
 class CHandleObject {

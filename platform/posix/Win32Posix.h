@@ -30,8 +30,16 @@
 // |                           | Windows' C runtime does; failed opens also the last error.      |
 // |                           | _lseek is 32-bit: a target beyond 2^31 - 1 or before 0 fails    |
 // |                           | with EINVAL and leaves the file pointer (msvcrt.dll wraps).     |
-// |                           | _write finishes short host writes; partial only before an error |
-// | GetFileAttributesW        | directory bit from the file type; read-only when the owner has  |
+// |                           | _write finishes short host writes; partial only before an error.|
+// |                           | Beyond Windows: opens never block (a FIFO opens at once); an    |
+// |                           | open that may write neither follows a symbolic link at the last |
+// |                           | level (ELOOP, ERROR_CANT_RESOLVE_FILENAME) nor opens anything   |
+// |                           | but a regular file (EACCES, ERROR_ACCESS_DENIED)                |
+// | _get_osfhandle            | a HANDLE for SetFileTime/GetFileType on the descriptor, valid   |
+// |                           | until _close; never closed by CloseHandle                       |
+// | GetFileAttributesW        | a symbolic link is a reparse point: FILE_ATTRIBUTE_REPARSE_POINT|
+// |                           | (alone when it leads nowhere), the other bits from its target;  |
+// |                           | directory bit from the file type; read-only when the owner has  |
 // |                           | no write permission (files only); hidden/system/archive from the|
 // |                           | xattr "user.DOSATTRIB" (text "0x<hex>", the Samba/Wine form);   |
 // |                           | a file without it reports archive, as a new Windows file does;  |
@@ -39,9 +47,11 @@
 // | SetFileAttributesW        | read-only clears/sets the write permission bits (ignored for    |
 // |                           | folders, as under Wine); hidden, system and archive go to       |
 // |                           | "user.DOSATTRIB" where the file system allows it, silently      |
-// |                           | dropped where it doesn't                                        |
-// | GetFileAttributesExW      | attributes, size and last-write/access times; the creation time |
-// |                           | reported is the last-write time                                 |
+// |                           | dropped where it doesn't; on a symbolic link nothing changes    |
+// |                           | (TRUE): never anything through a link                           |
+// | GetFileAttributesExW      | attributes as GetFileAttributesW, size and last-write/access    |
+// |                           | times (of a link's target: Windows gives the link's own); the   |
+// |                           | creation time reported is the last-write time                   |
 // | CreateDirectoryW          | mkdir 0777 (umask applies); an existing file or folder gives    |
 // |                           | ERROR_ALREADY_EXISTS, a missing or non-folder parent            |
 // |                           | ERROR_PATH_NOT_FOUND                                            |
@@ -50,7 +60,12 @@
 // | CreateFileW/CloseHandle/  | a handle wraps a descriptor; dispositions as Windows (the       |
 // |   SetFileTime             | "always" ones report ERROR_ALREADY_EXISTS for an existing file);|
 // |                           | share modes not enforced; FILE_FLAG_BACKUP_SEMANTICS opens      |
-// |                           | folders. SetFileTime needs GENERIC_WRITE or                     |
+// |                           | folders; access without GENERIC_READ, GENERIC_WRITE or          |
+// |                           | FILE_WRITE_ATTRIBUTES opens any kind of file without its data,  |
+// |                           | and with FILE_FLAG_OPEN_REPARSE_POINT a link itself.            |
+// |                           | GetFileType: FILE_TYPE_DISK for files, folders and links,       |
+// |                           | FILE_TYPE_PIPE for FIFOs and sockets, FILE_TYPE_CHAR for        |
+// |                           | devices. SetFileTime needs GENERIC_WRITE or                     |
 // |                           | FILE_WRITE_ATTRIBUTES, sets last-access and last-write times    |
 // |                           | (0 leaves one alone) and drops the creation time (POSIX keeps   |
 // |                           | none). CloseHandle(INVALID_HANDLE_VALUE) succeeds (the process  |
@@ -175,10 +190,12 @@ typedef struct {
 #define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_ARCHIVE 0x20
 #define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 
 // CreateFileW
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+#define FILE_READ_ATTRIBUTES 0x80
 #define FILE_WRITE_ATTRIBUTES 0x100
 #define FILE_SHARE_READ 0x1
 #define FILE_SHARE_WRITE 0x2
@@ -189,6 +206,13 @@ typedef struct {
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+
+// GetFileType
+#define FILE_TYPE_UNKNOWN 0
+#define FILE_TYPE_DISK 1
+#define FILE_TYPE_CHAR 2
+#define FILE_TYPE_PIPE 3
 
 // Code pages and conversion flags
 #define CP_ACP 0
@@ -197,6 +221,7 @@ typedef struct {
 #define WC_ERR_INVALID_CHARS 0x80
 
 // LoadLibraryExW
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x8
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800
 
 // Error codes (GetLastError)
@@ -230,6 +255,7 @@ typedef struct {
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_BAD_EXE_FORMAT 193
 #define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_BAD_FILE_TYPE 222
 #define ERROR_NO_MORE_ITEMS 259
 #define ERROR_DIRECTORY 267
 #define ERROR_INVALID_FLAGS 1004
@@ -265,6 +291,8 @@ int _write(int fd, const void *buffer, unsigned int count);
 int32_t _lseek(int fd, int32_t offset, int origin);
 // Closes a descriptor: 0, or -1 on error.
 int _close(int fd);
+// The HANDLE of a descriptor, as intptr_t; -1 (errno EBADF) for none.
+intptr_t _get_osfhandle(int fd);
 
 DWORD GetLastError(void);
 void SetLastError(DWORD error);
@@ -284,6 +312,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
                    DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL CloseHandle(HANDLE handle);
 BOOL SetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess, const FILETIME *lastWrite);
+DWORD GetFileType(HANDLE file);
 
 BOOL DosDateTimeToFileTime(WORD dosDate, WORD dosTime, LPFILETIME fileTime);
 BOOL FileTimeToDosDateTime(const FILETIME *fileTime, WORD *dosDate, WORD *dosTime);
