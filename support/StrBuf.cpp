@@ -145,15 +145,27 @@ void CStrBufW::Replace(WCHAR from, WCHAR to)
 
 WCHAR *CStrBufW::AssignMultiByte(UINT codePage, const char *text)
 {
+    AssignConverted(codePage, 0, text);
+    return Data;
+}
+
+bool CStrBufW::AssignMultiByteStrict(UINT codePage, const char *text)
+{
+    return AssignConverted(codePage, MB_ERR_INVALID_CHARS, text);
+}
+
+bool CStrBufW::AssignConverted(UINT codePage, DWORD flags, const char *text)
+{
     // Empty first, so that a growth has nothing to copy and a refused
     // conversion leaves the empty text rather than the previous one.
     Data[0] = 0;
     // A narrow text never yields more UTF-16 units than it has bytes.
     GrowBlock(Data, Capacity, std::strlen(text));
-    if (MultiByteToWideChar(codePage, 0, text, -1, Data, ConversionRoom(Capacity)) == 0) {
+    if (MultiByteToWideChar(codePage, flags, text, -1, Data, ConversionRoom(Capacity)) == 0) {
         Data[0] = 0;
+        return false;
     }
-    return Data;
+    return true;
 }
 
 CStrBufA::CStrBufA() : Data(nullptr), Capacity(0)

@@ -98,6 +98,13 @@ public:
     // The buffer is emptied first; when the platform refuses the conversion
     // the text stays empty and no error is recorded. Returns Data.
     WCHAR *AssignMultiByte(UINT codePage, const char *text);
+    // The same with MB_ERR_INVALID_CHARS: a text the code page cannot
+    // represent (invalid UTF-8) gives false and an empty buffer instead of
+    // U+FFFD in its place.
+    bool AssignMultiByteStrict(UINT codePage, const char *text);
+
+private:
+    bool AssignConverted(UINT codePage, DWORD flags, const char *text);
 };
 
 // Narrow (UTF-8) text buffer: the form of names handed to the decompressor.
