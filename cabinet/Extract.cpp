@@ -2,6 +2,9 @@
 // Destroy.
 #include "cabinet/Extract.h"
 
+#include <new>
+
+#include "cabinet/SystemLibrary.h"
 #include "cabinet/ThreadSlot.h"
 
 namespace Cabinet {
@@ -92,12 +95,13 @@ bool CExtract::IsCreatorThread()
 }
 
 /// Loads Cabinet.dll and resolves its four entries. Windows: from the system
-/// directory only, so that a Cabinet.dll planted beside a downloaded package
-/// never runs; POSIX: the platform layer's lookup of our decoder library.
+/// directory only (by the search flag, or by full path where the flag is
+/// unknown), so that a Cabinet.dll planted beside a downloaded package never
+/// runs; POSIX: the platform layer's lookup of our decoder library.
 bool CExtract::LoadCabinetLibrary()
 {
     if (m_Library == nullptr) {
-        m_Library = LoadLibraryExW(WIDE("Cabinet.dll"), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        m_Library = LoadSystemLibrary(WIDE("Cabinet.dll"));
     }
     if (m_Library != nullptr) {
         m_FdiCreate = ResolveEntry<FdiCreateFn>(m_Library, "FDICreate");
@@ -154,12 +158,18 @@ int CExtract::IsCabinet(const CStrBufW &path, FDICABINETINFO *info)
     m_Positions.Clear();
     m_InMemory = false;
 
-    const int32_t handle = OpenStream(path.Data, ISCAB_OPEN_FLAGS, ISCAB_PERMISSION);
-    if (handle <= 0) {
-        return 0;
+    int32_t handle = 0;
+    int result = 0;
+    try {
+        handle = OpenStream(path.Data, ISCAB_OPEN_FLAGS, ISCAB_PERMISSION);
+        if (handle > 0) {
+            FDICABINETINFO scratch{};
+            result = m_FdiIsCabinet(m_Context, handle, info != nullptr ? info : &scratch);
+        }
+    } catch (const std::bad_alloc &) {
+        RecordOutOfMemory();
+        result = 0;
     }
-    FDICABINETINFO scratch{};
-    const int result = m_FdiIsCabinet(m_Context, handle, info != nullptr ? info : &scratch);
     // Closing through the stream handler makes the position table forget it.
     OnClose(handle);
     return result;

@@ -21,6 +21,8 @@
 #include <cstdint>
 
 #include "cabinet/MemSink.h"
+#include "cabinet/NameCheck.h"
+#include "cabinet/NameSet.h"
 #include "cabinet/PosMap.h"
 #include "platform/Win32.h"
 #include "support/StrBuf.h"
@@ -31,17 +33,32 @@ namespace Cabinet {
 // Code holds the decompressor's numbers where the failure is one it names:
 // 0 with Detail 14 (ERROR_OUTOFMEMORY) when Create cannot set the thread
 // slot, 2 (FDIERROR_NOT_A_CABINET) for a header that is not "MSCF",
-// 8 (FDIERROR_TARGET_FILE) for an output file that failed (Detail: the
-// directory error, 123 = ERROR_INVALID_NAME for an unsafe stored name, or 0
-// when the open failed or the file came out short), and a next-cabinet
-// notification's fdie.
-constexpr int32_t ERR_CABINET_DLL = 1000;  // Create: Cabinet.dll or one of its entries missing
-constexpr int32_t ERR_BAD_PATH = 1002;     // Copy: directory or name of the cabinet path shorter than 2
-constexpr int32_t ERR_ENCIPHERED = 1008;   // the cabinet header reads "CRYP"
-constexpr int32_t ERR_MEMORY_FULL = 1009;  // in-memory write beyond the sink
-constexpr int32_t ERR_WRONG_THREAD = 1011; // operation on a thread other than the creator
-constexpr int32_t ERR_THREAD_BUSY = 1012;  // Create: this thread already has a bound extractor
-constexpr int32_t ERR_CABINET_LOOP = 1013; // Copy: a cabinet set names a cabinet it already visited
+// 8 (FDIERROR_TARGET_FILE) for an output file that failed, and a
+// next-cabinet notification's fdie. Detail with Code 8:
+//   123 (ERROR_INVALID_NAME)  the stored name breaks the name rule
+//                             (NameCheck.h; a subclass reads which rule in
+//                             RefusedNameRule) -- nothing was created for it;
+//   DETAIL_REPARSE_POINT      the output path below the destination is, or
+//                             passes through, a link (symbolic link,
+//                             junction): nothing is written through it;
+//   DETAIL_NOT_A_FILE         a FIFO, socket or device stands at the output
+//                             path: only regular files are written;
+//   0                         the output file did not open or came out short;
+//   other                     the platform error of a folder that could not
+//                             be made, or of a file that could not be replaced.
+constexpr int32_t ERR_CABINET_DLL = 1000;    // Create: Cabinet.dll or one of its entries missing
+constexpr int32_t ERR_BAD_PATH = 1002;       // Copy: directory or name of the cabinet path shorter than 2
+constexpr int32_t ERR_ENCIPHERED = 1008;     // the cabinet header reads "CRYP"
+constexpr int32_t ERR_MEMORY_FULL = 1009;    // in-memory write beyond the file's declared size
+constexpr int32_t ERR_WRONG_THREAD = 1011;   // operation on a thread other than the creator
+constexpr int32_t ERR_THREAD_BUSY = 1012;    // Create: this thread already has a bound extractor
+constexpr int32_t ERR_CABINET_LOOP = 1013;   // Copy: a cabinet set names a cabinet it already visited
+constexpr int32_t ERR_OUT_OF_MEMORY = 1014;  // an allocation failed; Detail 8 (ERROR_NOT_ENOUGH_MEMORY)
+constexpr int32_t ERR_BAD_SET_MEMBER = 1015; // a header names a next or previous cabinet that is no plain
+                                             // file name (Detail 123); refused before it is opened
+
+constexpr int32_t DETAIL_REPARSE_POINT = 4395; // ERROR_REPARSE_POINT_ENCOUNTERED
+constexpr int32_t DETAIL_NOT_A_FILE = 222;     // ERROR_BAD_FILE_TYPE
 
 // The embedded cabinet's header "MSCF" must start at a file offset B with
 // CABINET_SEARCH_START <= B < CABINET_SEARCH_START + CABINET_SEARCH_POSITIONS.
@@ -170,9 +187,15 @@ public:
     // extracts into the sink instead. userData is handed to every callback.
     // True when the whole set was extracted without any recorded failure.
     // After a failure no file that did not receive all its bytes is left;
-    // files completed before it stay. Stored names that are absolute, carry
-    // a ":" or an empty, "." or ".." level, or name a device are refused with
-    // Code 8 / Detail 123 before anything is created for them.
+    // files completed before it stay. A stored name that breaks the name
+    // rule (NameCheck.h; also a name met before in this run, in any letter
+    // case) is refused with Code 8 / Detail 123 before anything is created
+    // for it, and the run stops; so is a cabinet-set member name from a
+    // header (ERR_BAD_SET_MEMBER) before it is opened. Below the
+    // destination (which may itself be a link) nothing is written through
+    // a link and only regular files are written: an existing file is
+    // deleted and a new one created in its place. Stored times are applied
+    // through the open file, the attributes by name after it is closed.
     bool Copy(const CStrBufW &cabinetPath, const CStrBufW &destination, intptr_t userData);
 
     // Destroys the decompressor context, frees the sink and unbinds the
@@ -193,8 +216,9 @@ protected:
     virtual int32_t RawWrite(int32_t handle, const void *buffer, uint32_t count);
     virtual int32_t RawClose(int32_t handle);
     virtual int32_t RawSeek(int32_t handle, int32_t offset, int origin);
-    // With _O_CREAT in flags, first clears the attributes of an existing
-    // file so that a read-only one can be replaced.
+    // The runtime's _wopen. Output files are opened with _O_CREAT | _O_EXCL
+    // after any file of that name is gone, so an open never reaches an
+    // existing file (or what a link at that name leads to).
     virtual int32_t RawOpen(const WCHAR *path, int flags, int permission);
 
     // Stream handlers behind the decompressor's file callbacks.
@@ -224,9 +248,16 @@ protected:
     // Handles one decompressor notification; the result in FDI's terms.
     intptr_t OnNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION *notification);
 
-    // Applies stored MS-DOS date and time (local time unless bit 0x100) and
-    // the read-only, hidden, system and archive bits to the file at path.
-    void SetFileTimeAttrs(const WCHAR *path, uint16_t date, uint16_t time, uint16_t attribs);
+    // Applies the stored MS-DOS date and time (local time unless attribute
+    // bit 0x100) as creation and last-write time to the open output file
+    // handle, through the descriptor: no second open by name.
+    void SetStoredTime(int32_t handle, uint16_t date, uint16_t time, uint16_t attribs);
+
+    // The rule the last refused name broke and that name (a stored name, or
+    // a cabinet-set member name with ERR_BAD_SET_MEMBER); Accepted and
+    // empty when Copy refused none. For a tool that says why in words.
+    NameRule RefusedNameRule() const { return m_RefusedRule; }
+    const CStrBufW &RefusedName() const { return m_RefusedName; }
 
     // State for subclasses that test the handlers.
     int32_t CabinetBase() const { return m_CabinetBase; }
@@ -243,26 +274,39 @@ private:
 
     // The callbacks handed to FDICreate and FDICopy. The file and
     // notification callbacks find their extractor in the thread slot.
+    // None of them lets an exception through to the decompressor's frames:
+    // a failed allocation becomes ERR_OUT_OF_MEMORY and a failed call.
     static void *FdiAlloc(ULONG size) noexcept;
-    static void FdiFree(void *block);
-    static INT_PTR FdiOpen(char *name, int flags, int permission);
-    static UINT FdiRead(INT_PTR handle, void *buffer, UINT count);
-    static UINT FdiWrite(INT_PTR handle, void *buffer, UINT count);
-    static int FdiClose(INT_PTR handle);
-    static LONG FdiSeek(INT_PTR handle, LONG offset, int origin);
-    static INT_PTR FdiNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION *notification);
+    static void FdiFree(void *block) noexcept;
+    static INT_PTR FdiOpen(char *name, int flags, int permission) noexcept;
+    static UINT FdiRead(INT_PTR handle, void *buffer, UINT count) noexcept;
+    static UINT FdiWrite(INT_PTR handle, void *buffer, UINT count) noexcept;
+    static int FdiClose(INT_PTR handle) noexcept;
+    static LONG FdiSeek(INT_PTR handle, LONG offset, int origin) noexcept;
+    static INT_PTR FdiNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION *notification) noexcept;
 
     bool IsCreatorThread();
     bool LoadCabinetLibrary();
     int32_t SearchCabinetHeader(int32_t handle);
     void ReportProgress(uint32_t now, float percent);
+    bool CopyCabinetSet(const CStrBufW &cabinetPath);
     bool RunCabinetSet(CStrBufW &name, const CStrBufW &directory);
     intptr_t OnCabinetInfoNote(const FDINOTIFICATION *notification);
     intptr_t OnCopyFileNote(const FDINOTIFICATION *notification);
     intptr_t OnCloseFileNote(const FDINOTIFICATION *notification);
     intptr_t OnNextCabinetNote(const FDINOTIFICATION *notification);
-    void DecodeStoredName(const FDINOTIFICATION *notification, CStrBufW &relPath) const;
+    bool DecodeStoredName(const FDINOTIFICATION *notification, CStrBufW &relPath) const;
+    NameRule CheckNewName(const CStrBufW &relPath);
+    NameRule CheckCabinetOpen(const char *name);
+    intptr_t RefuseName(NameRule rule, const WCHAR *name);
     intptr_t FailFile(int32_t detail);
+    // Output below the destination (ExtractOutput.cpp): the destination, then
+    // each folder of relDir, made or checked once per run; then the output
+    // path cleared for a new file. 0, or the Detail of the failure.
+    DWORD PrepareFolders(const CStrBufW &relDir);
+    DWORD ClearOutputPath(const WCHAR *outPath);
+    // Records an out-of-memory failure and stops the run.
+    void RecordOutOfMemory() noexcept;
 
     // The data members, in layout order; two of them are public.
     CurrentFile m_CurrentFile;
@@ -293,6 +337,16 @@ private:
     FdiIsCabinetFn m_FdiIsCabinet = nullptr;
     FdiDestroyFn m_FdiDestroy = nullptr;
     uint32_t m_SinkFileSize = 0; // declared size of the file in the sink
+
+    // State of one Copy run.
+    bool m_Copying = false;           // inside Copy: cabinet opens come from the decompressor
+    bool m_DestinationReady = false;  // the destination folder exists
+    CNameSet m_RunNames{true};        // stored names met, letter case folded
+    CNameSet m_CheckedFolders{false}; // folders below the destination known to be real folders
+    CStrBufA m_CabinetDirectory;      // the cabinet folder handed to FDICopy, UTF-8
+    CStrBufA m_FirstCabinet;          // the cabinet name Copy was given, UTF-8
+    NameRule m_RefusedRule = NameRule::Accepted;
+    CStrBufW m_RefusedName;
 };
 
 } // namespace Cabinet

@@ -12,9 +12,14 @@
 // notification for a short file (Wine's FDI sends one after a failure), or a
 // run stopped before the close notification -- deletes it, so that a failed
 // run never leaves a truncated file under its final name.
+//
+// Every stored name is checked against the name rule (NameCheck.h) before
+// the client sees it and before anything is created for it; so is every
+// cabinet-set member a header names, before the decompressor opens it.
 #include <list>
+#include <cstring>
+#include <new>
 
-#include "cabinet/DirTree.h"
 #include "cabinet/Extract.h"
 #include "cabinet/NameCheck.h"
 #include "cabinet/ThreadSlot.h"
@@ -25,9 +30,10 @@ namespace Cabinet {
 
 namespace {
 
-// _O_BINARY | _O_TRUNC | _O_CREAT | _O_SEQUENTIAL | _O_WRONLY: a fresh file,
-// replacing one of the same name.
-constexpr int OUTPUT_OPEN_FLAGS = 0x8321;
+// A new file: any file of that name has been deleted before, and _O_EXCL
+// keeps the open from reaching whatever appeared there meanwhile (a link
+// included).
+constexpr int OUTPUT_OPEN_FLAGS = _O_BINARY | _O_CREAT | _O_EXCL | _O_SEQUENTIAL | _O_WRONLY;
 // _S_IWRITE in the permission also tells OpenStream that this is an output
 // file, which is neither searched nor tracked.
 constexpr int OUTPUT_PERMISSION = _S_IREAD | _S_IWRITE;
@@ -48,9 +54,8 @@ const char *TextOrEmpty(const char *text)
 } // namespace
 
 /// 1. Creator thread and a context. 2. A fresh run. 3. Destination and mode.
-/// 4. The cabinet path must have a directory and a name. 5-7. The cabinet and
-/// every cabinet it leads to. 8. A file still open is unfinished: closed and
-/// deleted. 9. Success only when nothing failed.
+/// 4-7. The cabinet and every cabinet it leads to. 8. A file still open is
+/// unfinished: closed and deleted. 9. Success only when nothing failed.
 bool CExtract::Copy(const CStrBufW &cabinetPath, const CStrBufW &destination, intptr_t userData)
 {
     if (!IsCreatorThread() || m_Context == nullptr) {
@@ -61,11 +66,31 @@ bool CExtract::Copy(const CStrBufW &cabinetPath, const CStrBufW &destination, in
     m_CurrentFile.Reset();
     Error.Reset();
     m_Positions.Clear();
+    m_RunNames.Clear();
+    m_CheckedFolders.Clear();
+    m_DestinationReady = false;
+    m_RefusedRule = NameRule::Accepted;
+    m_RefusedName.Data[0] = 0;
 
-    m_Destination.Assign(destination);
-    AppendBackslash(m_Destination);
-    m_InMemory = WideCompareNoCase(m_Destination.Data, MEMORY_DESTINATION) == 0;
+    bool copied = false;
+    m_Copying = true;
+    try {
+        m_Destination.Assign(destination);
+        AppendBackslash(m_Destination);
+        m_InMemory = WideCompareNoCase(m_Destination.Data, MEMORY_DESTINATION) == 0;
+        copied = CopyCabinetSet(cabinetPath);
+    } catch (const std::bad_alloc &) {
+        RecordOutOfMemory();
+    }
+    m_Copying = false;
+    OnClose(m_CurrentFile.Handle);
+    return copied && !Error.HasError();
+}
 
+/// Splits the cabinet path into the folder where every member of the set
+/// is looked for and the first member's name, then runs the set.
+bool CExtract::CopyCabinetSet(const CStrBufW &cabinetPath)
+{
     CStrBufW directory;
     CStrBufW name;
     SplitPath(cabinetPath, &directory, &name);
@@ -74,10 +99,9 @@ bool CExtract::Copy(const CStrBufW &cabinetPath, const CStrBufW &destination, in
         Error.Detail = 0;
         return false;
     }
-
-    const bool copied = RunCabinetSet(name, directory);
-    OnClose(m_CurrentFile.Handle);
-    return copied && !Error.HasError();
+    m_CabinetDirectory.AssignUtf8(directory.Data);
+    m_FirstCabinet.AssignUtf8(name.Data);
+    return RunCabinetSet(name, directory);
 }
 
 /// Runs FDICopy on name, then on each next cabinet the notifications named,
@@ -114,10 +138,18 @@ bool CExtract::RunCabinetSet(CStrBufW &name, const CStrBufW &directory)
     }
 }
 
-INT_PTR CExtract::FdiNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION *notification)
+INT_PTR CExtract::FdiNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION *notification) noexcept
 {
     CExtract *extractor = BoundExtractor();
-    return extractor != nullptr ? extractor->OnNotify(type, notification) : -1;
+    if (extractor == nullptr) {
+        return -1;
+    }
+    try {
+        return extractor->OnNotify(type, notification);
+    } catch (const std::bad_alloc &) {
+        extractor->RecordOutOfMemory();
+        return -1;
+    }
 }
 
 intptr_t CExtract::OnNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION *notification)
@@ -161,10 +193,15 @@ intptr_t CExtract::OnCabinetInfoNote(const FDINOTIFICATION *notification)
 intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
 {
     CStrBufW relPath;
-    DecodeStoredName(notification, relPath);
+    if (!DecodeStoredName(notification, relPath)) {
+        CStrBufW shown;
+        shown.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz1));
+        return RefuseName(NameRule::InvalidText, shown.Data);
+    }
     // Before the client sees the name and before anything is created for it.
-    if (!IsSafeStoredName(relPath.Data)) {
-        return FailFile(ERROR_INVALID_NAME);
+    const NameRule rule = CheckNewName(relPath);
+    if (rule != NameRule::Accepted) {
+        return RefuseName(rule, relPath.Data);
     }
 
     CStrBufW relDir;
@@ -200,20 +237,26 @@ intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
         return candidate;
     }
 
-    const DWORD dirError = MakeDirTree(outDir.Data);
-    if (dirError != 0) {
-        return FailFile(static_cast<int32_t>(dirError));
+    DWORD error = PrepareFolders(relDir);
+    if (error == 0) {
+        error = ClearOutputPath(outPath.Data);
     }
+    if (error != 0) {
+        return FailFile(static_cast<int32_t>(error));
+    }
+    // The texts first: a failed allocation must not leave an open file
+    // that CurrentFile does not know.
+    m_CurrentFile.Reset();
+    m_CurrentFile.OutPath.Assign(outPath);
+    m_CurrentFile.RelPath.Assign(relPath);
     const int32_t handle = OpenStream(outPath.Data, OUTPUT_OPEN_FLAGS, OUTPUT_PERMISSION);
     if (handle <= 0) {
+        m_CurrentFile.Reset();
         FailFile(0);
         return handle;
     }
-    m_CurrentFile.Reset();
     m_CurrentFile.Handle = handle;
     m_CurrentFile.Size = size;
-    m_CurrentFile.OutPath.Assign(outPath);
-    m_CurrentFile.RelPath.Assign(relPath);
     m_CurrentFile.LastTick = GetTickCount();
     // The first report does not wait for the interval; later ones come from
     // the write handler, measured from LastTick.
@@ -223,10 +266,53 @@ intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
     return handle;
 }
 
+/// The name rule, the output path's length (files on disk only) and, last,
+/// the names met so far, which then include this one.
+NameRule CExtract::CheckNewName(const CStrBufW &relPath)
+{
+    NameRule rule = CheckStoredName(relPath.Data);
+    if (rule == NameRule::Accepted && !m_InMemory) {
+        rule = CheckOutputPath(m_Destination.Length(), relPath.Data);
+    }
+    if (rule == NameRule::Accepted && !m_RunNames.Add(relPath.Data, relPath.Length())) {
+        rule = NameRule::Duplicate;
+    }
+    return rule;
+}
+
+/// name (UTF-8, as the decompressor opens it) must be the cabinet folder
+/// followed by the first cabinet's name or by a plain file name.
+NameRule CExtract::CheckCabinetOpen(const char *name)
+{
+    const uint32_t folderLength = m_CabinetDirectory.Length();
+    if (std::strncmp(name, m_CabinetDirectory.Data, folderLength) != 0) {
+        return NameRule::Separator; // a file in another folder
+    }
+    const char *member = name + folderLength;
+    if (std::strcmp(member, m_FirstCabinet.Data) == 0) {
+        return NameRule::Accepted; // the caller's own choice
+    }
+    CStrBufW wide;
+    if (!wide.AssignMultiByteStrict(CP_UTF8, member)) {
+        return NameRule::InvalidText;
+    }
+    return CheckSetMemberName(wide.Data);
+}
+
+/// Records a refused name (Code 8 / Detail 123, the rule and the name) and
+/// stops the run.
+intptr_t CExtract::RefuseName(NameRule rule, const WCHAR *name)
+{
+    m_RefusedRule = rule;
+    m_RefusedName.Assign(name);
+    m_AbortRequested = true;
+    return FailFile(ERROR_INVALID_NAME);
+}
+
 /// A file is finished. Only a file that received all its declared bytes is
-/// accepted: closed, given its stored time and attributes, and reported. A
-/// short one (the decompressor failed while writing it) is closed, deleted
-/// and fails the run.
+/// accepted: given its stored time through the open file, closed, given its
+/// attributes and reported. A short one (the decompressor failed while
+/// writing it) is closed, deleted and fails the run.
 intptr_t CExtract::OnCloseFileNote(const FDINOTIFICATION *notification)
 {
     CStrBufW relPath;
@@ -244,6 +330,7 @@ intptr_t CExtract::OnCloseFileNote(const FDINOTIFICATION *notification)
         // Handing a finished file over before closing it keeps OnClose from
         // deleting it as unfinished.
         if (complete) {
+            SetStoredTime(handle, notification->date, notification->time, notification->attribs);
             m_CurrentFile.Reset();
         }
         OnClose(handle);
@@ -257,7 +344,9 @@ intptr_t CExtract::OnCloseFileNote(const FDINOTIFICATION *notification)
         return -1;
     }
     if (!m_InMemory) {
-        SetFileTimeAttrs(path.Data, notification->date, notification->time, notification->attribs);
+        // By name, but the platform never changes attributes through a link
+        // (and this run created the file itself).
+        SetFileAttributesW(path.Data, notification->attribs & APPLIED_ATTRIBS);
     }
     if (Callbacks.OnFileDone != nullptr) {
         Callbacks.OnFileDone(path.Data, m_InMemory ? &m_Sink : nullptr, m_UserData);
@@ -272,8 +361,11 @@ intptr_t CExtract::OnNextCabinetNote(const FDINOTIFICATION *notification)
 {
     m_NextCabinet.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz1));
     if (notification->fdie != FDIERROR_NONE) {
-        Error.Code = static_cast<int32_t>(notification->fdie);
-        Error.Detail = 0;
+        // A member refused at its open keeps that reason.
+        if (Error.Code != ERR_BAD_SET_MEMBER) {
+            Error.Code = static_cast<int32_t>(notification->fdie);
+            Error.Detail = 0;
+        }
         return -1;
     }
     if (Callbacks.OnNextCabinet != nullptr) {
@@ -288,12 +380,19 @@ intptr_t CExtract::OnNextCabinetNote(const FDINOTIFICATION *notification)
 }
 
 /// Stored names are UTF-8 with attribute bit 0x80, else in NAME_CODE_PAGE;
-/// "/" and "\" both separate levels.
-void CExtract::DecodeStoredName(const FDINOTIFICATION *notification, CStrBufW &relPath) const
+/// "/" and "\" both separate levels. UTF-8 is decoded strictly: false for
+/// a name that is not valid UTF-8 (nothing is replaced by U+FFFD).
+bool CExtract::DecodeStoredName(const FDINOTIFICATION *notification, CStrBufW &relPath) const
 {
-    const UINT codePage = (notification->attribs & _A_NAME_IS_UTF) != 0 ? CP_UTF8 : m_NameCodePage;
-    relPath.AssignMultiByte(codePage, TextOrEmpty(notification->psz1));
+    const char *stored = TextOrEmpty(notification->psz1);
+    bool decoded = true;
+    if ((notification->attribs & _A_NAME_IS_UTF) != 0) {
+        decoded = relPath.AssignMultiByteStrict(CP_UTF8, stored);
+    } else {
+        relPath.AssignMultiByte(m_NameCodePage, stored);
+    }
     relPath.Replace(WIDE('/'), WIDE('\\'));
+    return decoded;
 }
 
 /// Records a failed target file (FDIERROR_TARGET_FILE) and answers -1.
@@ -304,28 +403,23 @@ intptr_t CExtract::FailFile(int32_t detail)
     return -1;
 }
 
-/// 1. Times go through a handle opened for writing, before the attributes, so
-/// that a stored read-only bit cannot block them. 2-3. Stored local time is
-/// turned into UTC unless bit 0x100 says it is UTC already; the creation and
-/// last-write times get it. 4. Close. 5. The four stored attribute bits, and
-/// none of the others. Nothing here can fail the file.
-void CExtract::SetFileTimeAttrs(const WCHAR *path, uint16_t date, uint16_t time, uint16_t attribs)
+/// Stored local time is turned into UTC unless bit 0x100 says it is UTC
+/// already; the creation and last-write times get it, through the
+/// descriptor's own handle. Nothing here can fail the file.
+void CExtract::SetStoredTime(int32_t handle, uint16_t date, uint16_t time, uint16_t attribs)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    FILETIME stored;
+    if (!DosDateTimeToFileTime(date, time, &stored)) {
         return;
     }
-    FILETIME stored;
-    if (DosDateTimeToFileTime(date, time, &stored)) {
-        FILETIME utc = stored;
-        if ((attribs & ATTRIB_UTC_TIME) == 0) {
-            LocalFileTimeToFileTime(&stored, &utc);
-        }
-        SetFileTime(file, &utc, nullptr, &utc);
+    FILETIME utc = stored;
+    if ((attribs & ATTRIB_UTC_TIME) == 0) {
+        LocalFileTimeToFileTime(&stored, &utc);
     }
-    CloseHandle(file);
-    SetFileAttributesW(path, attribs & APPLIED_ATTRIBS);
+    const intptr_t file = _get_osfhandle(handle);
+    if (file != -1) {
+        SetFileTime(reinterpret_cast<HANDLE>(file), &utc, nullptr, &utc);
+    }
 }
 
 } // namespace Cabinet

@@ -48,50 +48,102 @@ int32_t FindCabinetMagic(const uint8_t *window)
 
 // --- The callbacks handed to the decompressor -------------------------------
 
-// The general allocator; out of memory ends the program here rather than
-// unwinding through the decompressor's frames.
+// Out of memory is a failure the decompressor reports like any other
+// (FDIERROR_ALLOC_FAIL); nothing may unwind through its frames.
 void *CExtract::FdiAlloc(ULONG size) noexcept
 {
-    return ::operator new(size);
+    void *block = ::operator new(size, std::nothrow);
+    CExtract *extractor = block == nullptr ? BoundExtractor() : nullptr;
+    if (extractor != nullptr) {
+        extractor->RecordOutOfMemory();
+    }
+    return block;
 }
 
-void CExtract::FdiFree(void *block)
+void CExtract::FdiFree(void *block) noexcept
 {
     ::operator delete(block);
 }
 
+void CExtract::RecordOutOfMemory() noexcept
+{
+    Error.Code = ERR_OUT_OF_MEMORY;
+    Error.Detail = ERROR_NOT_ENOUGH_MEMORY;
+    // Decompressors that retry after a failed call stop at the next
+    // notification.
+    m_AbortRequested = true;
+}
+
 // Every open of the decompressor is a read open: its permission argument is
 // replaced by _S_IREAD, so the file is searched and tracked.
-INT_PTR CExtract::FdiOpen(char *name, int flags, int permission)
+INT_PTR CExtract::FdiOpen(char *name, int flags, int permission) noexcept
 {
     CExtract *extractor = BoundExtractor();
-    return extractor != nullptr ? extractor->OnOpen(name, flags, _S_IREAD) : -1;
+    if (extractor == nullptr) {
+        return -1;
+    }
+    try {
+        return extractor->OnOpen(name, flags, _S_IREAD);
+    } catch (const std::bad_alloc &) {
+        extractor->RecordOutOfMemory();
+        return -1;
+    }
 }
 
-UINT CExtract::FdiRead(INT_PTR handle, void *buffer, UINT count)
+UINT CExtract::FdiRead(INT_PTR handle, void *buffer, UINT count) noexcept
 {
     CExtract *extractor = BoundExtractor();
-    const int32_t n = extractor != nullptr ? extractor->OnRead(static_cast<int32_t>(handle), buffer, count) : -1;
-    return static_cast<UINT>(n);
+    if (extractor == nullptr) {
+        return static_cast<UINT>(-1);
+    }
+    try {
+        return static_cast<UINT>(extractor->OnRead(static_cast<int32_t>(handle), buffer, count));
+    } catch (const std::bad_alloc &) {
+        extractor->RecordOutOfMemory();
+        return static_cast<UINT>(-1);
+    }
 }
 
-UINT CExtract::FdiWrite(INT_PTR handle, void *buffer, UINT count)
+UINT CExtract::FdiWrite(INT_PTR handle, void *buffer, UINT count) noexcept
 {
     CExtract *extractor = BoundExtractor();
-    const int32_t n = extractor != nullptr ? extractor->OnWrite(static_cast<int32_t>(handle), buffer, count) : -1;
-    return static_cast<UINT>(n);
+    if (extractor == nullptr) {
+        return static_cast<UINT>(-1);
+    }
+    try {
+        return static_cast<UINT>(extractor->OnWrite(static_cast<int32_t>(handle), buffer, count));
+    } catch (const std::bad_alloc &) {
+        extractor->RecordOutOfMemory();
+        return static_cast<UINT>(-1);
+    }
 }
 
-int CExtract::FdiClose(INT_PTR handle)
+int CExtract::FdiClose(INT_PTR handle) noexcept
 {
     CExtract *extractor = BoundExtractor();
-    return extractor != nullptr ? extractor->OnClose(static_cast<int32_t>(handle)) : -1;
+    if (extractor == nullptr) {
+        return -1;
+    }
+    try {
+        return extractor->OnClose(static_cast<int32_t>(handle));
+    } catch (const std::bad_alloc &) {
+        extractor->RecordOutOfMemory();
+        return -1;
+    }
 }
 
-LONG CExtract::FdiSeek(INT_PTR handle, LONG offset, int origin)
+LONG CExtract::FdiSeek(INT_PTR handle, LONG offset, int origin) noexcept
 {
     CExtract *extractor = BoundExtractor();
-    return extractor != nullptr ? extractor->OnSeek(static_cast<int32_t>(handle), offset, origin) : -1;
+    if (extractor == nullptr) {
+        return -1;
+    }
+    try {
+        return extractor->OnSeek(static_cast<int32_t>(handle), offset, origin);
+    } catch (const std::bad_alloc &) {
+        extractor->RecordOutOfMemory();
+        return -1;
+    }
 }
 
 // --- Raw I/O slots ---------------------------------------------------------
@@ -118,11 +170,6 @@ int32_t CExtract::RawSeek(int32_t handle, int32_t offset, int origin)
 
 int32_t CExtract::RawOpen(const WCHAR *path, int flags, int permission)
 {
-    // A read-only, hidden or system file of the same name would refuse the
-    // open for writing; the result does not matter, the file need not exist.
-    if ((flags & _O_CREAT) != 0) {
-        SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-    }
     return _wopen(path, flags, permission);
 }
 
@@ -130,6 +177,19 @@ int32_t CExtract::RawOpen(const WCHAR *path, int flags, int permission)
 
 int32_t CExtract::OnOpen(const char *name, int flags, int permission)
 {
+    // During Copy every cabinet the decompressor opens is the first one or
+    // a member a header named; the latter must be a plain file name in the
+    // first one's folder, whatever the decompressor does with it.
+    if (m_Copying) {
+        const NameRule rule = CheckCabinetOpen(name);
+        if (rule != NameRule::Accepted) {
+            CStrBufW shown;
+            shown.AssignMultiByte(CP_UTF8, name);
+            RefuseName(rule, shown.Data);
+            Error.Code = ERR_BAD_SET_MEMBER;
+            return -1;
+        }
+    }
     CStrBufW path;
     path.AssignMultiByte(CP_UTF8, name);
     return OpenStream(path.Data, flags, permission);
@@ -199,12 +259,17 @@ int32_t CExtract::OnWrite(int32_t handle, const void *buffer, uint32_t count)
     int32_t result;
     if (m_InMemory) {
         // Whatever the handle: in-memory mode has only the sink.
-        if (m_Sink.Append(buffer, count)) {
-            result = static_cast<int32_t>(count);
-        } else {
+        switch (m_Sink.Append(buffer, count)) {
+        case SinkAppend::Appended: result = static_cast<int32_t>(count); break;
+        case SinkAppend::Overflow:
             Error.Code = ERR_MEMORY_FULL;
             Error.Detail = 0;
             result = -1;
+            break;
+        default:
+            RecordOutOfMemory();
+            result = -1;
+            break;
         }
     } else {
         result = RawWrite(handle, buffer, count);

@@ -1,70 +1,59 @@
-// Rules for the names the packer stores.
+// Names the packer stores: the shared rule, its words, and name collisions.
 #include "tools/StoredName.h"
 
-#include "tools/TextConv.h"
+#include "cabinet/CaseFold.h"
 
 namespace Selfex {
 
 namespace {
 
-std::string UpperAscii(std::string_view text)
+// Names the first of characters in component, which Windows names cannot
+// hold.
+std::string OffendingCharacter(std::string_view component, std::string_view characters)
 {
-    std::string upper(text);
-    for (char &c : upper) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return upper;
-}
-
-// Windows reserves these device names in every folder, with any extension;
-// the superscript digits count as digits there.
-bool IsReservedDeviceName(std::string_view component)
-{
-    std::string base = UpperAscii(component.substr(0, component.find('.')));
-    while (!base.empty() && base.back() == ' ') {
-        base.pop_back();
-    }
-    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" || base == "CONOUT$") {
-        return true;
-    }
-    if (base.rfind("COM", 0) != 0 && base.rfind("LPT", 0) != 0) {
-        return false;
-    }
-    std::string_view digit = std::string_view(base).substr(3);
-    return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" || digit == "\xC2\xB2" ||
-           digit == "\xC2\xB3";
+    const size_t at = component.find_first_of(characters);
+    return std::string("the character '") + component[at] + "', which Windows file names cannot hold";
 }
 
 } // namespace
 
+std::string DescribeNameRule(Cabinet::NameRule rule)
+{
+    using Cabinet::NameRule;
+    switch (rule) {
+    case NameRule::Accepted: return std::string();
+    case NameRule::InvalidText: return "not valid UTF-8";
+    case NameRule::Absolute: return "an absolute path (it begins with a separator)";
+    case NameRule::EmptyLevel: return "an empty name or folder level";
+    case NameRule::DotLevel: return "a \".\" or \"..\" level";
+    case NameRule::Colon: return "the character ':' (a drive or an NTFS stream)";
+    case NameRule::ControlCharacter: return "a control character";
+    case NameRule::ReservedCharacter: return "one of the characters < > \" | ? *, which Windows file names cannot hold";
+    case NameRule::TrailingDotOrSpace: return "a trailing dot or space, which Windows drops";
+    case NameRule::DeviceName: return "a device name reserved by Windows";
+    case NameRule::LevelTooLong:
+        return "a name or folder level of more than " + std::to_string(Cabinet::MAX_NAME_LEVEL) + " UTF-16 units";
+    case NameRule::PathTooLong:
+        return "an output path longer than Windows creates (" + std::to_string(Cabinet::MAX_OUTPUT_PATH) +
+               " characters, folders " + std::to_string(Cabinet::MAX_OUTPUT_FOLDER) + ")";
+    case NameRule::Duplicate: return "the name of an earlier file in other letter case";
+    case NameRule::Separator: return "a folder part, where a plain file name must stand";
+    }
+    return "an unsafe name";
+}
+
 std::string StoredComponentProblem(std::string_view component)
 {
-    if (component.empty()) {
-        return "an empty name or folder level";
-    }
-    if (component == "." || component == "..") {
-        return "a \".\" or \"..\" level";
-    }
     if (!IsValidUtf8(component)) {
-        return "not valid UTF-8";
+        return DescribeNameRule(Cabinet::NameRule::InvalidText);
     }
-    for (char c : component) {
-        if (static_cast<unsigned char>(c) < 0x20) {
-            return "a control character";
-        }
-        if (std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos) {
-            return std::string("the character '") + c + "', which Windows file names cannot hold";
-        }
+    const WideString wide = Utf8ToWide(component);
+    const Cabinet::NameRule rule = Cabinet::CheckNameLevel(wide.data(), wide.size());
+    switch (rule) {
+    case Cabinet::NameRule::ReservedCharacter: return OffendingCharacter(component, "<>\"|?*");
+    case Cabinet::NameRule::Separator: return OffendingCharacter(component, "/\\");
+    default: return DescribeNameRule(rule);
     }
-    if (component.back() == '.' || component.back() == ' ') {
-        return "a trailing dot or space, which Windows drops";
-    }
-    if (IsReservedDeviceName(component)) {
-        return "a device name reserved by Windows";
-    }
-    return std::string();
 }
 
 bool CStoredNameSet::Add(const std::string &name, std::string &clash)
@@ -80,7 +69,9 @@ bool CStoredNameSet::Add(const std::string &name, std::string &clash)
 
 bool CStoredNameSet::Insert(const std::string &name, bool isFolder, std::string &clash)
 {
-    auto [at, added] = m_ByKey.try_emplace(UpperAscii(name), Entry{name, isFolder});
+    WideString key = Utf8ToWide(name);
+    Cabinet::FoldCase(key.data(), key.size());
+    auto [at, added] = m_ByKey.try_emplace(key, Entry{name, isFolder});
     if (added || (isFolder && at->second.IsFolder)) {
         return true;
     }

@@ -93,7 +93,7 @@ protected:
             {"bin\\tool.exe", 5, DosDate(2107, 12, 31), DosTime(23, 59, 58), 0x27},
             {"\xC3\x9Cn\xC3\xAF\x63\xC3\xB8\x64\xC3\xA9\\\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", 3,
              DosDate(2020, 6, 15), DosTime(8, 30, 0), 0x04},
-            {"say \"hi\".txt", 1, DosDate(2001, 9, 9), DosTime(1, 46, 40), 0x00},
+            {"say 'hi'.txt", 1, DosDate(2001, 9, 9), DosTime(1, 46, 40), 0x00},
         };
         std::vector<CabMember> members;
         for (const Row &row : rows) {

@@ -31,8 +31,12 @@ TEST(StoredName, RefusesWhatWindowsCannotCreateOrTheExtractorRefuses)
         {"Aux", "device name"},
         {"lpt9.log", "device name"},
         {"COM\xC2\xB9", "device name"},
+        {"LPT\xC2\xB3.txt", "device name"},
         {"con .txt", "device name"},
         {"CONIN$", "device name"},
+        {"conout$.log", "device name"},
+        {"COM0", "device name"},
+        {"lpt0", "device name"},
         {"", "empty"},
         {".", "\".\" or \"..\""},
         {"..", "\".\" or \"..\""},
@@ -69,7 +73,11 @@ TEST(StoredName, SetRefusesNamesThatCollideOnWindows)
     EXPECT_FALSE(names.Add("docs\\a.txt\\inner", clash)) << "a folder where a file is";
     EXPECT_EQ(clash, "docs\\a.txt");
     EXPECT_TRUE(names.Add("docs\\\xC3\xA9.txt", clash));
-    EXPECT_TRUE(names.Add("docs\\\xC3\x89.txt", clash)) << "only ASCII letters fold";
+    EXPECT_FALSE(names.Add("docs\\\xC3\x89.txt", clash)) << "letters beyond ASCII fold too";
+    EXPECT_EQ(clash, "docs\\\xC3\xA9.txt");
+    EXPECT_TRUE(names.Add("docs\\k.txt", clash));
+    EXPECT_FALSE(names.Add("DOCS\\\xE2\x84\xAA.txt", clash)) << "the Kelvin sign is a K";
+    EXPECT_TRUE(names.Add("docs\\\xC4\xB1.txt", clash)) << "dotless i folds to nothing else";
 }
 
 TEST(PackageLayout, StubMustBeAGuiProgramEndingBeforeTheLastHeaderOffsetWithoutAHeaderFromTheSearchStart)
