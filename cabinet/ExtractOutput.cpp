@@ -7,12 +7,74 @@
 // or device at the output path, stops the run. An existing regular file is
 // deleted and a new one created, so that another name of it (a hard link)
 // keeps its data. Each folder level is looked at once per run.
+#include "cabinet/CaseFold.h"
 #include "cabinet/DirTree.h"
 #include "cabinet/Extract.h"
+#include "support/PathUtil.h"
+#include "support/WideText.h"
 
 namespace Cabinet {
 
 namespace {
+
+// The path the file system knows an open file by; false when it cannot
+// tell.
+bool FinalPathOf(HANDLE file, CStrBufW &path)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = GetFinalPathNameByHandleW(file, path.Data, path.Capacity, 0);
+        if (length == 0) {
+            return false;
+        }
+        if (length < path.Capacity) {
+            return true;
+        }
+        path.Reserve(length);
+    }
+    return false;
+}
+
+// False when the file opened as probe is known by another path than its
+// folder's path and its own name: a link that the attributes do not show
+// (Wine shows a symbolic link to a file as that file), or a short-name
+// alias of another file. True when the platform cannot tell.
+bool IsKnownByItsOwnPath(HANDLE probe, const WCHAR *outPath)
+{
+    CStrBufW filePath;
+    if (!FinalPathOf(probe, filePath)) {
+        return true;
+    }
+    CStrBufW folder(outPath);
+    WCHAR *name = WideFindLast(folder.Data, WIDE('\\'));
+    if (name == nullptr) {
+        return true;
+    }
+    *name++ = 0;
+    HANDLE folderHandle =
+        CreateFileW(folder.Data, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folderHandle == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    CStrBufW expected;
+    const bool known = FinalPathOf(folderHandle, expected);
+    CloseHandle(folderHandle);
+    if (!known) {
+        return true;
+    }
+    AppendBackslash(expected);
+    expected.Append(name);
+    const uint32_t length = expected.Length();
+    if (filePath.Length() != length) {
+        return false;
+    }
+    for (uint32_t i = 0; i < length; ++i) {
+        if (FoldCase(filePath.Data[i]) != FoldCase(expected.Data[i])) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // 0 when path is a real folder (made here if missing), else the Detail.
 DWORD CheckOrMakeFolder(const WCHAR *path)
@@ -79,7 +141,8 @@ DWORD CExtract::PrepareFolders(const CStrBufW &relDir)
 
 /// Nothing at outPath: 0. A link: refused. A folder: left to the open, which
 /// fails. Anything else is looked at through a handle that opens neither
-/// through a link nor into a FIFO's data; only a regular file passes, and it
+/// through a link nor into a FIFO's data; only a regular file known by its
+/// own path passes (Wine would delete what a hidden link leads to), and it
 /// is deleted (its read-only, hidden and system bits cleared first, as
 /// Windows refuses to delete a read-only file).
 DWORD CExtract::ClearOutputPath(const WCHAR *outPath)
@@ -102,9 +165,13 @@ DWORD CExtract::ClearOutputPath(const WCHAR *outPath)
         return error == ERROR_FILE_NOT_FOUND ? 0 : error;
     }
     const DWORD type = GetFileType(probe);
+    const bool ownPath = type != FILE_TYPE_DISK || IsKnownByItsOwnPath(probe, outPath);
     CloseHandle(probe);
     if (type != FILE_TYPE_DISK) {
         return static_cast<DWORD>(DETAIL_NOT_A_FILE);
+    }
+    if (!ownPath) {
+        return static_cast<DWORD>(DETAIL_REPARSE_POINT);
     }
     constexpr DWORD BLOCKING_DELETE = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & BLOCKING_DELETE) != 0) {

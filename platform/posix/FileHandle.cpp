@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <mutex>
 #include <unordered_map>
 
@@ -157,6 +158,26 @@ DWORD GetFileType(HANDLE file)
         return FILE_TYPE_CHAR;
     }
     return FILE_TYPE_DISK; // files, folders and links opened as themselves
+}
+
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD size, DWORD flags)
+{
+    const CFileHandle *object = Host::LookUpHandle<CFileHandle>(file);
+    if (object == nullptr) {
+        return 0;
+    }
+    // The kernel's name of the open file: links resolved, except a link
+    // opened as itself.
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", object->Fd());
+    std::string target(4096, '\0');
+    const ssize_t length = readlink(link, &target[0], target.size());
+    if (length <= 0 || static_cast<size_t>(length) >= target.size()) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return 0;
+    }
+    target.resize(static_cast<size_t>(length));
+    return Host::CopyOutText(Host::FromHostPath(target), buffer, size);
 }
 
 intptr_t _get_osfhandle(int fd)

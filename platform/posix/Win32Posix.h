@@ -65,7 +65,9 @@
 // |                           | and with FILE_FLAG_OPEN_REPARSE_POINT a link itself.            |
 // |                           | GetFileType: FILE_TYPE_DISK for files, folders and links,       |
 // |                           | FILE_TYPE_PIPE for FIFOs and sockets, FILE_TYPE_CHAR for        |
-// |                           | devices. SetFileTime needs GENERIC_WRITE or                     |
+// |                           | devices. GetFinalPathNameByHandleW: the kernel's path of the    |
+// |                           | open file (no "\\?\" prefix; flags ignored).                    |
+// |                           | SetFileTime needs GENERIC_WRITE or                              |
 // |                           | FILE_WRITE_ATTRIBUTES, sets last-access and last-write times    |
 // |                           | (0 leaves one alone) and drops the creation time (POSIX keeps   |
 // |                           | none). CloseHandle(INVALID_HANDLE_VALUE) succeeds (the process  |
@@ -313,6 +315,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
 BOOL CloseHandle(HANDLE handle);
 BOOL SetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess, const FILETIME *lastWrite);
 DWORD GetFileType(HANDLE file);
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD size, DWORD flags);
 
 BOOL DosDateTimeToFileTime(WORD dosDate, WORD dosTime, LPFILETIME fileTime);
 BOOL FileTimeToDosDateTime(const FILETIME *fileTime, WORD *dosDate, WORD *dosTime);

@@ -148,36 +148,6 @@ TEST_F(ExtractTest, CabinetPathWithoutDirectoryIsRefused)
     EXPECT_EQ(run.extract.Error.Code, ERR_BAD_PATH);
 }
 
-// Names that could land outside the destination, or that name devices, stop
-// the run before anything is created for them -- even before the client is
-// asked about them.
-TEST_F(ExtractTest, UnsafeStoredNamesAreRefusedBeforeAnythingIsCreated)
-{
-    const char *names[] = {"/abs.txt",     "\\abs.txt",   "../up.txt", "a/../../up.txt", "a//b.txt", "C:x.txt",
-                           "a.txt:stream", "dir/./b.txt", "dir/NUL",   "com1.log",       "..."};
-    for (const char *name : names) {
-        const WString package = WritePackage("pkg.exe", CabinetOf({{name, Bytes("bad"), 0x20, ""}}));
-        const WString out = PathTo("a/b/out/");
-        CopyRun run;
-        EXPECT_FALSE(run.Copy(package, out)) << name;
-        EXPECT_EQ(run.extract.Error.Code, FDIERROR_TARGET_FILE) << name;
-        EXPECT_EQ(run.extract.Error.Detail, ERROR_INVALID_NAME) << name;
-        EXPECT_TRUE(run.log.CopyNames.empty()) << name;
-        EXPECT_EQ(ListTree(Dir()), std::vector<std::string>({"pkg.exe"})) << name;
-    }
-}
-
-TEST_F(ExtractTest, DirwalkCorpusWritesNothingAnywhere)
-{
-    std::vector<uint8_t> cabinet;
-    ASSERT_TRUE(ReadBytes(WidePath(TestLib::CorpusDir() + "/dirwalk-vulns.cab"), cabinet));
-    const WString package = WritePackage("pkg.exe", cabinet);
-    CopyRun run;
-    EXPECT_FALSE(run.Copy(package, PathTo("a/b/out/")));
-    EXPECT_EQ(run.extract.Error.Detail, ERROR_INVALID_NAME);
-    EXPECT_EQ(ListTree(Dir()), std::vector<std::string>({"pkg.exe"}));
-}
-
 // Destinations that cannot be used: the code and detail say where it broke.
 TEST_F(ExtractTest, UnusableDestinationsFailTheFirstFile)
 {
