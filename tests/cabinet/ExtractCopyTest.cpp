@@ -141,6 +141,18 @@ TEST_F(ExtractTest, InMemoryModeHandsEachFileToOnFileDone)
     }
 }
 
+// A 78-byte cabinet declaring a file of 2 GB costs no 2 GB: memory follows
+// the bytes that arrive.
+TEST_F(ExtractTest, InMemoryModeAllocatesWhatArrivesNotWhatAHeaderDeclares)
+{
+    std::vector<uint8_t> cabinet;
+    ASSERT_TRUE(ReadBytes(WidePath(TestLib::CorpusDir() + "/filename-read-violation-2.cab"), cabinet));
+    const WString package = WritePackage("pkg.exe", cabinet);
+    CopyRun run;
+    EXPECT_FALSE(run.Copy(package, WIDE("memory")));
+    EXPECT_LT(run.extract.Sink().Allocated(), 1u << 20);
+}
+
 TEST_F(ExtractTest, CabinetPathWithoutDirectoryIsRefused)
 {
     CopyRun run;

@@ -66,6 +66,8 @@ TEST_F(ExtractTest, FaultWhileWritingLeavesNoPartialFile)
         {"read fails", &good, [](CTestExtract &x) { x.ReadsBeforeFailure = 1; }},
         {"write fails", &good, [](CTestExtract &x) { x.WriteBytesBeforeFailure = 40000; }},
         {"stop requested", &good, [](CTestExtract &x) { x.Abort(); }},
+        // Through the decompressor's frames no exception may pass.
+        {"allocation fails", &good, [](CTestExtract &x) { x.ThrowOnWrite = true; }},
     };
     for (const auto &c : cases) {
         const WString out = PathTo(std::string("out-") + c.fault + "/");
@@ -77,6 +79,7 @@ TEST_F(ExtractTest, FaultWhileWritingLeavesNoPartialFile)
         };
         EXPECT_FALSE(run.Copy(*c.package, out)) << c.fault;
         EXPECT_TRUE(run.extract.Error.HasError()) << c.fault;
+        EXPECT_EQ(run.extract.Error.Code == ERR_OUT_OF_MEMORY, run.extract.ThrowOnWrite) << c.fault;
         EXPECT_TRUE(LeftOnlyTheFirstFile(out)) << c.fault;
         ASSERT_EQ(run.log.DonePaths.size(), 1u) << c.fault; // no OnFileDone for the failed file
     }

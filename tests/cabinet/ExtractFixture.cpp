@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <type_traits>
 
 #include "tests/testlib/CabBuilder.h"
@@ -185,6 +186,9 @@ int32_t CTestExtract::RawRead(int32_t handle, void *buffer, uint32_t count)
 
 int32_t CTestExtract::RawWrite(int32_t handle, const void *buffer, uint32_t count)
 {
+    if (ThrowOnWrite) {
+        throw std::bad_alloc();
+    }
     if (WriteBytesBeforeFailure >= 0) {
         if (WriteBytesBeforeFailure < count) {
             return -1;

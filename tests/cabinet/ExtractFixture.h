@@ -57,6 +57,7 @@ public:
     int64_t WriteBytesBeforeFailure = -1;
     bool FailCloses = false;      // closes still happen, but report -1
     bool FailOutputOpens = false; // opens with _O_CREAT fail
+    bool ThrowOnWrite = false;    // writes throw std::bad_alloc, as a failed allocation would
     int RawCloses = 0;
 
     int32_t RawRead(int32_t handle, void *buffer, uint32_t count) override;

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "cabinet/Extract.h"
+#include "cabinet/SystemLibrary.h"
 #include "tests/cabinet/ExtractFixture.h"
 #include "tests/testlib/CabBuilder.h"
 
@@ -136,4 +137,54 @@ TEST(ExtractLibrary, CreateFailsWithoutCabinetDll)
     CExtract extract;
     EXPECT_FALSE(extract.Create());
     EXPECT_EQ(extract.Error.Code, ERR_CABINET_DLL);
+}
+
+namespace {
+
+#ifndef WINAPI
+#define WINAPI
+#endif
+
+// A LoadLibraryExW that fails the search flag with a chosen error, as
+// Windows 7 without KB2533623 does, and records every call.
+struct LoadCall {
+    WString Name;
+    DWORD Flags;
+};
+std::vector<LoadCall> g_LoadCalls;
+DWORD g_SearchFlagError = 0;
+
+HMODULE WINAPI LoadWithoutSearchFlag(LPCWSTR name, HANDLE file, DWORD flags)
+{
+    g_LoadCalls.push_back({name, flags});
+    if ((flags & LOAD_LIBRARY_SEARCH_SYSTEM32) != 0) {
+        SetLastError(g_SearchFlagError);
+        return nullptr;
+    }
+    return LoadLibraryExW(name, file, flags);
+}
+
+} // namespace
+
+// Where the search flag is unknown, the system folder's full path, never
+// the bare name; any other failure is final.
+TEST(ExtractLibrary, SystemFolderPathWhereTheSearchFlagIsUnknown)
+{
+    g_LoadCalls.clear();
+    g_SearchFlagError = ERROR_MOD_NOT_FOUND;
+    EXPECT_EQ(LoadSystemLibrary(WIDE("Cabinet.dll"), &LoadWithoutSearchFlag), nullptr);
+    EXPECT_EQ(g_LoadCalls.size(), 1u);
+#if defined(_WIN32)
+    g_LoadCalls.clear();
+    g_SearchFlagError = ERROR_INVALID_PARAMETER;
+    HMODULE module = LoadSystemLibrary(WIDE("Cabinet.dll"), &LoadWithoutSearchFlag);
+    ASSERT_NE(module, nullptr);
+    EXPECT_NE(GetProcAddress(module, "FDICreate"), nullptr);
+    FreeLibrary(module);
+    WCHAR system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    ASSERT_EQ(g_LoadCalls.size(), 2u);
+    EXPECT_EQ(g_LoadCalls[1].Name, WString(system, length) + WIDE("\\Cabinet.dll"));
+    EXPECT_EQ(g_LoadCalls[1].Flags, static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH));
+#endif
 }
