@@ -16,8 +16,8 @@
 // Every stored name is checked against the name rule (NameCheck.h) before
 // the client sees it and before anything is created for it; so is every
 // cabinet-set member a header names, before the decompressor opens it.
-#include <list>
 #include <cstring>
+#include <list>
 #include <new>
 
 #include "cabinet/Extract.h"
