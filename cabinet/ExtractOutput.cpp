@@ -17,12 +17,32 @@ namespace Cabinet {
 
 namespace {
 
+#if defined(_WIN32)
+// GetFinalPathNameByHandleW is Vista's: looked up, so that the stub still
+// starts on older Windows (which then cannot tell).
+DWORD FinalPathName(HANDLE file, LPWSTR buffer, DWORD size)
+{
+    using FinalPathFn = DWORD(WINAPI *)(HANDLE, LPWSTR, DWORD, DWORD);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    FARPROC entry = kernel != nullptr ? GetProcAddress(kernel, "GetFinalPathNameByHandleW") : nullptr;
+    if (entry == nullptr) {
+        return 0;
+    }
+    return reinterpret_cast<FinalPathFn>(reinterpret_cast<void (*)()>(entry))(file, buffer, size, 0);
+}
+#else
+DWORD FinalPathName(HANDLE file, LPWSTR buffer, DWORD size)
+{
+    return GetFinalPathNameByHandleW(file, buffer, size, 0);
+}
+#endif
+
 // The path the file system knows an open file by; false when it cannot
 // tell.
 bool FinalPathOf(HANDLE file, CStrBufW &path)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const DWORD length = GetFinalPathNameByHandleW(file, path.Data, path.Capacity, 0);
+        const DWORD length = FinalPathName(file, path.Data, path.Capacity);
         if (length == 0) {
             return false;
         }
