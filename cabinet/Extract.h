@@ -40,7 +40,9 @@ namespace Cabinet {
 //                             RefusedNameRule) -- nothing was created for it;
 //   DETAIL_REPARSE_POINT      the output path below the destination is, or
 //                             passes through, a link (symbolic link,
-//                             junction): nothing is written through it;
+//                             junction), or names an existing file known by
+//                             another path (a link Wine does not show, a
+//                             short-name alias): nothing is written there;
 //   DETAIL_NOT_A_FILE         a FIFO, socket or device stands at the output
 //                             path: only regular files are written;
 //   0                         the output file did not open or came out short;
