@@ -32,7 +32,15 @@ std::string DescribeCode(int32_t code, int32_t detail)
     case FDIERROR_TARGET_FILE:
         if (detail == ERROR_INVALID_NAME) {
             return "a stored name is unsafe (absolute, with a drive or stream colon, an empty, \".\" or "
-                   "\"..\" level, or a device name) and was refused";
+                   "\"..\" level, a device name, a character or ending Windows refuses, invalid UTF-8, too "
+                   "long, or an earlier file's name in other letter case) and was refused";
+        }
+        if (detail == Cabinet::DETAIL_REPARSE_POINT) {
+            return "an output path below the destination is, or passes through, a link; nothing is written "
+                   "through it";
+        }
+        if (detail == Cabinet::DETAIL_NOT_A_FILE) {
+            return "a FIFO, socket or device stands where an output file must go";
         }
         if (detail == 0) {
             return "an output file could not be created, or did not receive all its bytes";
@@ -46,6 +54,9 @@ std::string DescribeCode(int32_t code, int32_t detail)
     case Cabinet::ERR_WRONG_THREAD: return "the extractor was used from a thread other than its own";
     case Cabinet::ERR_THREAD_BUSY: return "this thread already runs an extractor";
     case Cabinet::ERR_CABINET_LOOP: return "the cabinet set leads back to a cabinet it already passed";
+    case Cabinet::ERR_OUT_OF_MEMORY: return "out of memory";
+    case Cabinet::ERR_BAD_SET_MEMBER:
+        return "a cabinet header names a next or previous cabinet that is no plain file name; it was not opened";
     default: {
         const char *words = DescribeFdiError(code);
         return words ? words : "unknown failure";
