@@ -1,9 +1,9 @@
 // The FDI cabinet decompressor interface, as Windows' Cabinet.dll declares it.
 //
 // Our POSIX library (libcabinet.so, loaded at run time in place of
-// Cabinet.dll) exports the four functions below with C linkage. Types and
-// values follow the Windows SDK's fdi.h with these substitutions for the
-// Linux ABI:
+// Cabinet.dll) exports the four FDI functions below and DllGetVersion with
+// C linkage. Types and values follow the Windows SDK's fdi.h with these
+// substitutions for the Linux ABI:
 //   - every Windows "long" is a 32-bit signed integer (int32_t), so record
 //     layouts and the meaning of sizes stay those of Windows;
 //   - INT_PTR is intptr_t, ULONG and UINT are 32-bit unsigned;
@@ -173,6 +173,19 @@ FDI_BOOL FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabPath, int flags, PFNFD
 // Frees the context. TRUE on success; FALSE for NULL, or while FDICopy runs
 // on it.
 FDI_BOOL FDIDestroy(HFDI hfdi);
+
+// The library's version, as Cabinet.dll's DllGetVersion reports its file
+// version: major.minor in dwFileVersionMS, build.revision in dwFileVersionLS
+// (16 bits each). Ours is the selfex version, revision 0.
+typedef struct {
+    uint32_t cbStruct; // set by the caller to the size of this record
+    uint32_t dwReserved1;
+    uint32_t dwReserved2;
+    uint32_t dwFileVersionMS;
+    uint32_t dwFileVersionLS;
+} CABINETDLLVERSIONINFO, *PCABINETDLLVERSIONINFO;
+
+void DllGetVersion(PCABINETDLLVERSIONINFO pcdvi);
 
 #ifdef __cplusplus
 }

@@ -33,7 +33,8 @@ const std::vector<CommandDef> &Commands()
          "\n"
          "  -o, --output OUT       the package to write (replaced if it exists)\n"
          "  --stub FILE            the stub executable (default: the shipped x86 stub,\n"
-         "                         ../stub/selfex-stub-x86.exe beside this program)\n"
+         "                         selfex-stub-x86.exe in ../share/selfex or in ../stub,\n"
+         "                         relative to this program's folder)\n"
          "  --compression METHOD   mszip (default) or none\n"
          "  --folder-size N        start a new cabinet folder before a file that would take\n"
          "                         the folder past N uncompressed bytes (suffixes K, M, G;\n"
@@ -89,7 +90,8 @@ void PrintOverview(std::ostream &out)
         std::string name = command.Name;
         out << "  " << name << std::string(10 - name.size(), ' ') << command.Summary << "\n";
     }
-    out << "\nRun 'selfex COMMAND --help' for the options of a command.\n"
+    out << "\nRun 'selfex COMMAND --help' for the options of a command, 'selfex --version'\n"
+           "for the versions of the tool and of its cabinet decoder.\n"
            "Exit codes: 0 success, 1 failure, 2 bad usage, 128+N interrupted by signal N.\n";
 }
 
@@ -118,6 +120,9 @@ int RunSelfex(const std::vector<std::string> &args, ToolContext &context)
     if (name == "--help" || name == "-h" || name == "help") {
         PrintOverview(context.Out);
         return EXIT_OK;
+    }
+    if (name == "--version") {
+        return RunVersion(context);
     }
     for (const CommandDef &command : Commands()) {
         if (name != command.Name) {

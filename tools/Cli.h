@@ -39,5 +39,7 @@ int RunPack(const ParsedArgs &args, ToolContext &context);
 int RunList(const ParsedArgs &args, ToolContext &context);
 int RunTest(const ParsedArgs &args, ToolContext &context);
 int RunExtract(const ParsedArgs &args, ToolContext &context);
+// selfex --version: the tool's version and its decoder library's.
+int RunVersion(ToolContext &context);
 
 } // namespace Selfex

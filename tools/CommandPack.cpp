@@ -5,6 +5,7 @@
 #include "tools/Cli.h"
 #include "tools/FileIo.h"
 #include "tools/InputScan.h"
+#include "tools/InstallLayout.h"
 #include "tools/PackageLayout.h"
 #include "tools/PrintableText.h"
 
@@ -74,12 +75,6 @@ uint16_t SetIdFor(const std::vector<CabMember> &members)
         }
     }
     return static_cast<uint16_t>(hash ^ hash >> 16);
-}
-
-std::string DefaultStubPath(const ToolContext &context)
-{
-    fs::path exe = fs::u8path(context.ExecutablePath);
-    return (exe.parent_path().parent_path() / "stub" / "selfex-stub-x86.exe").u8string();
 }
 
 bool ReportScan(ToolContext &context, const ScanResult &scan)
@@ -170,7 +165,10 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
     // 2. The stub, checked against the package layout.
     std::vector<uint8_t> stub;
     if (!bare) {
-        std::string stubPath = args.Get("stub", DefaultStubPath(context));
+        std::string stubPath = args.Get("stub");
+        if (!args.Has("stub") && !FindShippedStub(context.ExecutablePath, stubPath, error)) {
+            return Fail(context, COMMAND, error);
+        }
         if (!ReadSmallFile(stubPath, MAX_STUB_READ, stub, error)) {
             return Fail(context, COMMAND, "cannot read the stub: " + error);
         }

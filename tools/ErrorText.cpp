@@ -1,6 +1,8 @@
 // Words for the extractor's failures.
 #include "tools/ErrorText.h"
 
+#include "tools/InstallLayout.h"
+
 namespace Selfex {
 
 namespace {
@@ -47,7 +49,8 @@ std::string DescribeCode(int32_t code, int32_t detail)
         }
         return "a folder for an output file could not be created: " + DescribeWindowsError(detail);
     case Cabinet::ERR_CABINET_DLL:
-        return "the cabinet decompressor (Cabinet.dll, on Linux libcabinet.so) could not be loaded";
+        return "the cabinet decompressor (Cabinet.dll, on Linux libcabinet.so) could not be loaded; " +
+               DecoderLibrarySearchText();
     case Cabinet::ERR_BAD_PATH: return "the cabinet's path has no usable folder or file name";
     case Cabinet::ERR_ENCIPHERED: return "the cabinet is enciphered (header \"CRYP\"), which is not supported";
     case Cabinet::ERR_MEMORY_FULL: return "a file delivered more bytes than its stored size";

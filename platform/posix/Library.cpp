@@ -4,13 +4,13 @@
 // Name rule: a bare name "X.dll" (any letter case; "X" alone means "X.dll")
 // stands for the shared library "libx.so", with X in lower case. A name
 // with a folder part or another extension names no library here.
-// Search rule: the folder named by the environment variable
-// SELFEX_LIBRARY_PATH when it is set and not empty; otherwise the running
-// executable's folder, then "../lib" beside it. Nothing else is searched
-// (no LD_LIBRARY_PATH, no system folders), so a library that is not in
-// those places is missing: ERROR_MOD_NOT_FOUND. A file that is found but
-// does not load gives ERROR_BAD_EXE_FORMAT. LoadLibraryExW's flags do not
-// change the search.
+// Search rule (LibrarySearchFolders): the folder named by the environment
+// variable SELFEX_LIBRARY_PATH when it is set and not empty; otherwise the
+// running executable's folder, then "../lib/selfex" and "../lib" beside it.
+// Nothing else is searched (no LD_LIBRARY_PATH, no system folders), so a
+// library that is not in those places is missing: ERROR_MOD_NOT_FOUND. A
+// file that is found but does not load gives ERROR_BAD_EXE_FORMAT.
+// LoadLibraryExW's flags do not change the search.
 #include <dlfcn.h>
 #include <link.h>
 #include <unistd.h>
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/posix/HostBridge.h"
+#include "platform/posix/LibrarySearch.h"
 
 namespace {
 
@@ -71,22 +72,29 @@ bool LibraryFileName(LPCWSTR name, std::string &fileName)
     return true;
 }
 
-std::vector<std::string> SearchFolders()
+} // namespace
+
+namespace Host {
+
+std::vector<std::string> LibrarySearchFolders()
 {
     const char *configured = std::getenv("SELFEX_LIBRARY_PATH");
     if (configured != nullptr && *configured != 0) {
         return {configured};
     }
-    const std::string executable = Host::ExecutablePath();
+    // The executable's path has no symbolic links or "." levels left
+    // (/proc/self/exe), so cutting at slashes finds its real parent.
+    const std::string executable = ExecutablePath();
     const size_t slash = executable.rfind('/');
     if (slash == std::string::npos) {
         return {};
     }
     const std::string folder = executable.substr(0, slash);
-    return {folder, folder + "/../lib"};
+    const std::string parent = folder.substr(0, folder.rfind('/'));
+    return {folder, parent + "/lib/selfex", parent + "/lib"};
 }
 
-} // namespace
+} // namespace Host
 
 HMODULE LoadLibraryW(LPCWSTR name)
 {
@@ -95,7 +103,7 @@ HMODULE LoadLibraryW(LPCWSTR name)
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    for (const std::string &folder : SearchFolders()) {
+    for (const std::string &folder : Host::LibrarySearchFolders()) {
         const std::string candidate = folder + "/" + fileName;
         if (access(candidate.c_str(), F_OK) != 0) {
             continue;

@@ -88,10 +88,11 @@
 // | GetCurrentThreadId        | the kernel's thread id                                          |
 // | GetTickCount              | milliseconds of the monotonic clock, wrapping at 2^32           |
 // | LoadLibraryW/LoadLibraryExW| "X.dll" (any case; "X" alone too) maps to "libx.so", searched  |
-// |                           | beside the running executable, then in its "../lib";            |
-// |                           | SELFEX_LIBRARY_PATH (a folder), when set and not empty, replaces|
-// |                           | both. Names with a folder part are not found. Missing:          |
-// |                           | ERROR_MOD_NOT_FOUND; found but not loadable: ERROR_BAD_EXE_FORMAT|
+// |                           | beside the running executable, then in its "../lib/selfex" and  |
+// |                           | "../lib"; SELFEX_LIBRARY_PATH (a folder), when set and not      |
+// |                           | empty, replaces them. Names with a folder part are not found.   |
+// |                           | Missing: ERROR_MOD_NOT_FOUND; found but not loadable:           |
+// |                           | ERROR_BAD_EXE_FORMAT                                            |
 // | GetProcAddress/FreeLibrary| dlsym/dlclose; a module never loaded gives an error             |
 // | GetModuleFileNameW        | the running executable (module NULL) or a loaded library; a     |
 // |                           | small buffer gets a terminated prefix (Vista and later)         |
