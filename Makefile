@@ -1,13 +1,16 @@
 # The front door: `make` builds every configuration and stages the results
-# in dist/; `make test` runs every suite that can run on this machine;
-# `make demo` packs the bundled samples and runs the package under Wine.
+# in dist/; `make test` runs every suite and check that can run on this
+# machine; `make demo` packs the bundled samples and runs the package under
+# Wine; `make install` and `make deb` install or package the staged build.
 # Each target first installs missing Debian packages (scripts/install-deps.sh).
 
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
+DESTDIR ?=
 BUILD_PRESETS := native native-asan native-release mingw-x64 mingw-x86
 TEST_PRESETS := native native-asan mingw-x64
 
-.PHONY: all deps build stage test demo fuzz bench clean $(addprefix build-,$(BUILD_PRESETS) fuzz)
+.PHONY: all deps build stage test demo install deb fuzz bench clean $(addprefix build-,$(BUILD_PRESETS) fuzz)
 
 all: build stage
 
@@ -23,11 +26,20 @@ $(addprefix build-,$(BUILD_PRESETS) fuzz): build-%: deps
 stage: build
 	@scripts/stage-dist.sh
 
-test: deps $(addprefix build-,$(TEST_PRESETS) mingw-x86 fuzz)
-	@scripts/run-tests.sh $(TEST_PRESETS) fuzz
+# The suites of the test presets and the fuzz seeds, then the checks of the
+# staged build: format, install (and .deb), reproducible stubs, tool and
+# library.
+test: all build-fuzz
+	@JOBS=$(JOBS) scripts/run-tests.sh $(TEST_PRESETS) fuzz
 
 demo: all
 	@scripts/demo.sh
+
+install: all
+	@PREFIX='$(PREFIX)' DESTDIR='$(DESTDIR)' scripts/install.sh
+
+deb: all
+	@scripts/make-deb.sh
 
 fuzz: build-fuzz
 	@FUZZ_SECONDS=$${FUZZ_SECONDS:-600} ctest --test-dir build/fuzz -L fuzz-run --output-on-failure
