@@ -1,6 +1,8 @@
 #!/bin/sh
-# Runs CTest for each preset given, then repeats every preset's summary line
-# so the outcome of the whole run stands at the end. Exits 1 if any failed.
+# Runs CTest for each preset given, then the checks of the whole build
+# (format, install, reproducible: scripts/check-*.sh), then repeats every
+# summary line so the outcome of the whole run stands at the end. Exits 1
+# if anything failed.
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-$(nproc)}
 summary=""
@@ -19,6 +21,21 @@ for preset in "$@"; do
   grep -q '100% tests passed' "$log" || failed=1
   summary="$summary
 $preset: $line"
+done
+for check in format install reproducible; do
+  echo "=== check: $check"
+  log=build/check-$check.log
+  JOBS=$JOBS scripts/check-$check.sh > "$log" 2>&1
+  status=$?
+  cat "$log"
+  if [ $status -eq 0 ]; then
+    line="passed"
+  else
+    line="FAILED (see $log)"
+    failed=1
+  fi
+  summary="$summary
+check $check: $line"
 done
 echo "=== summary$summary"
 exit $failed
