@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "SelfexVersion.h"
+#include "cabinet/SystemLibrary.h"
 #include "platform/Win32.h"
 #include "tools/Cli.h"
 #include "tools/InstallLayout.h"
@@ -81,8 +82,8 @@ std::string FileVersionOf(HMODULE module)
 int RunVersion(ToolContext &context)
 {
     context.Out << "selfex " << SELFEX_VERSION << "\n";
-    // The same load as the extractor's: on Windows from the system folder only.
-    HMODULE library = LoadLibraryExW(WIDE("Cabinet.dll"), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // The extractor's own load: on Windows from the system folder only.
+    HMODULE library = Cabinet::LoadSystemLibrary(WIDE("Cabinet.dll"));
     if (library == nullptr) {
         context.Err << "selfex: the cabinet decompressor could not be loaded; " << DecoderLibrarySearchText() << "\n";
         return EXIT_FAILED;
