@@ -31,7 +31,8 @@ bool CCabinetView::Open(const std::string &path, std::string &problem)
     Close();
     std::error_code failure;
     fs::file_status status = fs::status(fs::u8path(path), failure);
-    if (!fs::exists(status)) {
+    m_Exists = fs::exists(status);
+    if (!m_Exists) {
         problem = "no such file";
         return false;
     }

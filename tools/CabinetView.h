@@ -24,6 +24,8 @@ public:
     // the open), unreadable, or when the view would be 2 GiB or longer: the
     // extractor's file positions are signed 32-bit.
     bool Open(const std::string &path, std::string &problem);
+    // False when the last Open failed because nothing was there.
+    bool Exists() const { return m_Exists; }
     // The descriptor behind the view, or -1 once closed.
     int32_t Handle() const { return m_Handle; }
     // True when the file is a bare cabinet shown behind the zero prefix.
@@ -39,6 +41,7 @@ public:
 
 private:
     int32_t m_Handle = -1;
+    bool m_Exists = true;
     uint32_t m_Prefix = 0;       // zero bytes shown before the file
     int64_t m_Length = 0;        // prefix + file size
     int64_t m_Position = 0;      // in the view

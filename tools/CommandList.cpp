@@ -1,4 +1,6 @@
-// selfex list: the stored files of a package or cabinet.
+// selfex list: the stored files of a package or cabinet, read from its
+// tables, so that names the extractor refuses can be seen too.
+#include "tools/CabinetSet.h"
 #include "tools/Cli.h"
 #include "tools/ListFormat.h"
 #include "tools/PackageReader.h"
@@ -9,21 +11,34 @@ int RunList(const ParsedArgs &args, ToolContext &context)
 {
     const char command[] = "list";
     const std::string &path = args.Operands[0];
+    const bool json = args.Has("json");
+    const Verbosity verbosity = VerbosityOf(args);
+
+    // The extractor decides what is a package, as for test and extract.
     CPackageReader reader;
-    std::vector<StoredFile> files;
     std::string error;
-    if (!reader.Open(path, error)) {
+    CCabinetSetListing listing;
+    if (reader.Open(path, error)) {
+        if (!listing.Read(path, true, error)) {
+            error = path + ": " + error;
+        }
+    }
+    if (json) {
+        WriteListJson(context.Out, path, listing, error);
+    } else {
+        WriteListText(context.Out, listing, verbosity);
+    }
+    if (!listing.Start().Text.empty()) {
+        Note(context, command, listing.Start().Text);
+    }
+    if (!error.empty()) {
         return Fail(context, command, error);
     }
-    if (!reader.List(files, error)) {
-        // What was listed before the failure is still worth seeing.
-        WriteListText(context.Out, files);
-        return Fail(context, command, path + ": " + error);
-    }
-    if (args.Has("json")) {
-        WriteListJson(context.Out, path, reader.CabinetOffset(), files);
-    } else {
-        WriteListText(context.Out, files);
+    const size_t unsafe = listing.UnsafeCount();
+    if (unsafe > 0) {
+        return Fail(context, command,
+                    path + ": " + std::to_string(unsafe) + " of " + std::to_string(listing.Files().size()) +
+                        " stored names are unsafe (marked !); test and extract refuse them");
     }
     return EXIT_OK;
 }

@@ -1,4 +1,5 @@
 // selfex pack: writes a package (stub, filler, cabinet) or a bare cabinet.
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -6,8 +7,10 @@
 #include "tools/FileIo.h"
 #include "tools/InputScan.h"
 #include "tools/InstallLayout.h"
+#include "tools/ListFormat.h"
 #include "tools/PackageLayout.h"
 #include "tools/PrintableText.h"
+#include "tools/ProgressBar.h"
 
 namespace fs = std::filesystem;
 
@@ -17,6 +20,7 @@ namespace {
 
 const char COMMAND[] = "pack";
 constexpr size_t MAX_PROBLEMS_SHOWN = 20;
+constexpr size_t MAX_NOTES_SHOWN = 20;             // -v shows them all
 constexpr uint64_t MAX_STUB_READ = 64u << 20;      // enough to say how long a wrong stub is
 constexpr uint32_t MAX_PACKAGE_BYTES = 0x7FFFFFFF; // the stub's file positions are signed 32-bit
 
@@ -77,10 +81,21 @@ uint16_t SetIdFor(const std::vector<CabMember> &members)
     return static_cast<uint16_t>(hash ^ hash >> 16);
 }
 
-bool ReportScan(ToolContext &context, const ScanResult &scan)
+bool ReportScan(ToolContext &context, const ScanResult &scan, Verbosity verbosity)
 {
-    for (const std::string &note : scan.Notes) {
-        context.Err << "selfex " << COMMAND << ": note: " << PrintableText(note) << "\n";
+    const size_t shown = verbosity == Verbosity::Verbose ? scan.Notes.size()
+                         : verbosity == Verbosity::Quiet ? 0
+                                                         : std::min(scan.Notes.size(), MAX_NOTES_SHOWN);
+    for (size_t i = 0; i < shown; ++i) {
+        Note(context, COMMAND, scan.Notes[i]);
+    }
+    if (shown < scan.Notes.size() && verbosity != Verbosity::Quiet) {
+        Note(context, COMMAND, "... and " + std::to_string(scan.Notes.size() - shown) + " more (-v shows them all)");
+    }
+    if (verbosity == Verbosity::Verbose) {
+        for (const std::string &name : scan.Excluded) {
+            Note(context, COMMAND, name + ": left out by --exclude");
+        }
     }
     for (size_t i = 0; i < scan.Problems.size() && i < MAX_PROBLEMS_SHOWN; ++i) {
         context.Err << "selfex " << COMMAND << ": " << PrintableText(scan.Problems[i]) << "\n";
@@ -119,6 +134,53 @@ bool VerifyPackage(COutputFile &file, uint32_t cabinetOffset, std::string &error
     return true;
 }
 
+// The files as the cabinet writer reads them, counted for the progress line.
+class CProgressSource : public IMemberSource {
+public:
+    explicit CProgressSource(CProgressBar &bar) : m_Bar(bar) {}
+    bool Open(const CabMember &member, std::string &error) override
+    {
+        m_Size = member.Size;
+        m_Read = 0;
+        m_Bar.StartFile(member.Name);
+        return m_Files.Open(member, error);
+    }
+    int64_t Read(uint8_t *buffer, uint32_t size, std::string &error) override
+    {
+        const int64_t got = m_Files.Read(buffer, size, error);
+        if (got > 0) {
+            m_Read += static_cast<uint64_t>(got);
+            m_Bar.FileBytes(m_Read);
+        }
+        return got;
+    }
+    void Close() override
+    {
+        m_Files.Close();
+        m_Bar.EndFile(m_Size);
+    }
+
+private:
+    CProgressBar &m_Bar;
+    CFileMemberSource m_Files;
+    uint64_t m_Size = 0;
+    uint64_t m_Read = 0;
+};
+
+bool ParseLinks(const std::string &text, LinkPolicy &links)
+{
+    if (text == "skip") {
+        links = LinkPolicy::Skip;
+    } else if (text == "follow") {
+        links = LinkPolicy::Follow;
+    } else if (text == "error") {
+        links = LinkPolicy::Error;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int RunPack(const ParsedArgs &args, ToolContext &context)
@@ -142,19 +204,37 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
         }
         options.FolderLimit = static_cast<uint32_t>(limit);
     }
+    ScanOptions scanOptions;
+    if (!ParseLinks(args.Get("links", "skip"), scanOptions.Links)) {
+        return UsageError(context, COMMAND, "unknown --links '" + args.Get("links") + "' (skip, follow or error)");
+    }
+    for (const std::string &pattern : args.GetAll("exclude")) {
+        scanOptions.Excludes.emplace_back(pattern);
+    }
+    const std::string arch = args.Has("x64") ? "x64" : args.Get("arch", "x86");
+    if (arch != "x86" && arch != "x64") {
+        return UsageError(context, COMMAND, "unknown --arch '" + arch + "' (x86 or x64)");
+    }
+    if (args.Has("x64") && args.Has("arch") && args.Get("arch") != "x64") {
+        return UsageError(context, COMMAND, "--x64 and --arch " + args.Get("arch") + " exclude each other");
+    }
+    if (args.Has("stub") && (args.Has("arch") || args.Has("x64"))) {
+        return UsageError(context, COMMAND, "--stub and --arch (or --x64) exclude each other");
+    }
+    const Verbosity verbosity = VerbosityOf(args);
     std::error_code ignored;
     if (fs::is_directory(fs::u8path(output), ignored)) {
         return Fail(context, COMMAND, output + ": is a folder; -o names the package file to write");
     }
     bool bare = EndsWithNoCase(output, ".cab");
-    if (bare && args.Has("stub")) {
-        return UsageError(context, COMMAND, "--stub and a .cab output exclude each other");
+    if (bare && (args.Has("stub") || args.Has("arch") || args.Has("x64"))) {
+        return UsageError(context, COMMAND, "a .cab output has no stub: --stub, --arch and --x64 do not apply");
     }
 
     // 1. What to store; nothing is written while anything is wrong.
     ScanResult scan;
-    ScanInputs(args.Operands, output, scan);
-    if (!ReportScan(context, scan)) {
+    ScanInputs(args.Operands, output, scanOptions, scan);
+    if (!ReportScan(context, scan, verbosity)) {
         return EXIT_FAILED;
     }
     std::string error;
@@ -166,7 +246,7 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
     std::vector<uint8_t> stub;
     if (!bare) {
         std::string stubPath = args.Get("stub");
-        if (!args.Has("stub") && !FindShippedStub(context.ExecutablePath, stubPath, error)) {
+        if (!args.Has("stub") && !FindShippedStub(context.ExecutablePath, arch, stubPath, error)) {
             return Fail(context, COMMAND, error);
         }
         if (!ReadSmallFile(stubPath, MAX_STUB_READ, stub, error)) {
@@ -187,10 +267,17 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
     // A bare cabinet too is read behind 160000 bytes, by selfex and in any package it goes into.
     options.MaxCabinetBytes = MAX_PACKAGE_BYTES - CabinetOffsetBehind(stub.size());
     options.SetId = SetIdFor(scan.Members);
-    CFileMemberSource source;
+    uint64_t totalBytes = 0;
+    for (const CabMember &member : scan.Members) {
+        totalBytes += member.Size;
+    }
+    CProgressBar bar(context, verbosity != Verbosity::Quiet, totalBytes, static_cast<uint32_t>(scan.Members.size()));
+    CProgressSource source(bar);
     CCabFileSink sink(file, cabinetOffset);
     CabSummary summary;
-    if (!WriteCabinet(scan.Members, options, source, sink, summary, error)) {
+    const bool written = WriteCabinet(scan.Members, options, source, sink, summary, error);
+    bar.Clear();
+    if (!written) {
         return Fail(context, COMMAND, error);
     }
 
@@ -199,6 +286,14 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
         return Fail(context, COMMAND, error);
     }
 
+    if (verbosity == Verbosity::Verbose) {
+        for (const CabMember &member : scan.Members) {
+            context.Out << PrintableText(member.Name) << "\n";
+        }
+    }
+    if (verbosity == Verbosity::Quiet) {
+        return EXIT_OK;
+    }
     context.Out << PrintableText(output) << ": " << summary.Files << (summary.Files == 1 ? " file, " : " files, ")
                 << summary.UncompressedBytes << " bytes in " << summary.Folders
                 << (summary.Folders == 1 ? " folder" : " folders") << " ("
@@ -206,6 +301,10 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
                 << summary.CabinetBytes << " bytes";
     if (!bare) {
         context.Out << " at offset " << cabinetOffset;
+    }
+    context.Out << " (" << FormatRatio(summary.CabinetBytes, summary.UncompressedBytes) << ")";
+    if (bar.Enabled()) {
+        context.Out << " in " << FormatDuration(bar.Seconds());
     }
     context.Out << "\n";
     return EXIT_OK;

@@ -1,39 +1,61 @@
 // selfex test: decodes every file, streamed through a checksum, and reports
-// each one.
+// the ones that fail (every one with -v) and a summary.
 #include <cstdio>
+#include <memory>
 
+#include "tools/CabinetSet.h"
 #include "tools/Cli.h"
 #include "tools/Interrupt.h"
 #include "tools/PackageReader.h"
 #include "tools/PrintableText.h"
+#include "tools/ProgressBar.h"
 
 namespace Selfex {
 
 namespace {
 
-// Prints a line per finished file and remembers the one under way.
+const char COMMAND[] = "test";
+
+// Reports each finished file (failures always, the rest with -v), feeds
+// the progress line and remembers the file under way.
 class CTestReport : public IExtractObserver {
 public:
-    explicit CTestReport(std::ostream &out) : m_Out(out) {}
+    CTestReport(ToolContext &context, Verbosity verbosity, const std::vector<StoredFile> &files)
+        : m_Out(context.Out), m_Verbosity(verbosity)
+    {
+        uint64_t bytes = 0;
+        for (const StoredFile &file : files) {
+            bytes += file.Size;
+        }
+        m_Bar = std::make_unique<CProgressBar>(context, verbosity != Verbosity::Quiet, bytes,
+                                               static_cast<uint32_t>(files.size()));
+    }
 
-    void OnFileStart(const StoredFile &file) override
+    bool OnFileStart(const StoredFile &file, const std::string &) override
     {
         m_Current = file;
         m_Open = true;
+        m_Bar->StartFile(file.Name);
+        return true;
     }
-    void OnBytes(uint32_t) override {}
+    void OnBytes(uint32_t written) override { m_Bar->FileBytes(written); }
     void OnFileDone(uint32_t size, uint32_t crc32) override
     {
         m_Open = false;
+        m_Bar->EndFile(m_Current.Size);
         if (size == m_Current.Size) {
             ++m_Passed;
-            char crc[16];
-            std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(crc32));
-            m_Out << "ok      " << PrintableText(m_Current.Name) << " (" << size << " bytes, CRC-32 " << crc << ")\n";
+            m_Bytes += size;
+            if (m_Verbosity == Verbosity::Verbose) {
+                char crc[16];
+                std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(crc32));
+                Print("ok      " + PrintableText(m_Current.Name) + " (" + std::to_string(size) + " bytes, CRC-32 " +
+                      crc + ")");
+            }
         } else {
             ++m_Failed;
-            m_Out << "FAILED  " << PrintableText(m_Current.Name) << ": " << size << " bytes decoded, " << m_Current.Size
-                  << " stored\n";
+            Print("FAILED  " + PrintableText(m_Current.Name) + ": " + std::to_string(size) + " bytes decoded, " +
+                  std::to_string(m_Current.Size) + " stored");
         }
     }
 
@@ -41,48 +63,87 @@ public:
     void ReportFailure(const std::string &error)
     {
         ++m_Failed;
-        m_Out << "FAILED  " << (m_Open ? PrintableText(m_Current.Name) : std::string("(cabinet)")) << ": "
-              << PrintableText(error) << "\n";
+        Print("FAILED  " + (m_Open ? PrintableText(m_Current.Name) : std::string("(cabinet)")) + ": " +
+              PrintableText(error));
     }
 
+    void Finish() { m_Bar->Clear(); }
     uint32_t Passed() const { return m_Passed; }
     uint32_t Failed() const { return m_Failed; }
+    uint64_t PassedBytes() const { return m_Bytes; }
+    double Seconds() const { return m_Bar->Seconds(); }
 
 private:
+    void Print(const std::string &line)
+    {
+        m_Bar->Clear();
+        m_Out << line << "\n";
+    }
+
     std::ostream &m_Out;
+    Verbosity m_Verbosity;
+    std::unique_ptr<CProgressBar> m_Bar;
     StoredFile m_Current;
     bool m_Open = false;
     uint32_t m_Passed = 0;
     uint32_t m_Failed = 0;
+    uint64_t m_Bytes = 0;
 };
 
-} // namespace
-
-int RunTest(const ParsedArgs &args, ToolContext &context)
+// Tests one package; false after a failure it has reported.
+bool TestPackage(ToolContext &context, Verbosity verbosity, const std::string &path, bool several)
 {
-    const char command[] = "test";
-    const std::string &path = args.Operands[0];
     CPackageReader reader;
     std::string error;
     if (!reader.Open(path, error)) {
-        return Fail(context, command, error);
+        Fail(context, COMMAND, error);
+        return false;
+    }
+    if (reader.Continues()) {
+        CCabinetTables tables;
+        tables.ReadHeader(path, error);
+        Fail(context, COMMAND, path + ": " + FindSetStart(tables).Text);
+        return false;
     }
     // The listing counts the files; its failure (an unsafe name) fails the test too.
     std::vector<StoredFile> files;
-    bool listed = reader.List(files, error);
+    const bool listed = reader.List(files, error);
 
-    CTestReport report(context.Out);
-    if (listed && reader.Test(report, error) && report.Failed() == 0) {
-        context.Out << "all " << report.Passed() << (report.Passed() == 1 ? " file" : " files") << " ok\n";
-        return EXIT_OK;
+    CTestReport report(context, verbosity, files);
+    const bool tested = listed && reader.Test(report, error);
+    report.Finish();
+    const std::string prefix = several ? PrintableText(path) + ": " : "";
+    if (tested && report.Failed() == 0) {
+        if (verbosity != Verbosity::Quiet) {
+            context.Out << prefix << "all " << report.Passed() << (report.Passed() == 1 ? " file" : " files") << " ok ("
+                        << FormatBytes(report.PassedBytes()) << " in " << FormatDuration(report.Seconds()) << ")\n";
+        }
+        return true;
     }
     if (!error.empty()) {
         report.ReportFailure(error);
     }
     size_t reached = report.Passed() + report.Failed();
     size_t unreached = files.size() > reached ? files.size() - reached : 0;
-    context.Out << report.Passed() << " ok, " << report.Failed() << " failed, " << unreached << " not reached\n";
-    return Fail(context, command, path + ": " + (IsInterrupted() ? InterruptText() : std::string("the test failed")));
+    context.Out << prefix << report.Passed() << " ok, " << report.Failed() << " failed, " << unreached
+                << " not reached\n";
+    Fail(context, COMMAND, path + ": " + (IsInterrupted() ? InterruptText() : std::string("the test failed")));
+    return false;
+}
+
+} // namespace
+
+int RunTest(const ParsedArgs &args, ToolContext &context)
+{
+    const Verbosity verbosity = VerbosityOf(args);
+    bool failed = false;
+    for (const std::string &path : args.Operands) {
+        failed = !TestPackage(context, verbosity, path, args.Operands.size() > 1) || failed;
+        if (IsInterrupted()) {
+            break;
+        }
+    }
+    return failed ? EXIT_FAILED : EXIT_OK;
 }
 
 } // namespace Selfex

@@ -1,6 +1,9 @@
 // Words for the extractor's failures.
 #include "tools/ErrorText.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "tools/InstallLayout.h"
 
 namespace Selfex {
@@ -27,27 +30,41 @@ const char *DescribeFdiError(int32_t code)
     }
 }
 
-std::string DescribeCode(int32_t code, int32_t detail)
+std::string Quoted(const std::string &text)
+{
+    return "\"" + text + "\"";
+}
+
+// An output file that failed: at the system (the tool saw the errno), at
+// its folder (Detail), or for a reason the extractor alone knows.
+std::string DescribeOutputFailure(int32_t detail, const FailureScene &scene)
+{
+    const std::string where = scene.OutputPath.empty() ? std::string("an output file") : Quoted(scene.OutputPath);
+    if (detail == ERROR_INVALID_NAME) {
+        return "a stored name is unsafe (absolute, with a drive or stream colon, an empty, \".\" or \"..\" level, a "
+               "device name, a character or ending Windows refuses, invalid UTF-8, too long, or an earlier file's "
+               "name in other letter case) and was refused";
+    }
+    if (detail == Cabinet::DETAIL_REPARSE_POINT) {
+        return where + " is, or is reached through, a symbolic link or junction; nothing is written through a link";
+    }
+    if (detail == Cabinet::DETAIL_NOT_A_FILE) {
+        return where + " is a FIFO, socket or device; only regular files are written";
+    }
+    if (detail != 0) {
+        return "cannot create the folder for " + where + ": " + DescribeWindowsError(detail);
+    }
+    if (!scene.Operation.empty()) {
+        return "cannot " + scene.Operation + " " + where + ": " + SystemErrorText(scene.SystemError);
+    }
+    return "cannot create " + where + ", or it did not receive all its bytes";
+}
+
+std::string DescribeCode(int32_t code, int32_t detail, const FailureScene &scene)
 {
     switch (code) {
     case 0: return detail == ERROR_OUTOFMEMORY ? "no thread slot left for the extractor" : std::string();
-    case FDIERROR_TARGET_FILE:
-        if (detail == ERROR_INVALID_NAME) {
-            return "a stored name is unsafe (absolute, with a drive or stream colon, an empty, \".\" or "
-                   "\"..\" level, a device name, a character or ending Windows refuses, invalid UTF-8, too "
-                   "long, or an earlier file's name in other letter case) and was refused";
-        }
-        if (detail == Cabinet::DETAIL_REPARSE_POINT) {
-            return "an output path below the destination is, or passes through, a link; nothing is written "
-                   "through it";
-        }
-        if (detail == Cabinet::DETAIL_NOT_A_FILE) {
-            return "a FIFO, socket or device stands where an output file must go";
-        }
-        if (detail == 0) {
-            return "an output file could not be created, or did not receive all its bytes";
-        }
-        return "a folder for an output file could not be created: " + DescribeWindowsError(detail);
+    case FDIERROR_TARGET_FILE: return DescribeOutputFailure(detail, scene);
     case Cabinet::ERR_CABINET_DLL:
         return "the cabinet decompressor (Cabinet.dll, on Linux libcabinet.so) could not be loaded; " +
                DecoderLibrarySearchText();
@@ -69,27 +86,58 @@ std::string DescribeCode(int32_t code, int32_t detail)
 
 } // namespace
 
-std::string DescribeWindowsError(int32_t code)
+std::string SystemErrorText(int code)
 {
+    // The C runtimes word these differently, and some not at all.
     switch (code) {
-    case ERROR_FILE_NOT_FOUND: return "file not found";
-    case ERROR_PATH_NOT_FOUND: return "path not found";
-    case ERROR_ACCESS_DENIED: return "access denied";
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY: return "out of memory";
-    case ERROR_INVALID_DRIVE: return "no such drive";
-    case ERROR_WRITE_PROTECT: return "the medium is write-protected";
-    case ERROR_SHARING_VIOLATION: return "the file is in use";
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS: return "a file of that name exists";
-    case ERROR_DISK_FULL: return "the disk is full";
-    case ERROR_INVALID_NAME: return "invalid name";
-    case ERROR_FILENAME_EXCED_RANGE: return "the name is too long";
-    default: return "error " + std::to_string(code);
+    case ENOSPC: return "No space left on device";
+    case EACCES: return "Permission denied";
+    case EPERM: return "Operation not permitted";
+    case ENOENT: return "No such file or directory";
+    case EROFS: return "Read-only file system";
+    case EEXIST: return "File exists";
+    case EISDIR: return "Is a directory";
+    case ENOTDIR: return "Not a directory";
+    case ENAMETOOLONG: return "File name too long";
+    case ENOMEM: return "Out of memory";
+    case EMFILE: return "Too many open files";
+    case EIO: return "Input/output error";
+    case EFBIG: return "File too large";
+    case EINVAL: return "Invalid argument";
+    case EBUSY: return "Device or resource busy";
+    case EPIPE: return "Broken pipe";
+    case 0: return "unknown reason";
+    default: return std::strerror(code);
     }
 }
 
-std::string DescribeExtractError(const Cabinet::ExtractError &error)
+std::string ErrorCodeText(const std::error_code &code)
+{
+    const std::error_condition condition = code.default_error_condition();
+    return condition.category() == std::generic_category() ? SystemErrorText(condition.value()) : code.message();
+}
+
+std::string DescribeWindowsError(int32_t code)
+{
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return SystemErrorText(ENOENT);
+    case ERROR_ACCESS_DENIED: return SystemErrorText(EACCES);
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return SystemErrorText(ENOMEM);
+    case ERROR_INVALID_DRIVE: return "No such drive";
+    case ERROR_WRITE_PROTECT: return SystemErrorText(EROFS);
+    case ERROR_SHARING_VIOLATION: return "The file is in use by another program";
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return SystemErrorText(EEXIST);
+    case ERROR_DISK_FULL: return SystemErrorText(ENOSPC);
+    case ERROR_INVALID_NAME: return "Invalid name";
+    case ERROR_FILENAME_EXCED_RANGE: return SystemErrorText(ENAMETOOLONG);
+    default: return "Windows error " + std::to_string(code);
+    }
+}
+
+std::string DescribeExtractError(const Cabinet::ExtractError &error, const FailureScene &scene)
 {
     // A file cut short (Code 8, Detail 0) while the decompressor reports a
     // failure of its own is that failure's consequence: Wine's FDI closes the
@@ -97,10 +145,14 @@ std::string DescribeExtractError(const Cabinet::ExtractError &error)
     // the short file. The decompressor's reason is the one to tell.
     bool shortFileAfterFdiError = error.Code == FDIERROR_TARGET_FILE && error.Detail == 0 && error.Erf.fError &&
                                   error.Erf.erfOper != FDIERROR_NONE && error.Erf.erfOper != FDIERROR_TARGET_FILE &&
-                                  error.Erf.erfOper != FDIERROR_USER_ABORT;
+                                  error.Erf.erfOper != FDIERROR_USER_ABORT && scene.Operation.empty();
     std::string words;
     if ((error.Code != 0 || error.Detail != 0) && !shortFileAfterFdiError) {
-        words = DescribeCode(error.Code, error.Detail);
+        words = DescribeCode(error.Code, error.Detail, scene);
+    }
+    // A write the decompressor saw fail: the tool knows the output and why.
+    if (words.empty() && error.Erf.fError && error.Erf.erfOper == FDIERROR_TARGET_FILE) {
+        words = DescribeOutputFailure(0, scene);
     }
     if (words.empty() && error.Erf.fError) {
         const char *fdi = DescribeFdiError(error.Erf.erfOper);

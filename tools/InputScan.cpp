@@ -25,10 +25,11 @@ constexpr uint16_t DOS_LAST_TIME = (23 << 11) | (59 << 5) | 29;
 
 class CScanner {
 public:
-    CScanner(const std::string &excludedPath, ScanResult &result) : m_Result(result)
+    CScanner(const std::string &outputPath, const ScanOptions &options, ScanResult &result)
+        : m_Options(options), m_Result(result)
     {
-        if (!excludedPath.empty()) {
-            m_Excluded = Normal(fs::u8path(excludedPath));
+        if (!outputPath.empty()) {
+            m_Output = Normal(fs::u8path(outputPath));
         }
     }
 
@@ -43,11 +44,15 @@ public:
         if (failure || !fs::exists(status)) {
             Problem(input, "no such file or folder");
         } else if (fs::is_directory(status)) {
+            m_Ancestors.push_back(Canonical(path));
             AddFolder(path, std::string());
+            m_Ancestors.pop_back();
         } else if (fs::is_regular_file(status)) {
             std::string name = path.filename().u8string();
             std::string why = StoredComponentProblem(name);
-            if (why.empty()) {
+            if (Excluded(name, name)) {
+                m_Result.Excluded.push_back(name);
+            } else if (why.empty()) {
                 AddFile(path, name);
             } else {
                 Problem(input, "cannot be stored: " + why);
@@ -64,7 +69,24 @@ private:
         return fs::absolute(path, ignored).lexically_normal();
     }
 
+    static fs::path Canonical(const fs::path &path)
+    {
+        std::error_code failure;
+        fs::path canonical = fs::canonical(path, failure);
+        return failure ? Normal(path) : canonical;
+    }
+
     void Problem(const std::string &what, const std::string &why) { m_Result.Problems.push_back(what + ": " + why); }
+
+    bool Excluded(const std::string &stored, const std::string &component) const
+    {
+        for (const CNamePattern &pattern : m_Options.Excludes) {
+            if (pattern.Matches(stored) || (!pattern.HasSeparator() && pattern.Matches(component))) {
+                return true;
+            }
+        }
+        return false;
+    }
 
     // prefix: the stored name of the folder with its trailing "\", or empty.
     void AddFolder(const fs::path &folder, const std::string &prefix)
@@ -94,18 +116,36 @@ private:
     {
         std::string shown = entry.path().u8string();
         std::string component = entry.path().filename().u8string();
+        // Excluded before anything else: what it leaves out cannot fail the run.
+        if (Excluded(prefix + component, component)) {
+            m_Result.Excluded.push_back(prefix + component);
+            return;
+        }
         std::string why = StoredComponentProblem(component);
         if (!why.empty()) {
             Problem(shown, "cannot be stored: " + why);
             return;
         }
         std::error_code failure;
-        bool isLink = entry.is_symlink(failure);
+        const bool isLink = entry.is_symlink(failure);
+        if (isLink && m_Options.Links == LinkPolicy::Skip) {
+            m_Result.Notes.push_back(shown + ": symbolic link left out (--links follow stores what it leads to)");
+            return;
+        }
+        if (isLink && m_Options.Links == LinkPolicy::Error) {
+            Problem(shown, "a symbolic link (--links skip leaves it out, --links follow stores what it leads to)");
+            return;
+        }
         fs::file_status status = entry.status(failure);
-        if (fs::is_directory(status) && isLink) {
-            m_Result.Notes.push_back(shown + ": link to a folder left out (links to folders are not followed)");
-        } else if (fs::is_directory(status)) {
+        if (fs::is_directory(status)) {
+            const fs::path canonical = Canonical(entry.path());
+            if (std::find(m_Ancestors.begin(), m_Ancestors.end(), canonical) != m_Ancestors.end()) {
+                Problem(shown, "a link back to " + canonical.u8string() + ", which holds it (a loop)");
+                return;
+            }
+            m_Ancestors.push_back(canonical);
             AddFolder(entry.path(), prefix + component + "\\");
+            m_Ancestors.pop_back();
         } else if (fs::is_regular_file(status)) {
             AddFile(entry.path(), prefix + component);
         } else if (isLink) {
@@ -119,7 +159,7 @@ private:
     {
         std::string shown = source.u8string();
         // Only a file of the output's name can be the output.
-        if (!m_Excluded.empty() && source.filename() == m_Excluded.filename() && Normal(source) == m_Excluded) {
+        if (!m_Output.empty() && source.filename() == m_Output.filename() && Normal(source) == m_Output) {
             m_Result.Notes.push_back(shown + ": the output file itself left out");
             return;
         }
@@ -167,21 +207,29 @@ private:
         }
         member.Size = static_cast<uint32_t>(size);
         member.Attribs = static_cast<uint16_t>(data.dwFileAttributes & CAB_ATTRIB_STORABLE);
-        ToDosDateTime(data.ftLastWriteTime, member.Date, member.Time);
+        const int clamped = ToDosDateTime(data.ftLastWriteTime, member.Date, member.Time);
+        if (clamped != 0) {
+            m_Result.Notes.push_back(shown + ": modified " + (clamped < 0 ? "before 1980" : "after 2107") +
+                                     ", which a cabinet cannot hold; stored as " +
+                                     (clamped < 0 ? "1980-01-01 00:00:00" : "2107-12-31 23:59:58"));
+        }
         m_Result.Members.push_back(std::move(member));
     }
 
+    const ScanOptions &m_Options;
     ScanResult &m_Result;
     bool m_TooMany = false;
-    fs::path m_Excluded;
+    fs::path m_Output;
+    std::vector<fs::path> m_Ancestors; // the folders being scanned, outermost first, to find loops
     CStoredNameSet m_Names;
 };
 
 } // namespace
 
-void ScanInputs(const std::vector<std::string> &inputs, const std::string &excludedPath, ScanResult &result)
+void ScanInputs(const std::vector<std::string> &inputs, const std::string &outputPath, const ScanOptions &options,
+                ScanResult &result)
 {
-    CScanner scanner(excludedPath, result);
+    CScanner scanner(outputPath, options, result);
     for (const std::string &input : inputs) {
         // Names the platform cannot express in UTF-16 (or UTF-8) make the
         // file system library throw; they cannot be stored either.
@@ -193,7 +241,7 @@ void ScanInputs(const std::vector<std::string> &inputs, const std::string &exclu
     }
 }
 
-void ToDosDateTime(const FILETIME &utc, uint16_t &date, uint16_t &time)
+int ToDosDateTime(const FILETIME &utc, uint16_t &date, uint16_t &time)
 {
     // Windows refuses times outside the MS-DOS range, Wine's
     // FileTimeToDosDateTime wraps them: check the range here.
@@ -208,11 +256,12 @@ void ToDosDateTime(const FILETIME &utc, uint16_t &date, uint16_t &time)
     if (converted && ticks >= DOS_EPOCH && ticks < DOS_END && FileTimeToDosDateTime(&local, &dosDate, &dosTime)) {
         date = dosDate;
         time = dosTime;
-        return;
+        return 0;
     }
     bool early = ticks < DOS_EPOCH;
     date = early ? DOS_FIRST_DATE : DOS_LAST_DATE;
     time = early ? 0 : DOS_LAST_TIME;
+    return early ? -1 : 1;
 }
 
 } // namespace Selfex

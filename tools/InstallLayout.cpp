@@ -31,19 +31,24 @@ std::string JoinAsList(const std::vector<std::string> &items)
 
 } // namespace
 
-std::vector<std::string> ShippedStubCandidates(const std::string &executablePath)
+std::string ShippedStubName(const std::string &arch)
+{
+    return "selfex-stub-" + arch + ".exe";
+}
+
+std::vector<std::string> ShippedStubCandidates(const std::string &executablePath, const std::string &arch)
 {
     if (executablePath.empty()) {
         return {};
     }
     const fs::path prefix = fs::u8path(executablePath).parent_path().parent_path();
-    return {(prefix / "share" / "selfex" / SHIPPED_STUB_NAME).generic_u8string(),
-            (prefix / "stub" / SHIPPED_STUB_NAME).generic_u8string()};
+    const std::string name = ShippedStubName(arch);
+    return {(prefix / "share" / "selfex" / name).generic_u8string(), (prefix / "stub" / name).generic_u8string()};
 }
 
-bool FindShippedStub(const std::string &executablePath, std::string &path, std::string &error)
+bool FindShippedStub(const std::string &executablePath, const std::string &arch, std::string &path, std::string &error)
 {
-    const std::vector<std::string> candidates = ShippedStubCandidates(executablePath);
+    const std::vector<std::string> candidates = ShippedStubCandidates(executablePath, arch);
     for (const std::string &candidate : candidates) {
         std::error_code failure;
         if (fs::is_regular_file(fs::u8path(candidate), failure)) {
@@ -52,7 +57,7 @@ bool FindShippedStub(const std::string &executablePath, std::string &path, std::
         }
     }
     if (candidates.empty()) {
-        error = std::string("cannot find the shipped stub ") + SHIPPED_STUB_NAME +
+        error = "cannot find the shipped stub " + ShippedStubName(arch) +
                 ": the location of this program is unknown; name a stub with --stub";
     } else {
         error = "cannot find the shipped stub: looked for " + JoinAsList(candidates) + "; name a stub with --stub";

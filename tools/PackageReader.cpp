@@ -18,6 +18,9 @@ struct RunState {
     IExtractObserver *Observer = nullptr;
     std::vector<StoredFile> *Files = nullptr; // listing: collect and skip everything
     bool ChecksumOnly = false;
+    StoredFile Current; // the file under way, for messages
+    std::string CurrentOutput;
+    bool InFile = false;
 };
 
 StoredFile ToStoredFile(const Cabinet::CopyFileInfo &info)
@@ -42,15 +45,21 @@ int OnCopyFile(const Cabinet::CopyFileInfo *info, intptr_t userData)
         state->Files->push_back(ToStoredFile(*info));
         return 0;
     }
-    if (state->Observer) {
-        state->Observer->OnFileStart(ToStoredFile(*info));
+    StoredFile file = ToStoredFile(*info);
+    const std::string output = FromPlatformPath(info->OutPath);
+    if (state->Observer && !state->Observer->OnFileStart(file, output)) {
+        return 0;
     }
+    state->Current = std::move(file);
+    state->CurrentOutput = output;
+    state->InFile = true;
     return 1;
 }
 
 void OnFileDone(const WCHAR *outPath, const Cabinet::CMemSink *, intptr_t userData)
 {
     auto *state = reinterpret_cast<RunState *>(userData);
+    state->InFile = false;
     if (state->ChecksumOnly) {
         // The empty stand-in has served; read-only ones need their bit cleared first.
         SetFileAttributesW(outPath, FILE_ATTRIBUTE_NORMAL);
@@ -87,6 +96,37 @@ WideString PresentedPath(const std::string &realPath)
         return path;
     }
     return path.substr(0, nameStart) + WIDE('<') + path.substr(nameStart) + WIDE('>');
+}
+
+// Why a run failed, in one line: the tool's own refusal, or the extractor's
+// numbers in words with the output and the system's reason; a file under
+// way is named first.
+std::string DescribeRunFailure(const CToolExtract &extract, const RunState &state)
+{
+    const Cabinet::ExtractError &failure = extract.Error;
+    const std::string subject = state.InFile && !state.ChecksumOnly ? state.Current.Name + ": " : "";
+    if (!extract.Refusal().empty()) {
+        return extract.Refusal();
+    }
+    FailureScene scene;
+    scene.StoredName = state.InFile ? state.Current.Name : std::string();
+    scene.OutputPath = state.InFile && !state.ChecksumOnly ? state.CurrentOutput : std::string();
+    if (!state.ChecksumOnly) {
+        scene.Operation = extract.OutputFailure().Operation;
+        scene.SystemError = extract.OutputFailure().Errno;
+        if (!extract.OutputFailure().Path.empty()) {
+            scene.OutputPath = extract.OutputFailure().Path;
+        }
+    }
+    std::string error = subject + DescribeExtractError(failure, scene);
+    // The extractor's own verdict on a short file says little; how short it
+    // came out says more, unless the decompressor gave a reason of its own.
+    const bool fdiReason = failure.Erf.fError && failure.Erf.erfOper != FDIERROR_NONE &&
+                           failure.Erf.erfOper != FDIERROR_TARGET_FILE && failure.Erf.erfOper != FDIERROR_USER_ABORT;
+    if (!extract.ShortOutput().empty() && failure.Code == FDIERROR_TARGET_FILE && failure.Detail == 0 && !fdiReason) {
+        error = extract.ShortOutput() + "; " + error;
+    }
+    return error;
 }
 
 } // namespace
@@ -129,6 +169,7 @@ bool CPackageReader::Open(const std::string &path, std::string &error)
     }
     m_HeaderFiles = info.cFiles;
     m_CabinetOffset = m_Extract->FirstIsBare() ? 0 : static_cast<uint32_t>(m_Extract->Base());
+    m_Continues = info.hasprev != 0;
     return true;
 }
 
@@ -138,15 +179,17 @@ bool CPackageReader::List(std::vector<StoredFile> &files, std::string &error)
     return Run("MEMORY", nullptr, &files, error);
 }
 
-bool CPackageReader::Test(IExtractObserver &observer, std::string &error)
+bool CPackageReader::Test(IExtractObserver &observer, std::string &error, std::ostream *out)
 {
     CTempFolder folder;
     if (!folder.Create(error)) {
         return false;
     }
     m_Extract->SetChecksumOnly(true);
+    m_Extract->SetStreamOut(out);
     const bool tested = Run(folder.Path(), &observer, nullptr, error);
     m_Extract->SetChecksumOnly(false);
+    m_Extract->SetStreamOut(nullptr);
     return tested;
 }
 
@@ -158,7 +201,7 @@ bool CPackageReader::Extract(const std::string &destination, IExtractObserver &o
         fs::create_directories(folder, failure);
     }
     if (failure) {
-        error = destination + ": cannot create the folder: " + failure.message();
+        error = "cannot create the folder " + destination + ": " + ErrorCodeText(failure);
         return false;
     }
     return Run(folder.u8string(), &observer, nullptr, error);
@@ -178,16 +221,7 @@ bool CPackageReader::Run(const std::string &destination, IExtractObserver *obser
     if (m_Extract->Copy(cabinetPath, target, reinterpret_cast<intptr_t>(&state))) {
         return true;
     }
-    error = !m_Extract->Refusal().empty() ? m_Extract->Refusal() : DescribeExtractError(m_Extract->Error);
-    // The extractor's own verdict on a short file says little; how short it
-    // came out says more, unless the decompressor gave a reason of its own.
-    const Cabinet::ExtractError &failure = m_Extract->Error;
-    const bool fdiReason = failure.Erf.fError && failure.Erf.erfOper != FDIERROR_NONE &&
-                           failure.Erf.erfOper != FDIERROR_TARGET_FILE && failure.Erf.erfOper != FDIERROR_USER_ABORT;
-    if (m_Extract->Refusal().empty() && !m_Extract->ShortOutput().empty() && failure.Code == FDIERROR_TARGET_FILE &&
-        failure.Detail == 0 && !fdiReason) {
-        error = m_Extract->ShortOutput() + "; " + error;
-    }
+    error = DescribeRunFailure(*m_Extract, state);
     return false;
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,9 @@ struct StoredFile {
 class IExtractObserver {
 public:
     virtual ~IExtractObserver() = default;
-    // A file is about to be extracted.
-    virtual void OnFileStart(const StoredFile &file) = 0;
+    // A file is about to be extracted to outPath (UTF-8 with "/"; a path
+    // in a private folder when testing): true extracts it, false skips it.
+    virtual bool OnFileStart(const StoredFile &file, const std::string &outPath) = 0;
     // written of the current file's size bytes are out.
     virtual void OnBytes(uint32_t written) = 0;
     // The current file is complete: size bytes, and when testing their CRC-32
@@ -54,10 +56,14 @@ public:
     uint32_t HeaderFileCount() const { return m_HeaderFiles; }
     // Offset of the cabinet in the file: 0 for a bare cabinet.
     uint32_t CabinetOffset() const { return m_CabinetOffset; }
+    // True when the first cabinet continues a set: its header names a
+    // previous cabinet, where the files before it begin.
+    bool Continues() const { return m_Continues; }
 
     // List, Test and Extract: false with a one-line reason in error, which
-    // names a set member or stored file at fault but not the package (the
-    // caller does). An interrupt fails them with InterruptText().
+    // names the stored file, output or set member at fault but not the
+    // package (the caller does). An interrupt fails them with
+    // InterruptText().
 
     // Every stored file of the set, in order, without decoding any data.
     // Fails on the first stored name the extractor refuses as unsafe, and on
@@ -66,8 +72,9 @@ public:
     // Decodes every file without keeping it: each one is only counted and
     // checksummed, so memory does not grow with a file's size. The extractor
     // works in a private temporary folder, where it leaves empty files and
-    // folders; the folder is removed before Test returns.
-    bool Test(IExtractObserver &observer, std::string &error);
+    // folders; the folder is removed before Test returns. With out, the
+    // bytes of every file the observer takes go there too, in order.
+    bool Test(IExtractObserver &observer, std::string &error, std::ostream *out = nullptr);
     // Extracts every file below destination (UTF-8, created if missing).
     bool Extract(const std::string &destination, IExtractObserver &observer, std::string &error);
 
@@ -79,6 +86,7 @@ private:
     WideString m_CabinetPath; // the path the extractor is given for the first cabinet
     uint32_t m_HeaderFiles = 0;
     uint32_t m_CabinetOffset = 0;
+    bool m_Continues = false;
 };
 
 } // namespace Selfex

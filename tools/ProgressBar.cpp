@@ -1,75 +1,93 @@
-// The progress bar of "selfex extract".
+// The progress line of pack, extract and test on a terminal.
 #include "tools/ProgressBar.h"
 
-#include <cstdio>
-#include <string>
+#include <algorithm>
 
 namespace Selfex {
 
 namespace {
 
-constexpr int BAR_WIDTH = 30;
 constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(100);
-constexpr size_t LINE_WIDTH = 79;
+constexpr size_t DEFAULT_COLUMNS = 80;
+
+size_t Columns(const ToolContext &context)
+{
+    const size_t columns = context.ErrColumns ? context.ErrColumns() : DEFAULT_COLUMNS;
+    return columns < 2 ? 2 : columns;
+}
 
 } // namespace
 
-std::string FormatBytes(uint64_t bytes)
+CProgressBar::CProgressBar(ToolContext &context, bool enabled, uint64_t totalBytes, uint32_t totalFiles)
+    : m_Context(context), m_Enabled(enabled && context.ErrIsTerminal), m_Start(std::chrono::steady_clock::now())
 {
-    if (bytes < 1024) {
-        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
-    }
-    const char *units[] = {"KiB", "MiB", "GiB"};
-    double value = static_cast<double>(bytes) / 1024;
-    int unit = 0;
-    for (; value >= 1024 && unit < 2; ++unit) {
-        value /= 1024;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
-    return text;
+    m_State.BytesTotal = totalBytes;
+    m_State.FilesTotal = totalFiles;
 }
 
-CProgressBar::CProgressBar(std::ostream &out, uint64_t totalBytes, uint32_t totalFiles)
-    : m_Out(out), m_TotalBytes(totalBytes), m_TotalFiles(totalFiles)
+void CProgressBar::StartFile(const std::string &name)
 {
+    m_State.CurrentName = name;
+    m_FileStart = m_State.BytesDone;
+    Draw(false);
 }
 
-void CProgressBar::Update(uint64_t bytesDone, uint32_t filesDone, bool force)
+void CProgressBar::FileBytes(uint64_t written)
 {
-    auto now = std::chrono::steady_clock::now();
-    if (m_Drawn && !force && now - m_LastDraw < REDRAW_INTERVAL) {
+    m_State.BytesDone = m_FileStart + written;
+    Draw(false);
+}
+
+void CProgressBar::EndFile(uint64_t size)
+{
+    m_State.BytesDone = m_FileStart + size;
+    m_FileStart = m_State.BytesDone;
+    ++m_State.FilesDone;
+    m_State.CurrentName.clear();
+    Draw(m_State.FilesDone == m_State.FilesTotal);
+}
+
+void CProgressBar::SkipFile(uint64_t size)
+{
+    m_State.BytesTotal -= std::min(size, m_State.BytesTotal);
+    m_State.FilesTotal -= m_State.FilesTotal > 0 ? 1 : 0;
+}
+
+double CProgressBar::Seconds() const
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_Start).count();
+}
+
+void CProgressBar::Draw(bool force)
+{
+    if (!m_Enabled) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const size_t columns = Columns(m_Context);
+    if (m_DrawnWidth != 0 && !force && now - m_LastDraw < REDRAW_INTERVAL) {
         return;
     }
     m_LastDraw = now;
-    m_Drawn = true;
-
-    // An empty package, or one of empty files, counts by files.
-    double fraction = m_TotalBytes > 0   ? static_cast<double>(bytesDone) / static_cast<double>(m_TotalBytes)
-                      : m_TotalFiles > 0 ? static_cast<double>(filesDone) / m_TotalFiles
-                                         : 1.0;
-    if (fraction > 1.0) {
-        fraction = 1.0;
-    }
-    int filled = static_cast<int>(fraction * BAR_WIDTH);
-    std::string line = "\r[" + std::string(static_cast<size_t>(filled), '#') +
-                       std::string(static_cast<size_t>(BAR_WIDTH - filled), '.') + "] ";
-    char figures[96];
-    std::snprintf(figures, sizeof figures, "%3d%%  %u/%u files  %s of %s", static_cast<int>(fraction * 100), filesDone,
-                  m_TotalFiles, FormatBytes(bytesDone).c_str(), FormatBytes(m_TotalBytes).c_str());
-    line += figures;
-    if (line.size() < LINE_WIDTH + 1) {
-        line += std::string(LINE_WIDTH + 1 - line.size(), ' ');
-    }
-    m_Out << line << std::flush;
+    m_State.Seconds = Seconds();
+    const std::string line = RenderProgress(m_State, columns);
+    const size_t width = DisplayWidth(line);
+    // Spaces over what a longer line before left, within the width: after a
+    // resize to fewer columns the old line may have wrapped, which no
+    // redraw can undo, but the new one stays on its row.
+    const size_t pad = m_DrawnWidth > width ? std::min(m_DrawnWidth, columns - 1) - width : 0;
+    m_Context.Err << "\r" << line << std::string(pad, ' ') << std::flush;
+    m_DrawnWidth = width;
 }
 
-void CProgressBar::Finish()
+void CProgressBar::Clear()
 {
-    if (m_Drawn) {
-        m_Out << "\r" << std::string(LINE_WIDTH, ' ') << "\r" << std::flush;
+    if (m_DrawnWidth == 0) {
+        return;
     }
-    m_Drawn = false;
+    const size_t columns = Columns(m_Context);
+    m_Context.Err << "\r" << std::string(std::min(m_DrawnWidth, columns - 1), ' ') << "\r" << std::flush;
+    m_DrawnWidth = 0;
 }
 
 } // namespace Selfex

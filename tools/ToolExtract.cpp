@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "tools/ErrorText.h"
 #include "tools/Interrupt.h"
 #include "tools/SetMemberName.h"
 
@@ -31,6 +32,19 @@ int32_t CToolExtract::Refuse(const std::string &reason)
     return -1;
 }
 
+void CToolExtract::RecordSystemFailure(const char *operation, const std::string &path, int error)
+{
+    if (m_SystemFailure.Operation.empty()) {
+        m_SystemFailure = {operation, path, error};
+    }
+}
+
+std::string CToolExtract::OutputPathOf(int32_t handle) const
+{
+    const auto path = m_OutputPaths.find(handle);
+    return path != m_OutputPaths.end() ? path->second : std::string();
+}
+
 int32_t CToolExtract::RawOpen(const WCHAR *path, int flags, int permission)
 {
     if (IsInterrupted()) {
@@ -39,8 +53,14 @@ int32_t CToolExtract::RawOpen(const WCHAR *path, int flags, int permission)
     if ((flags & (_O_CREAT | _O_WRONLY | _O_RDWR)) == 0) {
         return OpenCabinet(WideString(path));
     }
+    errno = 0;
     const int32_t handle = CExtract::RawOpen(path, flags, permission);
-    if (handle != -1 && m_ChecksumOnly) {
+    if (handle == -1) {
+        RecordSystemFailure("create", FromPlatformPath(path), errno);
+        return handle;
+    }
+    m_OutputPaths[handle] = FromPlatformPath(path);
+    if (m_ChecksumOnly) {
         m_Outputs[handle] = ChecksumOutput();
     }
     return handle;
@@ -69,7 +89,15 @@ int32_t CToolExtract::OpenCabinet(const WideString &path)
     auto view = std::make_unique<CCabinetView>();
     std::string problem;
     if (!view->Open(realPath, problem)) {
-        return Refuse(first ? problem : "the cabinet \"" + member + "\" of the set: " + problem);
+        if (first) {
+            return Refuse(problem);
+        }
+        const std::string folder = FromPlatformPath(m_Folder.c_str());
+        if (!view->Exists()) {
+            return Refuse("next cabinet \"" + member + "\" (named in " + m_LastCabinet + ") not found in " +
+                          (folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder));
+        }
+        return Refuse("next cabinet \"" + member + "\" (named in " + m_LastCabinet + "): " + problem);
     }
     if (first) {
         m_FirstIsBare = view->IsBare();
@@ -118,7 +146,13 @@ int32_t CToolExtract::RawWrite(int32_t handle, const void *buffer, uint32_t coun
     }
     const auto output = m_Outputs.find(handle);
     if (output == m_Outputs.end()) {
-        return CExtract::RawWrite(handle, buffer, count);
+        errno = 0;
+        const int32_t written = CExtract::RawWrite(handle, buffer, count);
+        if (written != static_cast<int32_t>(count) && m_OutputPaths.count(handle) != 0) {
+            // A write that falls short without an error: the device is full.
+            RecordSystemFailure("write", OutputPathOf(handle), written < 0 ? errno : ENOSPC);
+        }
+        return written;
     }
     // More bytes than stored would also fail at the close; stop at once instead.
     ChecksumOutput &sum = output->second;
@@ -128,6 +162,13 @@ int32_t CToolExtract::RawWrite(int32_t handle, const void *buffer, uint32_t coun
     }
     sum.Crc = static_cast<uint32_t>(crc32(sum.Crc, static_cast<const Bytef *>(buffer), count));
     sum.Size += count;
+    if (m_StreamOut != nullptr) {
+        errno = 0;
+        m_StreamOut->write(static_cast<const char *>(buffer), static_cast<std::streamsize>(count));
+        if (!m_StreamOut->good()) {
+            return Refuse("cannot write to standard output: " + SystemErrorText(errno != 0 ? errno : EIO));
+        }
+    }
     return static_cast<int32_t>(count);
 }
 
@@ -151,7 +192,14 @@ int32_t CToolExtract::RawClose(int32_t handle)
         }
         m_Outputs.erase(output);
     }
-    return CExtract::RawClose(handle);
+    const std::string path = OutputPathOf(handle);
+    m_OutputPaths.erase(handle);
+    errno = 0;
+    const int32_t closed = CExtract::RawClose(handle);
+    if (closed != 0 && !path.empty()) {
+        RecordSystemFailure("close", path, errno);
+    }
+    return closed;
 }
 
 int32_t CToolExtract::RawSeek(int32_t handle, int32_t offset, int origin)

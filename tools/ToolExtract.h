@@ -6,7 +6,10 @@
 //   - set members named by a header are opened only as plain file names in
 //     the first cabinet's folder, never a path;
 //   - in checksum mode each output is only counted and checksummed: nothing
-//     is written and no memory grows with a file's size;
+//     is written and no memory grows with a file's size; the bytes may go on
+//     to a stream (extract --stdout);
+//   - an output that fails at the system (create, write, close) is recorded
+//     with its path and errno, which the extractor's numbers do not carry;
 //   - an interrupt (tools/Interrupt.h) fails the next read, write or open,
 //     so the extractor's failure path removes the file in progress.
 // When the tool itself refuses an operation, Refusal() says why in words.
@@ -15,6 +18,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "cabinet/Extract.h"
@@ -36,6 +40,9 @@ public:
     // (true): the extractor still creates each output, empty.
     void SetChecksumOnly(bool checksumOnly) { m_ChecksumOnly = checksumOnly; }
     bool ChecksumOnly() const { return m_ChecksumOnly; }
+    // In checksum mode, also hands every output byte to out (null: none).
+    // A failed write to it stops the run with a refusal naming the reason.
+    void SetStreamOut(std::ostream *out) { m_StreamOut = out; }
     // Byte count and CRC-32 of the last output closed in checksum mode.
     uint32_t LastOutputSize() const { return m_LastOutputSize; }
     uint32_t LastOutputCrc() const { return m_LastOutputCrc; }
@@ -58,7 +65,18 @@ public:
     {
         m_Refusal.clear();
         m_ShortOutput.clear();
+        m_SystemFailure = SystemFailure();
     }
+
+    // The first output that failed at the system since ClearRefusal.
+    struct SystemFailure {
+        std::string Operation; // "create", "write" or "close"; empty when none failed
+        std::string Path;      // the output path, UTF-8 with "/"
+        int Errno = 0;         // the C runtime's errno then; 0 for a write that fell short without one
+    };
+    const SystemFailure &OutputFailure() const { return m_SystemFailure; }
+    // The file name of the cabinet opened last.
+    const std::string &LastCabinet() const { return m_LastCabinet; }
 
 protected:
     int32_t RawRead(int32_t handle, void *buffer, uint32_t count) override;
@@ -76,6 +94,8 @@ private:
     int32_t OpenCabinet(const WideString &path);
     std::string MemberNameRefusal(const WideString &name) const;
     int32_t Refuse(const std::string &reason);
+    void RecordSystemFailure(const char *operation, const std::string &path, int error);
+    std::string OutputPathOf(int32_t handle) const;
 
     WideString m_FirstPresented;
     std::string m_FirstReal;
@@ -86,6 +106,9 @@ private:
     bool m_ChecksumOnly = false;
     std::map<int32_t, std::unique_ptr<CCabinetView>> m_Views;
     std::map<int32_t, ChecksumOutput> m_Outputs;
+    std::map<int32_t, std::string> m_OutputPaths; // every open output, for messages
+    std::ostream *m_StreamOut = nullptr;
+    SystemFailure m_SystemFailure;
     uint32_t m_LastOutputSize = 0;
     uint32_t m_LastOutputCrc = 0;
     std::string m_Refusal;

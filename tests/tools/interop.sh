@@ -131,8 +131,8 @@ done
 (cd tree && find . -type f | sed 's|^\./||' | sort) > files.txt
 (cd tree && xargs -d '\n' gcab -c -z ../gcab.cab < ../files.txt) || fail "gcab -c"
 "$SELFEX" test gcab.cab >/dev/null || fail "selfex test gcab.cab"
-"$SELFEX" list gcab.cab | awk '{ sz=$1; d=$2; t=$3; sub(/^ *[0-9]+  [0-9-]+ [0-9:]+  ....  /, ""); gsub(/\\/, "/");
-                               print $0 "\t" sz "\t" d " " t }' | sort > got.txt
+"$SELFEX" list -q gcab.cab | awk '{ sz=$1; d=$2; t=$3; sub(/^ *[0-9]+  [0-9-]+ [0-9:]+  ....  . /, ""); gsub(/\\/, "/");
+                                  print $0 "\t" sz "\t" d " " t }' | sort > got.txt
 gcab_listing gcab.cab | cut -f1-3 > want.txt   # the stored times, as selfex shows them
 diff want.txt got.txt >/dev/null || { fail "selfex list of gcab.cab"; diff want.txt got.txt | head -5; }
 rm -rf out-selfex && "$SELFEX" extract -d out-selfex gcab.cab || fail "selfex extract gcab.cab"

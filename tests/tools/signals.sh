@@ -103,7 +103,7 @@ for signal in $SIGNALS; do
   interrupt $signal 'out/big.txt' extract -d out big.cab
   [ "$(ls out 2>&1)" = a-small.txt ] || fail "extract ($signal): out/ holds '$(ls out)', not just the finished a-small.txt"
 
-  interrupt $signal "$TEMPORARY/selfex-test-*/big.txt" test big.cab
+  interrupt $signal "$TEMPORARY/selfex-test-*/big.txt" test -v big.cab
   grep -q '^ok      a-small.txt' out.txt || fail "test ($signal): the finished file is not reported"
   grep -q '^FAILED  big.txt: interrupted by SIG'"$signal" out.txt || fail "test ($signal): $(cat out.txt)"
 done

@@ -60,8 +60,8 @@ selfex pack -o "$(winpath "$WORK/run/Package.exe")" --stub "$(winpath "$STUB_EXE
     "$(winpath "$WORK/tree")" > pack.txt || fail "selfex.exe pack"
 grep -q 'in [2-9] folders' pack.txt || fail "the package has one folder: $(cat pack.txt)"
 selfex list "$(winpath "$WORK/run/Package.exe")" > list.txt || fail "selfex.exe list"
-grep -q '  2022-07-08 09:10:12  R--A  readonly.txt$' list.txt || fail "listing: $(grep readonly list.txt)"
-grep -q '  -H-A  hidden.txt$' list.txt || [ $HIDDEN = no ] || fail "listing: $(grep hidden list.txt)"
+grep -q '  2022-07-08 09:10:12  R--A    readonly.txt$' list.txt || fail "listing: $(grep readonly list.txt)"
+grep -q '  -H-A    hidden.txt$' list.txt || [ $HIDDEN = no ] || fail "listing: $(grep hidden list.txt)"
 grep -q 'Ünïcødé\\日本語 ☕.txt$' list.txt || fail "listing: no unicode name"
 
 # 2. The others read what the Windows build wrote.

@@ -1,12 +1,12 @@
 // Entry point of selfex on POSIX systems, where arguments arrive as UTF-8.
 #include <signal.h>
-#include <unistd.h>
 
 #include <iostream>
 
 #include "tools/Cli.h"
 #include "tools/FileIo.h"
 #include "tools/Interrupt.h"
+#include "tools/Terminal.h"
 
 namespace {
 
@@ -39,7 +39,12 @@ void CatchInterrupts()
 int main(int argc, char **argv)
 {
     CatchInterrupts();
+    Selfex::WatchTerminalSize();
     std::vector<std::string> args(argv + 1, argv + argc);
-    Selfex::ToolContext context{std::cout, std::cerr, isatty(STDERR_FILENO) != 0, Selfex::RunningExecutablePath()};
+    Selfex::ToolContext context{std::cout, std::cerr, Selfex::IsStderrTerminal(), Selfex::RunningExecutablePath()};
+    context.In = &std::cin;
+    context.InIsTerminal = Selfex::IsStdinTerminal();
+    context.ErrColumns = Selfex::StderrColumns;
+    context.MakeOutBinary = Selfex::MakeStdoutBinary;
     return Selfex::RunSelfex(args, context);
 }

@@ -1,7 +1,5 @@
 // Entry point of selfex on Windows: wide arguments, turned into UTF-8, and a
 // console that shows the UTF-8 the tool prints.
-#include <io.h>
-
 #include <cstdio>
 #include <iostream>
 
@@ -9,6 +7,7 @@
 #include "tools/Cli.h"
 #include "tools/FileIo.h"
 #include "tools/Interrupt.h"
+#include "tools/Terminal.h"
 #include "tools/TextConv.h"
 
 namespace {
@@ -48,6 +47,10 @@ int wmain(int argc, wchar_t **argv)
     for (int i = 1; i < argc; ++i) {
         args.push_back(Selfex::WideToUtf8(argv[i]));
     }
-    Selfex::ToolContext context{std::cout, std::cerr, _isatty(_fileno(stderr)) != 0, Selfex::RunningExecutablePath()};
+    Selfex::ToolContext context{std::cout, std::cerr, Selfex::IsStderrTerminal(), Selfex::RunningExecutablePath()};
+    context.In = &std::cin;
+    context.InIsTerminal = Selfex::IsStdinTerminal();
+    context.ErrColumns = Selfex::StderrColumns;
+    context.MakeOutBinary = Selfex::MakeStdoutBinary;
     return Selfex::RunSelfex(args, context);
 }
