@@ -36,12 +36,6 @@ struct ExtractOptions {
     Verbosity Level = Verbosity::Normal;
 };
 
-bool EndsWithNoCase(const std::string &text, const std::string &suffix)
-{
-    return text.size() >= suffix.size() &&
-           NameMatchKey(text.substr(text.size() - suffix.size())) == NameMatchKey(suffix);
-}
-
 // A later operand is one more package when it names an existing .exe or
 // .cab file; anything else selects stored names.
 bool IsPackageOperand(const std::string &operand)

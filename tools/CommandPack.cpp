@@ -24,24 +24,6 @@ constexpr size_t MAX_NOTES_SHOWN = 20;             // -v shows them all
 constexpr uint64_t MAX_STUB_READ = 64u << 20;      // enough to say how long a wrong stub is
 constexpr uint32_t MAX_PACKAGE_BYTES = 0x7FFFFFFF; // the stub's file positions are signed 32-bit
 
-bool EndsWithNoCase(const std::string &text, const char *suffix)
-{
-    size_t length = std::strlen(suffix);
-    if (text.size() < length) {
-        return false;
-    }
-    for (size_t i = 0; i < length; ++i) {
-        char c = text[text.size() - length + i];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-        if (c != suffix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // "123", "64K", "1M", "2G" (binary multiples); 0 when not a number in range.
 uint64_t ParseByteCount(const std::string &text)
 {

@@ -184,22 +184,20 @@ std::string RenderProgress(const ProgressState &state, size_t width)
     }
     const bool withEta = take(eta);
     const bool withSpeed = take(speed);
-    const bool withFiles = take(files);
-    const bool withBar = used + 2 + BAR_MIN <= room;
-    if (withBar) {
-        used += 2 + BAR_MIN;
-    }
 
-    // What is left widens the name first, then the bar.
+    // The name takes what it needs of the rest before the file count and
+    // the bar, which only repeat what the figures say.
     size_t nameRoom = 0;
     if (withName) {
         const size_t extra = std::min(nameWidth - std::min(nameWidth, NAME_MIN), room - used);
         nameRoom = std::min(nameWidth, NAME_MIN) + extra;
         used += extra;
     }
+    const bool withFiles = take(files);
+    const bool withBar = used + 2 + BAR_MIN <= room;
     size_t barWidth = 0;
     if (withBar) {
-        barWidth = std::min(BAR_MAX, BAR_MIN + (room - used));
+        barWidth = std::min(BAR_MAX, room - used - 2);
     }
 
     std::string line;

@@ -40,6 +40,20 @@ std::string WideToUtf8(const WCHAR *text)
     return std::string(narrow.data(), count > 0 ? static_cast<size_t>(count) : 0);
 }
 
+bool EndsWithNoCase(std::string_view text, std::string_view suffix)
+{
+    if (text.size() < suffix.size()) {
+        return false;
+    }
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        if (lower(text[text.size() - suffix.size() + i]) != lower(suffix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 WideString ToPlatformPath(const std::string &path)
 {
     WideString wide = Utf8ToWide(path);

@@ -21,6 +21,9 @@ WideString Utf8ToWide(std::string_view text);
 // Wide text (zero-terminated) to UTF-8; lone surrogates become U+FFFD.
 std::string WideToUtf8(const WCHAR *text);
 
+// True when text ends in suffix, ASCII letters compared in either case.
+bool EndsWithNoCase(std::string_view text, std::string_view suffix);
+
 // A path as the platform and the extractor take it: wide, with "\" between
 // levels ("/" turned into "\").
 WideString ToPlatformPath(const std::string &path);

@@ -1,6 +1,6 @@
 // The rules pack applies before writing: stored names, name collisions, the
 // stub's layout and the header search, MS-DOS time limits, UTF-8 validity,
-// and the option syntax.
+// the option syntax, name patterns, and the progress line's fit.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -8,8 +8,10 @@
 #include "tools/ArgParser.h"
 #include "tools/InputScan.h"
 #include "tools/ListFormat.h"
+#include "tools/NamePattern.h"
 #include "tools/PackageLayout.h"
 #include "tools/PrintableText.h"
+#include "tools/ProgressLine.h"
 #include "tools/StoredName.h"
 #include "tools/TextConv.h"
 #include "tests/tools/ToolTest.h"
@@ -137,12 +139,14 @@ TEST(DosTime, ClampsTimesOutsideTheMsDosRange)
 {
     uint16_t date = 1;
     uint16_t time = 1;
-    ToDosDateTime(FILETIME{0, 0}, date, time); // 1601
+    EXPECT_EQ(ToDosDateTime(FILETIME{0, 0}, date, time), -1); // 1601
     EXPECT_EQ(date, (0 << 9) | (1 << 5) | 1);
     EXPECT_EQ(time, 0);
-    ToDosDateTime(FILETIME{0, 0x7FFFFFFF}, date, time); // far beyond 2107
+    EXPECT_EQ(ToDosDateTime(FILETIME{0, 0x7FFFFFFF}, date, time), 1); // far beyond 2107
     EXPECT_EQ(date, (127 << 9) | (12 << 5) | 31);
     EXPECT_EQ(time, (23 << 11) | (59 << 5) | 29);
+    // 2000-06-15 12:00:00 UTC: in range whatever the local offset.
+    EXPECT_EQ(ToDosDateTime(FILETIME{0x8C0E8000u, 0x01BFD6D5u}, date, time), 0);
 }
 
 // One table for the strict check, for names printed on a terminal (escaped
@@ -201,17 +205,110 @@ TEST(ArgParser, AcceptsTheUsualOptionFormsAndRefusesTheRest)
     EXPECT_EQ(parsed.Operands, (std::vector<std::string>{"in1", "-x", "--json"}));
     ASSERT_TRUE(ParseArgs({"-ob", "--output", "c", "-"}, options, parsed, error));
     EXPECT_EQ(parsed.Get("output"), "c") << "the last use wins";
+    EXPECT_EQ(parsed.GetAll("output"), (std::vector<std::string>{"b", "c"})) << "for options that repeat";
     EXPECT_EQ(parsed.Operands, std::vector<std::string>{"-"});
+    // Bundled flags; in a bundle an option that takes a value takes the rest.
+    options.push_back({"quiet", 'q', false});
+    options.push_back({"force", 'f', false});
+    ASSERT_TRUE(ParseArgs({"-qfo", "x", "-fqoy"}, options, parsed, error)) << error;
+    EXPECT_TRUE(parsed.Has("quiet") && parsed.Has("force"));
+    EXPECT_EQ(parsed.GetAll("output"), (std::vector<std::string>{"x", "y"}));
 
     struct Case {
         std::vector<std::string> Args;
         const char *Message;
     } bad[] = {
         {{"--frob"}, "unknown option --frob"}, {{"-z"}, "unknown option -z"},  {{"--json=yes"}, "takes no value"},
-        {{"--output"}, "needs a value"},       {{"x", "-o"}, "needs a value"},
+        {{"--output"}, "needs a value"},       {{"x", "-o"}, "needs a value"}, {{"-qz"}, "unknown option -z"},
+        {{"-qo"}, "option -o needs a value"},
     };
     for (const Case &c : bad) {
         EXPECT_FALSE(ParseArgs(c.Args, options, parsed, error)) << c.Message;
         EXPECT_NE(error.find(c.Message), std::string::npos) << error;
     }
+}
+
+TEST(NamePattern, MatchesStoredNamesIgnoringCaseAndSeparatorKind)
+{
+    struct Case {
+        const char *Pattern;
+        const char *Name;
+        bool Whole;    // Matches
+        bool Contains; // MatchesOrContains: the name or one of its folders
+    } cases[] = {
+        {"*.txt", "readme.txt", true, true},
+        {"*.txt", "docs\\readme.TXT", true, true}, // "*" crosses separators
+        {"*.txt", "readme.txt.bak", false, false},
+        {"docs/*", "docs\\a\\b.bin", true, true},
+        {"DOCS", "docs\\a.txt", false, true}, // a folder selects what it holds
+        {"doc", "docs\\a.txt", false, false},
+        {"d?cs\\a.txt", "docs/a.txt", true, true},
+        {"?", "ab", false, false},
+        {"a*b*c", "aXbYbZc", true, true},
+        {"a*b*c", "aXbYbZ", false, false},
+        {"", "", true, true},
+        {"*", "anything\\at\\all", true, true},
+        {"\xC3\x9C*", "\xC3\x9Cn\xC3\xAF\x63\xC3\xB8\x64\xC3\xA9", true, true},
+    };
+    for (const Case &c : cases) {
+        CNamePattern pattern(c.Pattern);
+        EXPECT_EQ(pattern.Matches(c.Name), c.Whole) << c.Pattern << " / " << c.Name;
+        EXPECT_EQ(pattern.MatchesOrContains(c.Name), c.Contains) << c.Pattern << " / " << c.Name;
+    }
+    // Ill-formed stars in a row take time bounded by the lengths' product.
+    EXPECT_FALSE(CNamePattern(std::string(40, '*') + "x").Matches(std::string(5000, 'a')));
+}
+
+// The progress line at the widths of a narrow, a usual and a wide terminal:
+// never longer than width - 1 columns (a full line would wrap), the
+// percentage always, and what fits of the rest.
+TEST(ProgressLine, FitsEveryWidthAndKeepsWhatMattersMost)
+{
+    ProgressState early;
+    early.BytesDone = 1 << 20;
+    early.BytesTotal = 300u << 20;
+    early.FilesDone = 3;
+    early.FilesTotal = 5058;
+    early.Seconds = 0.2; // no rate yet
+    early.CurrentName = "usr\\share\\doc\\a-package-with-a-long-name\\changelog.Debian.gz";
+    ProgressState later = early;
+    later.BytesDone = 150u << 20;
+    later.Seconds = 10;
+    ProgressState wide = later;
+    wide.CurrentName = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\\" + std::string(30, 'x') + "\xE6\x96\x87.txt";
+    ProgressState escaped = later;
+    escaped.CurrentName = "evil\x1b[2J\nname.txt";
+
+    struct Case {
+        const ProgressState *State;
+        size_t Width;
+        std::vector<const char *> Shown;
+        std::vector<const char *> Left;
+    } cases[] = {
+        {&early, 40, {"  0%", "1.0 MiB of 300.0 MiB", "ETA -:--"}, {"files", "doc"}},
+        {&early, 80, {"ETA -:--", "changelog.Debian.gz"}, {}},
+        {&early, 200, {"[", "3/5058 files", "-/s", "ETA -:--", early.CurrentName.c_str()}, {}},
+        {&later, 40, {" 50%", "150.0 MiB of 300.0 MiB"}, {"[#"}},
+        {&later, 80, {"15.0 MiB/s", "ETA 0:10", "\xE2\x80\xA6", ".Debian.gz"}, {}},
+        {&later, 200, {"[###############", "15.0 MiB/s", "ETA 0:10"}, {"\xE2\x80\xA6"}},
+        {&wide, 40, {" 50%"}, {}},
+        {&wide, 80, {"\xE6\x96\x87.txt"}, {}},
+        {&escaped, 200, {"evil\\x1b[2J\\nname.txt"}, {"\x1b"}},
+        {&later, 4, {}, {"%"}}, // no room even for the percentage
+    };
+    for (const Case &c : cases) {
+        const std::string line = RenderProgress(*c.State, c.Width);
+        EXPECT_LE(DisplayWidth(line), c.Width - 1) << c.Width << ": " << line;
+        EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+        for (const char *part : c.Shown) {
+            EXPECT_NE(line.find(part), std::string::npos) << c.Width << ": \"" << part << "\" not in " << line;
+        }
+        for (const char *part : c.Left) {
+            EXPECT_EQ(line.find(part), std::string::npos) << c.Width << ": \"" << part << "\" in " << line;
+        }
+    }
+    EXPECT_EQ(DisplayWidth("\xE6\x97\xA5"
+                           "a\xCC\x81"),
+              3u)
+        << "wide, narrow, combining";
 }
