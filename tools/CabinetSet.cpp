@@ -77,8 +77,8 @@ bool CCabinetSetListing::Read(const std::string &path, bool blocks, std::string 
         if (read && blocks) {
             read = tables.ReadBlocks(problem);
         }
-        if (!read && first && tables.Files().empty()) {
-            error = problem;
+        if (!read && !tables.HeaderRead()) {
+            error = (first ? "" : FileNameOf(current) + ": ") + problem;
             return false;
         }
         if (!first) {

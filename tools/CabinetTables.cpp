@@ -163,6 +163,7 @@ bool CCabinetTables::Load(const std::string &path, bool tables, std::string &pro
         problem = "the cabinet header's set names are cut short or longer than 255 bytes";
         return false;
     }
+    m_HeaderRead = true;
     if (!tables) {
         return true;
     }
@@ -184,9 +185,13 @@ bool CCabinetTables::Load(const std::string &path, bool tables, std::string &pro
         m_Folders.push_back(folder);
     }
 
-    // The file table, at coffFiles: 16 bytes and a name of up to 256 each.
+    // The file table: 16 bytes and a name of up to 256 each. Decompressors
+    // read it behind the folder table, where coffFiles must point; Wine's
+    // ignores coffFiles, ours refuses a cabinet whose coffFiles points
+    // elsewhere (where other readers would find other entries).
+    const uint64_t filesAt = at + uint64_t(header.FolderCount) * folderBytes;
     const std::vector<uint8_t> files =
-        ReadAt(in, offset + header.FilesAt, uint64_t(header.FileCount) * (CFFILE_SIZE + CAB_NAME_MAX + 1));
+        ReadAt(in, offset + filesAt, uint64_t(header.FileCount) * (CFFILE_SIZE + CAB_NAME_MAX + 1));
     size_t next = 0;
     for (size_t i = 0; i < header.FileCount; ++i) {
         std::string stored;
@@ -207,6 +212,12 @@ bool CCabinetTables::Load(const std::string &path, bool tables, std::string &pro
         DecodeName(stored, listed.Attribs, listed);
         m_Files.push_back(listed);
         next = nameAt;
+    }
+    if (header.FileCount > 0 && header.FilesAt != filesAt) {
+        problem = "the header places the file table at " + std::to_string(header.FilesAt) +
+                  ", not behind the folder table at " + std::to_string(filesAt) +
+                  " (these are the entries found there; readers that follow the header find others)";
+        return false;
     }
     return true;
 }

@@ -69,6 +69,8 @@ public:
     // with the reason when a folder's blocks run past the file.
     bool ReadBlocks(std::string &problem);
 
+    // True once the header and its set names were read, even when a table failed after.
+    bool HeaderRead() const { return m_HeaderRead; }
     const CabinetHeader &Header() const { return m_Header; }
     const std::vector<FolderEntry> &Folders() const { return m_Folders; }
     const std::vector<FileEntry> &Files() const { return m_Files; }
@@ -78,9 +80,9 @@ private:
     bool Load(const std::string &path, bool tables, std::string &problem);
 
     std::string m_Path;
-    std::vector<uint8_t> m_Bytes; // the cabinet from its header to the end of its file table
     uint64_t m_FileSize = 0;
     CabinetHeader m_Header;
+    bool m_HeaderRead = false;
     std::vector<FolderEntry> m_Folders;
     std::vector<FileEntry> m_Files;
 };

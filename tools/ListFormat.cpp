@@ -136,7 +136,7 @@ void WriteListText(std::ostream &out, const CCabinetSetListing &listing, Verbosi
         }
         out << Mark(file) << " " << PrintableText(file.Entry.Name) << "\n";
     }
-    if (verbosity == Verbosity::Quiet) {
+    if (verbosity == Verbosity::Quiet || listing.Cabinets().empty()) {
         return;
     }
     const bool set = listing.Cabinets().size() > 1;
