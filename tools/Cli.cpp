@@ -20,10 +20,8 @@ struct CommandDef {
     int (*Run)(const ParsedArgs &, ToolContext &);
 };
 
-// Every command takes these besides its own.
-const char COMMON_OPTIONS_HELP[] = "  -q, --quiet            print errors only\n"
-                                   "  -v, --verbose          say more (see above)\n"
-                                   "  -h, --help             show this help\n";
+// Every command takes -q, -v and this; each says what -q and -v do for it.
+const char HELP_OPTION_HELP[] = "  -h, --help             show this help\n";
 
 const std::vector<CommandDef> &Commands()
 {
@@ -36,7 +34,7 @@ const std::vector<CommandDef> &Commands()
          "its contents, recursively, stored relative to itself; a file contributes itself\n"
          "under its own name. An OUT ending in .cab gets the bare cabinet, without a stub.\n"
          "Times a cabinet cannot hold (before 1980, after 2107) are stored as the nearest\n"
-         "it can, with a note. Shows progress on a terminal; -v lists every stored name.\n"
+         "it can, with a note. Shows progress on a terminal.\n"
          "\n"
          "  -o, --output OUT       the package to write (replaced if it exists)\n"
          "  --arch ARCH            the shipped stub to put in front: x86 (default) or x64,\n"
@@ -53,7 +51,9 @@ const std::vector<CommandDef> &Commands()
          "                         / or \\ (\"*.o\", \".git\", \"build/*\"); * matches any run of\n"
          "                         characters, ? one; letter case is ignored\n"
          "  --links MODE           symbolic links below a folder: skip (default; left out\n"
-         "                         with a note), follow (store what they lead to) or error\n",
+         "                         with a note), follow (store what they lead to) or error\n"
+         "  -q, --quiet            errors only: no notes, no summary line\n"
+         "  -v, --verbose          every note, every stored name and every excluded one\n",
          {{"output", 'o', true},
           {"arch", 0, true},
           {"x64", 0, false},
@@ -75,11 +75,12 @@ const std::vector<CommandDef> &Commands()
          "! flags a name that test and extract refuse as unsafe: list then warns and\n"
          "exits with 1. The mark < flags a file that begins in an earlier cabinet of\n"
          "the set; a cabinet that continues a set says which cabinet the set starts\n"
-         "with. -v adds each file's folder and each folder's compressed size, -q leaves\n"
-         "out the totals.\n"
+         "with.\n"
          "\n"
          "  --json                 one JSON document instead, for scripts; a failure adds\n"
-         "                         an \"error\" member\n",
+         "                         an \"error\" member\n"
+         "  -q, --quiet            the file lines only, without the totals\n"
+         "  -v, --verbose          also each file's folder, and each folder's compressed size\n",
          {{"json", 0, false}},
          1,
          1,
@@ -90,8 +91,10 @@ const std::vector<CommandDef> &Commands()
          "\n"
          "Decodes every file without keeping it and checks its size and checksums.\n"
          "Prints each file that fails and a summary, and exits with 1 when any file\n"
-         "fails. Shows progress on a terminal; -v lists every file with its size and\n"
-         "CRC-32, -q prints failures only.\n",
+         "fails. Shows progress on a terminal.\n"
+         "\n"
+         "  -q, --quiet            failures only, without the summary\n"
+         "  -v, --verbose          every file, with its size and CRC-32\n",
          {},
          1,
          SIZE_MAX,
@@ -106,7 +109,7 @@ const std::vector<CommandDef> &Commands()
          "letter case is ignored and / and \\ are alike; a pattern that matches a folder\n"
          "selects everything below it. A later operand that names an existing .exe or\n"
          ".cab file is one more package (-F takes a pattern that looks like one). Shows\n"
-         "progress on a terminal; -v lists every file extracted or kept.\n"
+         "progress on a terminal.\n"
          "\n"
          "  -d, --directory DIR    where to extract (default: the current folder; made\n"
          "                         if missing)\n"
@@ -118,7 +121,9 @@ const std::vector<CommandDef> &Commands()
          "  --overwrite WHEN       for a file that exists: ask (default on a terminal),\n"
          "                         never (default otherwise: kept, and counted) or always\n"
          "  -f, --force            the same as --overwrite always\n"
-         "  -n, --no-overwrite     the same as --overwrite never\n",
+         "  -n, --no-overwrite     the same as --overwrite never\n"
+         "  -q, --quiet            errors only: no notes, no progress, no summary line\n"
+         "  -v, --verbose          every file extracted or kept, and the summary line\n",
          {{"directory", 'd', true},
           {"into-subfolder", 's', false},
           {"stdout", 'p', false},
@@ -160,7 +165,7 @@ void PrintOverview(std::ostream &out)
 
 void PrintCommandHelp(std::ostream &out, const CommandDef &command)
 {
-    out << "selfex " << command.Name << ": " << command.Summary << "\n\n" << command.Usage << COMMON_OPTIONS_HELP;
+    out << "selfex " << command.Name << ": " << command.Summary << "\n\n" << command.Usage << HELP_OPTION_HELP;
 }
 
 int RunCommand(const CommandDef &command, const std::vector<std::string> &args, ToolContext &context)
