@@ -40,10 +40,18 @@ std::string Quoted(const std::string &text)
 std::string DescribeOutputFailure(int32_t detail, const FailureScene &scene)
 {
     const std::string where = scene.OutputPath.empty() ? std::string("an output file") : Quoted(scene.OutputPath);
+    if (detail == ERROR_INVALID_NAME && !scene.RefusedName.empty()) {
+        return "the stored name " + Quoted(scene.RefusedName) + " is refused: " + scene.RefusedWhy;
+    }
     if (detail == ERROR_INVALID_NAME) {
         return "a stored name is unsafe (absolute, with a drive or stream colon, an empty, \".\" or \"..\" level, a "
                "device name, a character or ending Windows refuses, invalid UTF-8, too long, or an earlier file's "
                "name in other letter case) and was refused";
+    }
+    if (detail == Cabinet::DETAIL_REPARSE_POINT && !scene.LinkPath.empty()) {
+        return (scene.LinkPath == scene.OutputPath ? where + " is"
+                                                   : where + " is reached through " + Quoted(scene.LinkPath) + ",") +
+               " a symbolic link or junction; nothing is written through a link";
     }
     if (detail == Cabinet::DETAIL_REPARSE_POINT) {
         return where + " is, or is reached through, a symbolic link or junction; nothing is written through a link";
@@ -74,8 +82,14 @@ std::string DescribeCode(int32_t code, int32_t detail, const FailureScene &scene
     case Cabinet::ERR_WRONG_THREAD: return "the extractor was used from a thread other than its own";
     case Cabinet::ERR_THREAD_BUSY: return "this thread already runs an extractor";
     case Cabinet::ERR_CABINET_LOOP: return "the cabinet set leads back to a cabinet it already passed";
-    case Cabinet::ERR_OUT_OF_MEMORY: return "out of memory";
+    case Cabinet::ERR_OUT_OF_MEMORY:
+        return scene.StoredName.empty() ? std::string("out of memory")
+                                        : "out of memory while decoding " + Quoted(scene.StoredName);
     case Cabinet::ERR_BAD_SET_MEMBER:
+        if (!scene.RefusedName.empty()) {
+            return "the cabinet set continues with " + Quoted(scene.RefusedName) +
+                   ", which is no plain file name: " + scene.RefusedWhy;
+        }
         return "a cabinet header names a next or previous cabinet that is no plain file name; it was not opened";
     default: {
         const char *words = DescribeFdiError(code);

@@ -15,10 +15,13 @@ namespace Selfex {
 
 // What the tool knows about a failed run besides the extractor's numbers.
 struct FailureScene {
-    std::string StoredName; // the file under way (UTF-8), or empty
-    std::string OutputPath; // where it was going (UTF-8, "/"), or empty
-    std::string Operation;  // "create", "write" or "close" when the output failed at the system
-    int SystemError = 0;    // the C runtime's errno of that failure
+    std::string StoredName;  // the file under way (UTF-8), or empty
+    std::string OutputPath;  // where it was going (UTF-8, "/"), or empty
+    std::string Operation;   // "create", "write" or "close" when the output failed at the system
+    int SystemError = 0;     // the C runtime's errno of that failure
+    std::string RefusedName; // a name the extractor refused (stored name or set member), or empty
+    std::string RefusedWhy;  // why, in words
+    std::string LinkPath;    // the link an output path passes through, when the tool found it
 };
 
 // A sentence for the failure recorded in error, followed by its numbers:

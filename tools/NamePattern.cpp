@@ -1,22 +1,15 @@
 // Wildcard patterns over stored names.
 #include "tools/NamePattern.h"
 
+#include "cabinet/CaseFold.h"
+
 namespace Selfex {
-
-namespace {
-
-WCHAR FoldUnit(WCHAR unit)
-{
-    return (unit >= 'A' && unit <= 'Z') ? static_cast<WCHAR>(unit - 'A' + 'a') : unit;
-}
-
-} // namespace
 
 WideString NameMatchKey(std::string_view name)
 {
     WideString key = Utf8ToWide(name);
     for (WCHAR &unit : key) {
-        unit = unit == '/' ? static_cast<WCHAR>('\\') : FoldUnit(unit);
+        unit = unit == '/' ? static_cast<WCHAR>('\\') : Cabinet::FoldCase(unit);
     }
     return key;
 }

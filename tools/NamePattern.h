@@ -1,7 +1,7 @@
 // Wildcard patterns over stored names, for "extract PATTERN" and "pack
 // --exclude": "*" matches any run of characters (separators included), "?"
-// one character; letter case is ignored as Windows file systems ignore it,
-// and "\" and "/" are the same separator.
+// one character; letter case is ignored as Windows file systems ignore it
+// (the extractor's case folding), and "\" and "/" are the same separator.
 #pragma once
 
 #include <string>

@@ -1,15 +1,20 @@
 // Why the extractor refuses a stored name, in words. "selfex list" shows
 // every name and marks the refused ones with this reason; the extractor's
-// own refusal carries only a rule, which the tool puts in words the same
-// way.
+// own refusal carries only a rule, which the tool puts in the same words.
 #pragma once
 
 #include <set>
 #include <string>
 
+#include "cabinet/NameCheck.h"
 #include "tools/TextConv.h"
 
 namespace Selfex {
+
+// The reason name (UTF-8, "\" between levels) breaks rule, naming the
+// character or the level at fault where one is: "the character '?', which
+// Windows file names cannot hold".
+std::string DescribeRefusedName(Cabinet::NameRule rule, const std::string &name);
 
 class CNameReview {
 public:

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "tools/ErrorText.h"
+#include "tools/NameReview.h"
 #include "tools/TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -20,6 +21,7 @@ struct RunState {
     bool ChecksumOnly = false;
     StoredFile Current; // the file under way, for messages
     std::string CurrentOutput;
+    std::string Destination; // UTF-8 with "/"
     bool InFile = false;
 };
 
@@ -98,6 +100,25 @@ WideString PresentedPath(const std::string &realPath)
     return path.substr(0, nameStart) + WIDE('<') + path.substr(nameStart) + WIDE('>');
 }
 
+// The first level of output below destination that is a symbolic link, or
+// an empty text.
+std::string FirstLinkBelow(const std::string &destination, const std::string &output)
+{
+    if (output.compare(0, destination.size(), destination) != 0) {
+        return std::string();
+    }
+    for (size_t at = output.find('/', destination.size() + 1);; at = output.find('/', at + 1)) {
+        const std::string level = output.substr(0, at);
+        std::error_code ignored;
+        if (fs::is_symlink(fs::symlink_status(fs::u8path(level), ignored))) {
+            return level;
+        }
+        if (at == std::string::npos) {
+            return std::string();
+        }
+    }
+}
+
 // Why a run failed, in one line: the tool's own refusal, or the extractor's
 // numbers in words with the output and the system's reason; a file under
 // way is named first.
@@ -109,6 +130,10 @@ std::string DescribeRunFailure(const CToolExtract &extract, const RunState &stat
         return extract.Refusal();
     }
     FailureScene scene;
+    if (extract.RefusedRule() != Cabinet::NameRule::Accepted) {
+        scene.RefusedName = extract.RefusedNameText();
+        scene.RefusedWhy = DescribeRefusedName(extract.RefusedRule(), scene.RefusedName);
+    }
     scene.StoredName = state.InFile ? state.Current.Name : std::string();
     scene.OutputPath = state.InFile && !state.ChecksumOnly ? state.CurrentOutput : std::string();
     if (!state.ChecksumOnly) {
@@ -117,6 +142,9 @@ std::string DescribeRunFailure(const CToolExtract &extract, const RunState &stat
         if (!extract.OutputFailure().Path.empty()) {
             scene.OutputPath = extract.OutputFailure().Path;
         }
+    }
+    if (failure.Code == FDIERROR_TARGET_FILE && failure.Detail == Cabinet::DETAIL_REPARSE_POINT) {
+        scene.LinkPath = FirstLinkBelow(state.Destination, scene.OutputPath);
     }
     std::string error = subject + DescribeExtractError(failure, scene);
     // The extractor's own verdict on a short file says little; how short it
@@ -215,6 +243,7 @@ bool CPackageReader::Run(const std::string &destination, IExtractObserver *obser
     state.Observer = observer;
     state.Files = files;
     state.ChecksumOnly = m_Extract->ChecksumOnly();
+    state.Destination = FromPlatformPath(ToPlatformPath(destination).c_str());
     CStrBufW cabinetPath(m_CabinetPath.c_str());
     CStrBufW target(ToPlatformPath(destination).c_str());
     m_Extract->ClearRefusal();

@@ -2,6 +2,7 @@
 #include "tools/SetMemberName.h"
 
 #include "cabinet/NameCheck.h"
+#include "tools/NameReview.h"
 
 namespace Selfex {
 
@@ -19,9 +20,10 @@ std::string SetMemberNameProblem(const WideString &name)
     if (name == WIDE(".") || name == WIDE("..")) {
         return "is \".\" or \"..\"";
     }
-    // What remains is one level: the stored-name rule decides the rest.
-    if (!Cabinet::IsSafeStoredName(name.c_str())) {
-        return "is a name Windows cannot create as it is (a device name, or a trailing dot or space)";
+    // What remains is one level: the extractor's rule decides the rest.
+    const Cabinet::NameRule rule = Cabinet::CheckSetMemberName(name.c_str());
+    if (rule != Cabinet::NameRule::Accepted) {
+        return "breaks the name rule: " + DescribeRefusedName(rule, WideToUtf8(name.c_str()));
     }
     return std::string();
 }

@@ -75,6 +75,10 @@ public:
         int Errno = 0;         // the C runtime's errno then; 0 for a write that fell short without one
     };
     const SystemFailure &OutputFailure() const { return m_SystemFailure; }
+    // The rule the extractor's last refused name broke, and that name
+    // (UTF-8): a stored name, or a set member with ERR_BAD_SET_MEMBER.
+    Cabinet::NameRule RefusedRule() const { return RefusedNameRule(); }
+    std::string RefusedNameText() const { return WideToUtf8(RefusedName().Data); }
     // The file name of the cabinet opened last.
     const std::string &LastCabinet() const { return m_LastCabinet; }
 

@@ -71,6 +71,13 @@ expect 1 out '  ! ..\relative\path' list "$CORPUS/dirwalk-vulns.cab"
 expect 1 err 'dirwalk-vulns.cab: 29 of 29 stored names are unsafe (marked !)' list "$CORPUS/dirwalk-vulns.cab"
 expect 0 out 'folder 0: MSZIP, ' list -v Pkg.cab
 expect 1 err 'no cabinet found' list big.bin
+expect 1 err "the stored name \"q?.txt\" is refused: the character '?', which Windows file names cannot hold (code 8, detail 123" \
+  extract -d out question.cab
+expect 1 out '  ! q?.txt' list question.cab
+mkdir -p linkdest && ln -s ../tree linkdest/docs
+expect 1 err 'linkdest/docs/manual.txt" is reached through "' extract -f -d linkdest Pkg.cab docs
+grep -qF 'linkdest/docs", a symbolic link or junction; nothing is written through a link (code 8, detail 4395' err.txt ||
+  fail "extract through a link: $(cat err.txt)"
 expect 1 err "no stored file matches 'nothing*'" extract -d out Pkg.cab 'nothing*'
 expect 0 out 'all 4 files ok' test Pkg.cab
 expect 0 out 'ok      docs\numbers.log (228894 bytes, CRC-32 ' test -v Pkg.cab
@@ -119,6 +126,10 @@ if native; then
   expect 1 err 'linked/link.txt: a symbolic link' pack -o l.cab --links error linked
   selfex pack -o l.cab --links follow --exclude dangling linked >/dev/null && selfex list -q l.cab &&
     grep -q '    link.txt$' out.txt || fail "--links follow: $(cat out.txt err.txt)"
+
+  mkdir -p fifodest && mkfifo fifodest/readme.txt
+  expect 1 err 'fifodest/readme.txt" is a FIFO, socket or device; only regular files are written' \
+    extract -f -d fifodest Other.cab
 
   # Another user, for whom the destination is closed.
   if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
