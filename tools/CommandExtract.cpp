@@ -8,6 +8,7 @@
 #include "tools/Cli.h"
 #include "tools/Interrupt.h"
 #include "tools/NamePattern.h"
+#include "tools/NameReview.h"
 #include "tools/PackageReader.h"
 #include "tools/PrintableText.h"
 #include "tools/ProgressBar.h"
@@ -182,6 +183,24 @@ private:
     uint32_t m_Kept = 0;
 };
 
+// The extractor refuses an output path longer than Windows creates when it
+// comes to that file; checked for every file first, nothing is written.
+bool FitOutputPaths(const std::string &destination, const std::vector<StoredFile> &files, std::string &error)
+{
+    std::error_code ignored;
+    const WideString folder = ToPlatformPath(fs::absolute(fs::u8path(destination), ignored).u8string());
+    const size_t length = folder.size() + (folder.empty() || folder.back() != WIDE('\\') ? 1 : 0);
+    for (const StoredFile &file : files) {
+        const Cabinet::NameRule rule = Cabinet::CheckOutputPath(length, Utf8ToWide(file.Name).c_str());
+        if (rule != Cabinet::NameRule::Accepted) {
+            error = "the stored name \"" + file.Name + "\" is refused below " + destination + ": " +
+                    DescribeRefusedName(rule, file.Name);
+            return false;
+        }
+    }
+    return true;
+}
+
 // Usage problems first, so that nothing is read or written on a bad call.
 int ParseOptions(const ParsedArgs &args, ToolContext &context, ExtractOptions &options)
 {
@@ -243,12 +262,17 @@ bool ExtractPackage(ToolContext &context, const ExtractOptions &options, const s
         return false;
     }
 
-    CExtractRun run(context, options, patternUsed, policy);
-    run.Prepare(files);
     std::string destination = options.Destination;
     if (options.IntoSubfolder) {
         destination = (fs::u8path(destination) / fs::u8path(SubfolderName(path))).u8string();
     }
+    if (!options.ToStdout && !FitOutputPaths(destination, files, error)) {
+        Fail(context, COMMAND, path + ": nothing extracted: " + error);
+        return false;
+    }
+
+    CExtractRun run(context, options, patternUsed, policy);
+    run.Prepare(files);
     bool extracted;
     if (options.ToStdout) {
         if (context.MakeOutBinary) {

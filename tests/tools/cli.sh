@@ -78,6 +78,9 @@ mkdir -p linkdest && ln -s ../tree linkdest/docs
 expect 1 err 'linkdest/docs/manual.txt" is reached through "' extract -f -d linkdest Pkg.cab docs
 grep -qF 'linkdest/docs", a symbolic link or junction; nothing is written through a link (code 8, detail 4395' err.txt ||
   fail "extract through a link: $(cat err.txt)"
+long=$(printf 'd%.0s' $(seq 1 240))
+expect 1 err 'nothing extracted: the stored name "docs\manual.txt" is refused below ' extract -d "$long" Pkg.cab
+[ -e "$long" ] && fail "extract below a long path: wrote $(find "$long" | head -3)"
 expect 1 err "no stored file matches 'nothing*'" extract -d out Pkg.cab 'nothing*'
 expect 0 out 'all 4 files ok' test Pkg.cab
 expect 0 out 'ok      docs\numbers.log (228894 bytes, CRC-32 ' test -v Pkg.cab
