@@ -109,8 +109,10 @@ std::string FirstLinkBelow(const std::string &destination, const std::string &ou
     }
     for (size_t at = output.find('/', destination.size() + 1);; at = output.find('/', at + 1)) {
         const std::string level = output.substr(0, at);
-        std::error_code ignored;
-        if (fs::is_symlink(fs::symlink_status(fs::u8path(level), ignored))) {
+        // As the extractor sees links: Windows' reparse points, which the
+        // POSIX platform layer reports for symbolic links too.
+        const DWORD attributes = GetFileAttributesW(ToPlatformPath(level).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             return level;
         }
         if (at == std::string::npos) {
