@@ -101,7 +101,6 @@ bool CCabinetTables::ReadHeader(const std::string &path, std::string &problem)
 
 bool CCabinetTables::Load(const std::string &path, bool tables, std::string &problem)
 {
-    using namespace Fdi;
     *this = CCabinetTables();
     m_Path = path;
     std::error_code failure;
@@ -116,23 +115,41 @@ bool CCabinetTables::Load(const std::string &path, bool tables, std::string &pro
         problem = "cannot read it";
         return false;
     }
-
-    // Where the extractor finds the cabinet.
-    const std::vector<uint8_t> magic = ReadAt(in, 0, 4);
-    uint64_t offset = 0;
-    if (magic.size() < 4 || std::memcmp(magic.data(), "MSCF", 4) != 0) {
-        const std::vector<uint8_t> window = ReadAt(in, PACKAGE_SEARCH_START, PACKAGE_SEARCH_WINDOW);
-        const int32_t found = FindCabinetHeader(window.data(), window.size());
-        if (found < 0) {
-            problem = "no cabinet found (no \"MSCF\" header where a package keeps its cabinet)";
-            return false;
-        }
-        offset = PACKAGE_SEARCH_START + static_cast<uint32_t>(found);
+    uint64_t tablesAt = 0;
+    if (!FindCabinet(in, problem) || !ReadHeaderArea(in, tablesAt, problem)) {
+        return false;
     }
-    m_Header.Offset = static_cast<uint32_t>(offset);
+    m_HeaderRead = true;
+    return !tables || (ReadFolders(in, tablesAt, problem) && ReadFiles(in, tablesAt, problem));
+}
 
-    // The header with its reserve and set names: at most 36 + 4 + 65535 + 4 * 256 bytes.
-    const std::vector<uint8_t> head = ReadAt(in, offset, CFHEADER_SIZE + RESERVE_SIZES_BYTES + 65535 + 4 * 256);
+// Where the extractor finds the cabinet: at the start of a bare cabinet,
+// else by the stub's search.
+bool CCabinetTables::FindCabinet(std::ifstream &in, std::string &problem)
+{
+    const std::vector<uint8_t> magic = ReadAt(in, 0, 4);
+    if (magic.size() == 4 && std::memcmp(magic.data(), "MSCF", 4) == 0) {
+        m_Header.Offset = 0;
+        return true;
+    }
+    const std::vector<uint8_t> window = ReadAt(in, PACKAGE_SEARCH_START, PACKAGE_SEARCH_WINDOW);
+    const int32_t found = FindCabinetHeader(window.data(), window.size());
+    if (found < 0) {
+        problem = "no cabinet found (no \"MSCF\" header where a package keeps its cabinet)";
+        return false;
+    }
+    m_Header.Offset = PACKAGE_SEARCH_START + static_cast<uint32_t>(found);
+    return true;
+}
+
+// The header with its reserve and set names; tablesAt: where the folder
+// table follows, from the cabinet's start.
+bool CCabinetTables::ReadHeaderArea(std::ifstream &in, uint64_t &tablesAt, std::string &problem)
+{
+    using namespace Fdi;
+    // At most 36 + 4 + 65535 bytes of header and reserve, 4 names of 256.
+    const std::vector<uint8_t> head =
+        ReadAt(in, m_Header.Offset, CFHEADER_SIZE + RESERVE_SIZES_BYTES + 65535 + 4 * 256);
     if (head.size() < CFHEADER_SIZE) {
         problem = "the cabinet header is cut short";
         return false;
@@ -146,14 +163,13 @@ bool CCabinetTables::Load(const std::string &path, bool tables, std::string &pro
     header.SetId = Le16(&head[CFHEADER_SET_ID]);
     header.Index = Le16(&head[CFHEADER_I_CABINET]);
     size_t at = CFHEADER_SIZE;
-    uint8_t folderReserve = 0;
     if ((header.Flags & CAB_FLAG_RESERVE_PRESENT) != 0) {
         if (head.size() < at + RESERVE_SIZES_BYTES) {
             problem = "the cabinet header is cut short";
             return false;
         }
         const uint16_t headerReserve = Le16(&head[at]);
-        folderReserve = head[at + 2];
+        m_FolderReserve = head[at + 2];
         header.DataReserve = head[at + 3];
         at += RESERVE_SIZES_BYTES + headerReserve;
     }
@@ -163,18 +179,20 @@ bool CCabinetTables::Load(const std::string &path, bool tables, std::string &pro
         problem = "the cabinet header's set names are cut short or longer than 255 bytes";
         return false;
     }
-    m_HeaderRead = true;
-    if (!tables) {
-        return true;
-    }
+    tablesAt = at;
+    return true;
+}
 
-    // The folder table follows the header.
-    const size_t folderBytes = CFFOLDER_SIZE + folderReserve;
-    const std::vector<uint8_t> folders = ReadAt(in, offset + at, uint64_t(header.FolderCount) * folderBytes);
-    for (size_t i = 0; i < header.FolderCount; ++i) {
+bool CCabinetTables::ReadFolders(std::ifstream &in, uint64_t tablesAt, std::string &problem)
+{
+    using namespace Fdi;
+    const size_t folderBytes = CFFOLDER_SIZE + m_FolderReserve;
+    const uint16_t count = m_Header.FolderCount;
+    const std::vector<uint8_t> folders = ReadAt(in, m_Header.Offset + tablesAt, uint64_t(count) * folderBytes);
+    for (size_t i = 0; i < count; ++i) {
         if (folders.size() < (i + 1) * folderBytes) {
-            problem = "the folder table is cut short after " + std::to_string(i) + " of " +
-                      std::to_string(header.FolderCount) + " folders";
+            problem = "the folder table is cut short after " + std::to_string(i) + " of " + std::to_string(count) +
+                      " folders";
             return false;
         }
         const uint8_t *entry = &folders[i * folderBytes];
@@ -184,21 +202,27 @@ bool CCabinetTables::Load(const std::string &path, bool tables, std::string &pro
         folder.TypeCompress = Le16(entry + CFFOLDER_TYPE_COMPRESS);
         m_Folders.push_back(folder);
     }
+    return true;
+}
 
-    // The file table: 16 bytes and a name of up to 256 each. Decompressors
-    // read it behind the folder table, where coffFiles must point; Wine's
-    // ignores coffFiles, ours refuses a cabinet whose coffFiles points
-    // elsewhere (where other readers would find other entries).
-    const uint64_t filesAt = at + uint64_t(header.FolderCount) * folderBytes;
+// The file table: 16 bytes and a name of up to 256 each. Decompressors read
+// it behind the folder table, where coffFiles must point; Wine's ignores
+// coffFiles, ours refuses a cabinet whose coffFiles points elsewhere (where
+// other readers would find other entries).
+bool CCabinetTables::ReadFiles(std::ifstream &in, uint64_t tablesAt, std::string &problem)
+{
+    using namespace Fdi;
+    const uint16_t count = m_Header.FileCount;
+    const uint64_t filesAt = tablesAt + uint64_t(m_Header.FolderCount) * (CFFOLDER_SIZE + m_FolderReserve);
     const std::vector<uint8_t> files =
-        ReadAt(in, offset + filesAt, uint64_t(header.FileCount) * (CFFILE_SIZE + CAB_NAME_MAX + 1));
+        ReadAt(in, m_Header.Offset + filesAt, uint64_t(count) * (CFFILE_SIZE + CAB_NAME_MAX + 1));
     size_t next = 0;
-    for (size_t i = 0; i < header.FileCount; ++i) {
+    for (size_t i = 0; i < count; ++i) {
         std::string stored;
         size_t nameAt = next + CFFILE_SIZE;
         if (files.size() < nameAt || !TakeName(files, nameAt, stored)) {
             problem = "the file table is cut short or damaged after " + std::to_string(i) + " of " +
-                      std::to_string(header.FileCount) + " files";
+                      std::to_string(count) + " files";
             return false;
         }
         const uint8_t *entry = &files[next];
@@ -213,8 +237,8 @@ bool CCabinetTables::Load(const std::string &path, bool tables, std::string &pro
         m_Files.push_back(listed);
         next = nameAt;
     }
-    if (header.FileCount > 0 && header.FilesAt != filesAt) {
-        problem = "the header places the file table at " + std::to_string(header.FilesAt) +
+    if (count > 0 && m_Header.FilesAt != filesAt) {
+        problem = "the header places the file table at " + std::to_string(m_Header.FilesAt) +
                   ", not behind the folder table at " + std::to_string(filesAt) +
                   " (these are the entries found there; readers that follow the header find others)";
         return false;

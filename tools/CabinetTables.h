@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -78,11 +79,16 @@ public:
 
 private:
     bool Load(const std::string &path, bool tables, std::string &problem);
+    bool FindCabinet(std::ifstream &in, std::string &problem);
+    bool ReadHeaderArea(std::ifstream &in, uint64_t &tablesAt, std::string &problem);
+    bool ReadFolders(std::ifstream &in, uint64_t tablesAt, std::string &problem);
+    bool ReadFiles(std::ifstream &in, uint64_t tablesAt, std::string &problem);
 
     std::string m_Path;
     uint64_t m_FileSize = 0;
     CabinetHeader m_Header;
     bool m_HeaderRead = false;
+    uint8_t m_FolderReserve = 0; // bytes behind each CFFOLDER entry
     std::vector<FolderEntry> m_Folders;
     std::vector<FileEntry> m_Files;
 };

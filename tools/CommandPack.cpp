@@ -163,18 +163,26 @@ bool ParseLinks(const std::string &text, LinkPolicy &links)
     return true;
 }
 
-} // namespace
+struct PackOptions {
+    std::string Output;
+    bool Bare = false; // a .cab output: no stub
+    std::string Stub;  // --stub, or empty for a shipped one
+    std::string Arch;  // the shipped stub's: x86 or x64
+    CabOptions Cabinet;
+    ScanOptions Scan;
+    Verbosity Level = Verbosity::Normal;
+};
 
-int RunPack(const ParsedArgs &args, ToolContext &context)
+// Usage problems first, so that nothing is read or written on a bad call.
+int ParsePackOptions(const ParsedArgs &args, ToolContext &context, PackOptions &pack)
 {
-    std::string output = args.Get("output");
-    if (output.empty()) {
+    pack.Output = args.Get("output");
+    if (pack.Output.empty()) {
         return UsageError(context, COMMAND, "no output given (-o OUT)");
     }
-    CabOptions options;
-    std::string method = args.Get("compression", "mszip");
+    const std::string method = args.Get("compression", "mszip");
     if (method == "none") {
-        options.Method = Compression::None;
+        pack.Cabinet.Method = Compression::None;
     } else if (method != "mszip") {
         return UsageError(context, COMMAND, "unknown compression '" + method + "' (none or mszip)");
     }
@@ -184,51 +192,108 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
             return UsageError(context, COMMAND,
                               "--folder-size wants a byte count from 1 to " + std::to_string(CAB_MAX_FOLDER_BYTES));
         }
-        options.FolderLimit = static_cast<uint32_t>(limit);
+        pack.Cabinet.FolderLimit = static_cast<uint32_t>(limit);
     }
-    ScanOptions scanOptions;
-    if (!ParseLinks(args.Get("links", "skip"), scanOptions.Links)) {
+    if (!ParseLinks(args.Get("links", "skip"), pack.Scan.Links)) {
         return UsageError(context, COMMAND, "unknown --links '" + args.Get("links") + "' (skip, follow or error)");
     }
     for (const std::string &pattern : args.GetAll("exclude")) {
-        scanOptions.Excludes.emplace_back(pattern);
+        pack.Scan.Excludes.emplace_back(pattern);
     }
-    const std::string arch = args.Has("x64") ? "x64" : args.Get("arch", "x86");
-    if (arch != "x86" && arch != "x64") {
-        return UsageError(context, COMMAND, "unknown --arch '" + arch + "' (x86 or x64)");
+    pack.Arch = args.Has("x64") ? "x64" : args.Get("arch", "x86");
+    if (pack.Arch != "x86" && pack.Arch != "x64") {
+        return UsageError(context, COMMAND, "unknown --arch '" + pack.Arch + "' (x86 or x64)");
     }
     if (args.Has("x64") && args.Has("arch") && args.Get("arch") != "x64") {
         return UsageError(context, COMMAND, "--x64 and --arch " + args.Get("arch") + " exclude each other");
     }
-    if (args.Has("stub") && (args.Has("arch") || args.Has("x64"))) {
+    pack.Stub = args.Get("stub");
+    const bool stubChosen = args.Has("arch") || args.Has("x64");
+    if (args.Has("stub") && stubChosen) {
         return UsageError(context, COMMAND, "--stub and --arch (or --x64) exclude each other");
     }
-    const Verbosity verbosity = VerbosityOf(args);
-    std::error_code ignored;
-    if (fs::is_directory(fs::u8path(output), ignored)) {
-        return Fail(context, COMMAND, output + ": is a folder; -o names the package file to write");
-    }
-    bool bare = EndsWithNoCase(output, ".cab");
-    if (bare && (args.Has("stub") || args.Has("arch") || args.Has("x64"))) {
+    pack.Bare = EndsWithNoCase(pack.Output, ".cab");
+    if (pack.Bare && (args.Has("stub") || stubChosen)) {
         return UsageError(context, COMMAND, "a .cab output has no stub: --stub, --arch and --x64 do not apply");
+    }
+    pack.Level = VerbosityOf(args);
+    return EXIT_OK;
+}
+
+// Writes stub, filler and cabinet into a temporary file, with progress on a
+// terminal (seconds: how long it took, when it was shown), checks it as
+// the stub will see it and puts it in place.
+bool WritePackage(ToolContext &context, const PackOptions &pack, const std::vector<CabMember> &members,
+                  const std::vector<uint8_t> &stub, CabSummary &summary, double &seconds, std::string &error)
+{
+    const uint32_t cabinetOffset = pack.Bare ? 0 : CabinetOffsetBehind(stub.size());
+    COutputFile file;
+    if (!file.Create(pack.Output, error) || (!pack.Bare && !WriteStub(file, stub, error))) {
+        return false;
+    }
+    CabOptions options = pack.Cabinet;
+    // A bare cabinet too is read behind 160000 bytes, by selfex and in any package it goes into.
+    options.MaxCabinetBytes = MAX_PACKAGE_BYTES - CabinetOffsetBehind(stub.size());
+    options.SetId = SetIdFor(members);
+    uint64_t totalBytes = 0;
+    for (const CabMember &member : members) {
+        totalBytes += member.Size;
+    }
+    CProgressBar bar(context, pack.Level != Verbosity::Quiet, totalBytes, static_cast<uint32_t>(members.size()));
+    CProgressSource source(bar);
+    CCabFileSink sink(file, cabinetOffset);
+    const bool written = WriteCabinet(members, options, source, sink, summary, error);
+    bar.Clear();
+    if (bar.Enabled()) {
+        seconds = bar.Seconds();
+    }
+    return written && (pack.Bare || VerifyPackage(file, cabinetOffset, error)) && file.Commit(error);
+}
+
+// "3 files, 1234 bytes in 1 folder (MSZIP), cabinet of 456 bytes at offset 160000 (37.0 %)".
+std::string Summary(const PackOptions &pack, const CabSummary &summary, uint32_t cabinetOffset)
+{
+    std::string text = std::to_string(summary.Files) + (summary.Files == 1 ? " file, " : " files, ") +
+                       std::to_string(summary.UncompressedBytes) + " bytes in " + std::to_string(summary.Folders) +
+                       (summary.Folders == 1 ? " folder" : " folders") + " (" +
+                       (pack.Cabinet.Method == Compression::Mszip ? "MSZIP" : "stored") + "), cabinet of " +
+                       std::to_string(summary.CabinetBytes) + " bytes";
+    if (!pack.Bare) {
+        text += " at offset " + std::to_string(cabinetOffset);
+    }
+    return text + " (" + FormatRatio(summary.CabinetBytes, summary.UncompressedBytes) + ")";
+}
+
+} // namespace
+
+int RunPack(const ParsedArgs &args, ToolContext &context)
+{
+    PackOptions pack;
+    const int usage = ParsePackOptions(args, context, pack);
+    if (usage != EXIT_OK) {
+        return usage;
+    }
+    std::error_code ignored;
+    if (fs::is_directory(fs::u8path(pack.Output), ignored)) {
+        return Fail(context, COMMAND, pack.Output + ": is a folder; -o names the package file to write");
     }
 
     // 1. What to store; nothing is written while anything is wrong.
     ScanResult scan;
-    ScanInputs(args.Operands, output, scanOptions, scan);
-    if (!ReportScan(context, scan, verbosity)) {
+    ScanInputs(args.Operands, pack.Output, pack.Scan, scan);
+    if (!ReportScan(context, scan, pack.Level)) {
         return EXIT_FAILED;
     }
     std::string error;
-    if (!CheckCabMembers(scan.Members, options, error)) {
+    if (!CheckCabMembers(scan.Members, pack.Cabinet, error)) {
         return Fail(context, COMMAND, error);
     }
 
     // 2. The stub, checked against the package layout.
     std::vector<uint8_t> stub;
-    if (!bare) {
-        std::string stubPath = args.Get("stub");
-        if (!args.Has("stub") && !FindShippedStub(context.ExecutablePath, arch, stubPath, error)) {
+    if (!pack.Bare) {
+        std::string stubPath = pack.Stub;
+        if (stubPath.empty() && !FindShippedStub(context.ExecutablePath, pack.Arch, stubPath, error)) {
             return Fail(context, COMMAND, error);
         }
         if (!ReadSmallFile(stubPath, MAX_STUB_READ, stub, error)) {
@@ -239,56 +304,25 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
             return Fail(context, COMMAND, stubPath + ": " + problem);
         }
     }
-    uint32_t cabinetOffset = bare ? 0 : CabinetOffsetBehind(stub.size());
 
-    // 3. Stub, filler and cabinet into a temporary file.
-    COutputFile file;
-    if (!file.Create(output, error) || (!bare && !WriteStub(file, stub, error))) {
-        return Fail(context, COMMAND, error);
-    }
-    // A bare cabinet too is read behind 160000 bytes, by selfex and in any package it goes into.
-    options.MaxCabinetBytes = MAX_PACKAGE_BYTES - CabinetOffsetBehind(stub.size());
-    options.SetId = SetIdFor(scan.Members);
-    uint64_t totalBytes = 0;
-    for (const CabMember &member : scan.Members) {
-        totalBytes += member.Size;
-    }
-    CProgressBar bar(context, verbosity != Verbosity::Quiet, totalBytes, static_cast<uint32_t>(scan.Members.size()));
-    CProgressSource source(bar);
-    CCabFileSink sink(file, cabinetOffset);
+    // 3. and 4. Written to a temporary file, checked, put in place.
     CabSummary summary;
-    const bool written = WriteCabinet(scan.Members, options, source, sink, summary, error);
-    bar.Clear();
-    if (!written) {
+    double seconds = -1;
+    if (!WritePackage(context, pack, scan.Members, stub, summary, seconds, error)) {
         return Fail(context, COMMAND, error);
     }
-
-    // 4. Checked as the stub will see it, then put in place.
-    if ((!bare && !VerifyPackage(file, cabinetOffset, error)) || !file.Commit(error)) {
-        return Fail(context, COMMAND, error);
-    }
-
-    if (verbosity == Verbosity::Verbose) {
+    if (pack.Level == Verbosity::Verbose) {
         for (const CabMember &member : scan.Members) {
             context.Out << PrintableText(member.Name) << "\n";
         }
     }
-    if (verbosity == Verbosity::Quiet) {
-        return EXIT_OK;
+    if (pack.Level != Verbosity::Quiet) {
+        context.Out << PrintableText(pack.Output) << ": " << Summary(pack, summary, CabinetOffsetBehind(stub.size()));
+        if (seconds >= 0) {
+            context.Out << " in " << FormatDuration(seconds);
+        }
+        context.Out << "\n";
     }
-    context.Out << PrintableText(output) << ": " << summary.Files << (summary.Files == 1 ? " file, " : " files, ")
-                << summary.UncompressedBytes << " bytes in " << summary.Folders
-                << (summary.Folders == 1 ? " folder" : " folders") << " ("
-                << (options.Method == Compression::Mszip ? "MSZIP" : "stored") << "), cabinet of "
-                << summary.CabinetBytes << " bytes";
-    if (!bare) {
-        context.Out << " at offset " << cabinetOffset;
-    }
-    context.Out << " (" << FormatRatio(summary.CabinetBytes, summary.UncompressedBytes) << ")";
-    if (bar.Enabled()) {
-        context.Out << " in " << FormatDuration(bar.Seconds());
-    }
-    context.Out << "\n";
     return EXIT_OK;
 }
 
