@@ -64,10 +64,12 @@ void CProgressBar::Draw(bool force)
         return;
     }
     const auto now = std::chrono::steady_clock::now();
-    const size_t columns = Columns(m_Context);
     if (m_DrawnWidth != 0 && !force && now - m_LastDraw < REDRAW_INTERVAL) {
         return;
     }
+    // Only when drawing: asking a Windows console its width is a round trip
+    // (under Wine, a slow one), and Draw runs for every block.
+    const size_t columns = Columns(m_Context);
     m_LastDraw = now;
     m_State.Seconds = Seconds();
     const std::string line = RenderProgress(m_State, columns);
@@ -76,7 +78,8 @@ void CProgressBar::Draw(bool force)
     // resize to fewer columns the old line may have wrapped, which no
     // redraw can undo, but the new one stays on its row.
     const size_t pad = m_DrawnWidth > width ? std::min(m_DrawnWidth, columns - 1) - width : 0;
-    m_Context.Err << "\r" << line << std::string(pad, ' ') << std::flush;
+    // One write: a console (Wine's above all) redraws for each.
+    m_Context.Err << ("\r" + line + std::string(pad, ' ')) << std::flush;
     m_DrawnWidth = width;
 }
 

@@ -15,16 +15,24 @@ namespace {
 
 constexpr size_t DEFAULT_COLUMNS = 80;
 
+// A console, asked as the console: _isatty also says yes for NUL and other
+// character devices, where a prompt would go unseen.
+bool IsConsole(DWORD which)
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(which), &mode) != 0;
+}
+
 } // namespace
 
 bool IsStdinTerminal()
 {
-    return _isatty(_fileno(stdin)) != 0;
+    return IsConsole(STD_INPUT_HANDLE);
 }
 
 bool IsStderrTerminal()
 {
-    return _isatty(_fileno(stderr)) != 0;
+    return IsConsole(STD_ERROR_HANDLE);
 }
 
 size_t StderrColumns()
