@@ -93,8 +93,9 @@ Where selfex finds what ships with it, relative to its own folder
 build, dist/ is \fIPREFIX\fR):
 .TP
 \fIPREFIX\fR/share/selfex/selfex\-stub\-x86.exe, selfex\-stub\-x64.exe
-the stubs; \fBpack\fR puts the x86 one in front of the cabinet unless
-\fB\-\-stub\fR names another. Also looked for in \fIPREFIX\fR/stub.
+the stubs; \fBpack\fR puts the x86 one in front of the cabinet, the x64
+one with \fB\-\-arch x64\fR, unless \fB\-\-stub\fR names another. Also
+looked for in \fIPREFIX\fR/stub.
 .TP
 \fIPREFIX\fR/lib/selfex/libcabinet.so
 the cabinet decompressor that \fBlist\fR, \fBtest\fR and \fBextract\fR read

@@ -13,6 +13,7 @@ set -u
 SELFEX=$(realpath "$1")
 WORK=$2
 CORPUS=$(realpath "$3")
+COMPLETION=$(realpath "$(dirname "$0")/../../packaging/bash-completion/selfex")
 RUNNER=${4:+$(realpath "$4")}
 export LC_ALL=C.UTF-8
 failures=0
@@ -129,6 +130,16 @@ if native; then
   expect 1 err 'linked/link.txt: a symbolic link' pack -o l.cab --links error linked
   selfex pack -o l.cab --links follow --exclude dangling linked >/dev/null && selfex list -q l.cab &&
     grep -q '    link.txt$' out.txt || fail "--links follow: $(cat out.txt err.txt)"
+
+  # Bash completion takes the options and their values from the help texts.
+  complete_words() {
+    PATH=$(dirname "$SELFEX"):$PATH bash -c '. "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _selfex
+      echo "${COMPREPLY[*]}"' sh "$COMPLETION" selfex "$@"
+  }
+  for row in 'pack --x6|--x64' 'pack --links f|follow' 'extract --overwrite a|ask always' 'help ex|extract'; do
+    got=$(complete_words ${row%|*})
+    [ "$got" = "${row#*|}" ] || fail "completion of 'selfex ${row%|*}': '$got'"
+  done
 
   mkdir -p fifodest && mkfifo fifodest/readme.txt
   expect 1 err 'fifodest/readme.txt" is a FIFO, socket or device; only regular files are written' \
