@@ -70,7 +70,23 @@ public:
         m_Buffer |= ordered >> m_Count;
         const unsigned added = (63 - m_Count) & ~(UNIT_BITS - 1);
         m_Next += added / 8;
-        m_Count += added;
+        m_Count = static_cast<uint8_t>(m_Count + added);
+    }
+
+    // Adds the next 32 bits: one 4-byte load, cheaper to put in order than
+    // Refill's 8 bytes, for decoding loops that refill often. Requires
+    // Count() <= 32. Past the end of the input the bits are zero.
+    void Refill32()
+    {
+        if (__builtin_expect(m_Next > m_End + 8, 0)) {
+            m_Next = m_End + 8;
+            m_Clamped = true;
+        }
+        uint32_t raw;
+        std::memcpy(&raw, m_Next, sizeof raw);
+        m_Buffer |= static_cast<uint64_t>(InStreamOrder32(raw)) << (32 - m_Count);
+        m_Next += 4;
+        m_Count = static_cast<uint8_t>(m_Count + 32);
     }
 
     // The next n bits (1..32) as a number, first bit highest. Requires
@@ -80,7 +96,15 @@ public:
     void Skip(unsigned n)
     {
         m_Buffer <<= n;
-        m_Count -= n;
+        m_Count = static_cast<uint8_t>(m_Count - n);
+    }
+    // Discards the bits of a decoding-table entry whose low 5 bits are the
+    // code length and bits 5-7 zero; the bits above are ignored (the count
+    // is 8 bits wide, so subtracting the whole entry leaves it right).
+    void SkipCode(uint32_t entry)
+    {
+        m_Buffer <<= entry & 63;
+        m_Count = static_cast<uint8_t>(m_Count - entry);
     }
     // Peek and Skip together; n may be 0 (yields 0). Requires Count() >= n.
     uint32_t Take(unsigned n)
@@ -109,6 +133,14 @@ public:
     bool HasOverrun() const { return m_Clamped || Position() > static_cast<uint64_t>(m_End - m_Start) * 8; }
 
 private:
+    static uint32_t InStreamOrder32(uint32_t raw)
+    {
+        if constexpr (Order == BitOrder::BytesMsbFirst) {
+            return __builtin_bswap32(raw);
+        } else {
+            return raw << 16 | raw >> 16; // two words, the first on top
+        }
+    }
     static uint64_t InStreamOrder(uint64_t raw)
     {
         if constexpr (Order == BitOrder::BytesMsbFirst) {
@@ -125,7 +157,7 @@ private:
     const uint8_t *m_End = nullptr;
     const uint8_t *m_Next = nullptr; // where the next refill loads from
     uint64_t m_Buffer = 0;           // buffered bits, next bit at bit 63
-    unsigned m_Count = 0;            // how many bits of m_Buffer are valid
+    uint8_t m_Count = 0;             // how many bits of m_Buffer are valid
     bool m_Clamped = false;          // loads were held back inside the padding
 };
 

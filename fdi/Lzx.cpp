@@ -257,7 +257,7 @@ Status CLzxDecoder::ReadTrees(bool aligned)
         return Status::BadData;
     }
     // A main tree without codes cannot produce the block's output.
-    if (m_MainTable.Build(m_MainLengths) != TableBuild::Complete) {
+    if (m_MainTable.Build(m_MainLengths, LZX_MAIN_TAGS.Tag) != TableBuild::Complete) {
         return Status::BadData;
     }
     if (m_MainLengths[0xE8] != 0) {

@@ -1,9 +1,11 @@
 // LZX hot loop: literals and matches of verbatim and aligned-offset blocks.
 //
 // The loop keeps the bit reader, the window position and the repeated
-// offsets in locals and stores them back once per run. One refill provides
-// a main code and a length code (up to 16 bits each), or two literal codes;
-// a second, conditional one provides the offset bits. Every match is
+// offsets in locals and stores them back once per run. One 32-bit refill
+// provides a main code and a length code (up to 16 bits each), or two
+// literal codes; a second, conditional one provides the offset bits. The
+// main table's entries carry a match symbol's count of extra offset bits,
+// so the bits after a code are known without another lookup. Every match is
 // checked against the end of the run (the block or frame end, whichever
 // comes first) and against the output decoded so far before a byte is
 // copied. Copies move whole chunks and may overshoot a match's end by up to
@@ -94,63 +96,69 @@ Status CLzxDecoder::DecodeSymbols(uint32_t runEnd)
         // Up to two 16-bit codes before the offset bits: a main and a
         // length code, or two literals.
         if (bits.Count() < 32) {
-            bits.Refill();
+            bits.Refill32();
         }
-        unsigned symbol = mainTable.Decode(bits);
+        uint32_t entry = mainTable.DecodeEntry(bits);
+        unsigned symbol = CMainTable::SymbolOf(entry);
         if (symbol < LZX_LITERALS) {
             // Literals come in runs; a refill leaves room for a second code.
             window[pos++] = static_cast<uint8_t>(symbol);
             if (pos == runEnd) {
                 break;
             }
-            symbol = mainTable.Decode(bits);
+            entry = mainTable.DecodeEntry(bits);
+            symbol = CMainTable::SymbolOf(entry);
             if (symbol < LZX_LITERALS) {
                 window[pos++] = static_cast<uint8_t>(symbol);
                 continue;
             }
             if (bits.Count() < 16) {
-                bits.Refill();
+                bits.Refill32();
             }
         }
 
         // 1. Length: the 3-bit header, extended by the length tree.
         const unsigned matchSymbol = symbol - LZX_LITERALS;
-        uint32_t length = matchSymbol & 7;
-        if (length == 7) {
+        uint32_t length = (matchSymbol & 7) + LZX_MIN_MATCH;
+        if (length == 7 + LZX_MIN_MATCH) {
             // An empty length tree gives EMPTY_SYMBOL: longer than any run,
             // so the bounds check below refuses the match.
             length += lengthTable.Decode(bits);
         }
-        length += LZX_MIN_MATCH;
 
-        // 2. Offset: a repeated one, or slot base plus extra bits.
+        // 2. Offset: slot base plus extra bits, or a repeated one.
         const unsigned slot = matchSymbol >> 3;
         uint32_t offset;
-        if (slot == 0) {
+        if (slot >= 3) {
+            const unsigned extra = CMainTable::TagOf(entry);
+            // Up to 17 verbatim bits, or 14 plus a 7-bit aligned code.
+            if (bits.Count() < EXTRA_BITS_MAX + 7) {
+                bits.Refill32();
+            }
+            offset = LZX_SLOTS.Slot[slot].Base - 2;
+            if (Aligned && extra >= 3) {
+                // The aligned code follows the verbatim bits: look it up
+                // before taking them.
+                const unsigned verbatim = extra - 3u;
+                const uint32_t aligned = alignedTable.Lookup(bits.Buffer() << verbatim);
+                offset += bits.Take(verbatim) << 3;
+                bits.SkipCode(aligned);
+                offset += CAlignedTable::SymbolOf(aligned);
+            } else {
+                offset += bits.Take(extra);
+            }
+            r2 = r1;
+            r1 = r0;
+            r0 = offset;
+        } else if (slot == 0) {
             offset = r0;
         } else if (slot == 1) {
             offset = r1;
             r1 = r0;
             r0 = offset;
-        } else if (slot == 2) {
+        } else {
             offset = r2;
             r2 = r0;
-            r0 = offset;
-        } else {
-            const LzxSlot info = LZX_SLOTS.Slot[slot];
-            // Up to 17 verbatim bits, or 14 plus a 7-bit aligned code.
-            if (bits.Count() < EXTRA_BITS_MAX + 7) {
-                bits.Refill();
-            }
-            offset = info.Base - 2;
-            if (Aligned && info.Extra >= 3) {
-                offset += bits.Take(info.Extra - 3u) << 3;
-                offset += alignedTable.Decode(bits);
-            } else {
-                offset += bits.Take(info.Extra);
-            }
-            r2 = r1;
-            r1 = r0;
             r0 = offset;
         }
 

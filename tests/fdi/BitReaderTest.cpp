@@ -95,6 +95,12 @@ TEST(CBitReader, ReadingFarPastTheEndStaysInsideThePaddingAndReadsZeros)
         bits.Refill();
         ASSERT_EQ(bits.Take(17), 0u);
     }
+    for (int i = 0; i < 10000; ++i) {
+        if (bits.Count() <= 32) {
+            bits.Refill32();
+        }
+        ASSERT_EQ(bits.Take(30), 0u);
+    }
     EXPECT_TRUE(bits.HasOverrun());
 }
 
