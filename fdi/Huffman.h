@@ -121,8 +121,7 @@ public:
     // The entry (SymbolOf, TagOf; CBitReader::SkipCode consumes it) of the
     // code at the top of the reader's buffer, which must hold at least
     // MaxLength bits.
-    template <BitOrder Order>
-    uint32_t PeekEntry(const CBitReader<Order> &bits) const
+    uint32_t PeekEntry(const CBitReader &bits) const
     {
         const uint64_t window = bits.Buffer();
         uint32_t entry = m_Entries[window >> (64 - TableBits)];
@@ -133,19 +132,14 @@ public:
         return entry;
     }
     // Decodes one code and returns its entry.
-    template <BitOrder Order>
-    uint32_t DecodeEntry(CBitReader<Order> &bits) const
+    uint32_t DecodeEntry(CBitReader &bits) const
     {
         const uint32_t entry = PeekEntry(bits);
         bits.SkipCode(entry);
         return entry;
     }
     // Decodes one symbol. The reader must hold at least MaxLength bits.
-    template <BitOrder Order>
-    unsigned Decode(CBitReader<Order> &bits) const
-    {
-        return SymbolOf(DecodeEntry(bits));
-    }
+    unsigned Decode(CBitReader &bits) const { return SymbolOf(DecodeEntry(bits)); }
     // The entry of the code at the top of window, consuming nothing; for
     // tables without subtables (every code fits the root).
     uint32_t Lookup(uint64_t window) const

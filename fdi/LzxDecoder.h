@@ -140,9 +140,15 @@ private:
     bool m_PadPending = false;     // that block's pad byte is still to skip
 
     // Per-call input state: bit mode for compressed blocks, byte mode
-    // (m_InPos) inside uncompressed ones.
-    CLzxBitReader m_Bits;
+    // (m_InPos) inside uncompressed ones. The bits are read from m_Stream,
+    // the block's input with the bytes of every 16-bit word exchanged
+    // (counted from m_StreamStart), which makes the stream plain bytes,
+    // most significant bit first: refills then need no reordering of
+    // words. Raw bytes are read from the input itself.
+    CBitReader m_Bits;
     uint32_t m_InPos = 0;
+    uint32_t m_StreamStart = 0; // 1 after a pad byte carried over, else 0
+    uint8_t m_Stream[CODEC_INPUT_MAX + 2 + CODEC_INPUT_PADDING];
 
     uint8_t m_MainLengths[LZX_MAIN_SYMBOLS_MAX] = {};
     uint8_t m_LengthLengths[LZX_LENGTH_SYMBOLS] = {};

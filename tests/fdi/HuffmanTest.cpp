@@ -64,7 +64,7 @@ TEST(CHuffmanTable, EmptyTableDecodesNothing)
     const CodeLengths none(249, 0);
     ASSERT_EQ(table.Build(none.data()), TableBuild::Empty);
     std::vector<uint8_t> bytes(4 + Fdi::CODEC_INPUT_PADDING, 0xA5);
-    Fdi::CLzxBitReader reader;
+    Fdi::CBitReader reader;
     reader.Init(bytes.data(), 4);
     reader.Refill();
     EXPECT_EQ(table.Decode(reader), Fdi::EMPTY_SYMBOL);
@@ -85,7 +85,7 @@ CodeLengths RandomCode(size_t n, std::mt19937 &random)
 
 // Writes symbols with the canonical codes, decodes them with the table.
 // Each symbol carries a tag, which must come back with it from root and
-// subtable entries alike; the reader is topped up both ways.
+// subtable entries alike.
 template <unsigned N, unsigned T>
 ::testing::AssertionResult RoundTrips(const CodeLengths &lengths, const std::vector<unsigned> &symbols)
 {
@@ -103,17 +103,18 @@ template <unsigned N, unsigned T>
         writer.Put(codes[sym], lengths[sym]);
         writer.Put(sym & 7, 3); // plain bits in between must survive
     }
+    // The writer's 16-bit words, high byte first: the order the LZX codec
+    // hands the reader.
     std::vector<uint8_t> bytes = writer.Take();
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        std::swap(bytes[i], bytes[i + 1]);
+    }
     const uint32_t size = static_cast<uint32_t>(bytes.size());
     bytes.resize(bytes.size() + Fdi::CODEC_INPUT_PADDING, 0);
-    Fdi::CLzxBitReader reader;
+    Fdi::CBitReader reader;
     reader.Init(bytes.data(), size);
     for (size_t i = 0; i < symbols.size(); ++i) {
-        if (i % 2 == 0) {
-            reader.Refill();
-        } else if (reader.Count() <= 32) {
-            reader.Refill32();
-        }
+        reader.Refill();
         const uint32_t entry = table.DecodeEntry(reader);
         const unsigned got = table.SymbolOf(entry);
         const unsigned extra = reader.Take(3);
