@@ -63,10 +63,13 @@ done
 mkdir -p "$WORK" "$OUT"
 cleanup() {
     set +e
+    # A case that broke off still leaves the figures of those before it.
+    [ -n "$TABLES_SHOWN" ] || ! declare -F print_tables >/dev/null || print_tables
     rm -rf "$OUT"
     # The resident Wine server and the X server go with the run.
     if [ -n "${WINEPREFIX:-}" ]; then wp_cleanup; fi
 }
+TABLES_SHOWN=
 trap cleanup EXIT
 echo "load before: $(uptime | sed 's/.*load average: //')"
 
@@ -288,8 +291,9 @@ case_stub() {
     . "$ROOT/scripts/wine-package.sh"
     if ! made stub.cab "$STUB_FILES"; then
         rm -rf "$WORK/stub-input" && mkdir -p "$WORK/stub-input"
+        # Windows names ignore letter case: one of each such pair only.
         (cd / && find usr/include -type f -size -8k | grep -E '^[A-Za-z0-9_./+-]+$' | LC_ALL=C sort |
-            head -n "$STUB_FILES") > "$WORK/stub.txt"
+            awk '!seen[tolower($0)]++' | head -n "$STUB_FILES") > "$WORK/stub.txt"
         (cd / && tar -cf - -T "$WORK/stub.txt") | (cd "$WORK/stub-input" && tar -xf -)
         # The package and the bare cabinet that extrac32 gets, of the same files.
         "$SELFEX" pack -o "$WORK/stub.tmp.cab" "$WORK/stub-input" >/dev/null
@@ -327,31 +331,36 @@ stub_enter_to_exit() {
     wp_wait 6000 test -s "$WORK/exit" && [ "$(cat "$WORK/exit")" = 0 ]
 }
 
+print_tables() {
+    TABLES_SHOWN=yes
+    echo
+    echo "Whole processes: median wall s of $RUNS alternating rounds, spread, median cpu s (user+system)"
+    printf '%-7s %-26s %9s  %-17s %9s\n' case contender wall spread cpu
+    printf '%s' "$DETAILS"
+    echo
+    echo "In-process FDI decoding (the decoder benchmarks' own figures, best of one run each round)"
+    for cab in mszip lzx21; do
+        case " $CASES " in *" $cab "*) ;; *) continue ;; esac
+        [ -f "$WORK/$cab.cab" ] || continue
+        case $cab in mszip) fdi=fdi_bench ;; *) fdi=fdi_lzx_bench ;; esac
+        size=$(stat -c %s "$WORK/$cab.cab")
+        rates=""
+        for round in $(seq "$RUNS"); do
+            rates+="$("$BIN/$fdi" "$WORK/$cab.cab" 1 | awk '{ print $NF }') "
+        done
+        set -- $(stat_of "$rates")
+        printf '%-7s %-14s cabinet %6.0f MB   %7.1f MB/s out (spread %.1f-%.1f)\n' "$cab" "$fdi" "$(awk -v s="$size" 'BEGIN { print s / 1e6 }')" "$1" "$2" "$3"
+    done
+    echo
+    echo "Summary: ratio = the peer's median wall time / ours (above 1: we are faster)"
+    printf '%-44s %-22s %6s  %-6s %s\n' "ours" "beside" ratio target verdict
+    printf '%s' "$SUMMARY"
+    echo "load after: $(uptime | sed 's/.*load average: //')"
+}
+
 for c in $CASES; do
     echo "running $c ..."
     "case_$c"
 done
-
-echo
-echo "Whole processes: median wall s of $RUNS alternating rounds, spread, median cpu s (user+system)"
-printf '%-7s %-26s %9s  %-17s %9s\n' case contender wall spread cpu
-printf '%s' "$DETAILS"
-echo
-echo "In-process FDI decoding (the decoder benchmarks' own figures, best of one run each round)"
-for cab in mszip lzx21; do
-    case " $CASES " in *" $cab "*) ;; *) continue ;; esac
-    case $cab in mszip) fdi=fdi_bench ;; *) fdi=fdi_lzx_bench ;; esac
-    size=$(stat -c %s "$WORK/$cab.cab")
-    rates=""
-    for round in $(seq "$RUNS"); do
-        rates+="$("$BIN/$fdi" "$WORK/$cab.cab" 1 | awk '{ print $NF }') "
-    done
-    set -- $(stat_of "$rates")
-    printf '%-7s %-14s cabinet %6.0f MB   %7.1f MB/s out (spread %.1f-%.1f)\n' "$cab" "$fdi" "$(awk -v s="$size" 'BEGIN { print s / 1e6 }')" "$1" "$2" "$3"
-done
-echo
-echo "Summary: ratio = the peer's median wall time / ours (above 1: we are faster)"
-printf '%-44s %-22s %6s  %-6s %s\n' "ours" "beside" ratio target verdict
-printf '%s' "$SUMMARY"
-echo "load after: $(uptime | sed 's/.*load average: //')"
+print_tables
 exit $status
