@@ -140,6 +140,15 @@ pick() {
 made() { [ -f "$WORK/$1" ] && [ "$(cat "$WORK/$1.key" 2>/dev/null)" = "$2" ]; }
 done_making() { echo "$2" > "$WORK/$1.key"; }
 
+# gcab_all CABINET LIST: one gcab -z call for every file of LIST (xargs
+# would split a long list into calls that each rewrite the cabinet). The
+# names hold no blanks, so plain word splitting is safe.
+gcab_all() {
+    local cabinet=$1 list=$2
+    case $cabinet in /*) ;; *) echo "whole: $cabinet is not an absolute path" >&2; return 1 ;; esac
+    (cd / && set -- $(cat "$list") && gcab -c -z "$cabinet" "$@") >/dev/null
+}
+
 binaries() {
     made binaries.txt "$WHOLE_MB" && return 0
     pick "$WHOLE_MB" usr/bin usr/lib/x86_64-linux-gnu > "$WORK/binaries.txt"
@@ -172,7 +181,7 @@ case_mszip() {
     binaries
     if ! made mszip.cab "$WHOLE_MB"; then
         echo "mszip: packing ${WHOLE_MB} MB with gcab -z ..."
-        (cd / && xargs -d '\n' gcab -c -z "$WORK/mszip.tmp" < "$WORK/binaries.txt") >/dev/null
+        gcab_all "$WORK/mszip.tmp" "$WORK/binaries.txt"
         mv "$WORK/mszip.tmp" "$WORK/mszip.cab"
         done_making mszip.cab "$WHOLE_MB"
     fi
@@ -208,7 +217,7 @@ case_small() {
     if ! made small.cab "$SMALL_FILES"; then
         (cd / && find usr/include -type f | grep -E '^[A-Za-z0-9_./+-]+$' | LC_ALL=C sort | head -n "$SMALL_FILES") \
             > "$WORK/small.txt"
-        (cd / && xargs -d '\n' gcab -c -z "$WORK/small.tmp" < "$WORK/small.txt") >/dev/null
+        gcab_all "$WORK/small.tmp" "$WORK/small.txt"
         mv "$WORK/small.tmp" "$WORK/small.cab"
         done_making small.cab "$SMALL_FILES"
     fi
