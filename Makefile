@@ -44,8 +44,10 @@ deb: all
 fuzz: build-fuzz
 	@FUZZ_SECONDS=$${FUZZ_SECONDS:-600} ctest --test-dir build/fuzz -L fuzz-run --output-on-failure
 
-bench: build-native-release
-	@scripts/run-bench.sh
+# Whole processes beside their peers, one summary table against the speed
+# targets; the per-decoder benchmarks run by themselves with scripts/run-bench.sh.
+bench: build-native-release build-mingw-x64
+	@bench/whole/run.sh
 
 clean:
 	rm -rf build dist

@@ -15,12 +15,18 @@
 // recorded failure. No folder is created when the package holds no cabinet.
 bool RunExtraction(const WCHAR *modulePath, const WCHAR *targetFolder, HWND status, HWND progress);
 
-// OnCopyFile sink: shows the stored file's name (without its directory) in
-// g_StatusWnd and repaints it at once. Returns 1: no file is skipped.
+// The sinks below repaint the controls at most every 40 ms (the run paints
+// its last state at the end), and make sure the screen shows what they
+// painted at once, also under Wine.
+
+// OnCopyFile sink: the stored file's name (without its directory) is the
+// text of g_StatusWnd from now on. Returns 1: no file is skipped.
 int ShowFileName(const Cabinet::CopyFileInfo *info, intptr_t userData);
 
-// OnFileDone sink: advances g_ProgressWnd by one and repaints it at once.
+// OnFileDone sink: g_ProgressWnd counts one more file.
 void StepProgress(const WCHAR *outPath, const Cabinet::CMemSink *sink, intptr_t userData);
 
-// OnProgress sink: the bar counts files, so byte progress ends here.
+// OnProgress sink: the bar counts files, so the byte count is ignored; the
+// report only lets a name set just after a repaint show while its file is
+// written.
 void IgnoreProgress(const Cabinet::ProgressInfo *info, intptr_t userData);

@@ -1,12 +1,14 @@
 // Bit reader shared by the LZX and Quantum codecs.
 //
 // Format notes: both codecs take bits from the top of their input units
-// (MSB-first). LZX groups the stream into 16-bit little-endian words, so the
-// byte pair 0x34 0x12 yields the bits of 0x1234 from bit 15 down; Quantum
-// reads plain bytes, bit 7 first.
+// (MSB-first). Quantum reads plain bytes, bit 7 first. LZX groups the
+// stream into 16-bit little-endian words, so the byte pair 0x34 0x12 yields
+// the bits of 0x1234 from bit 15 down: the LZX codec exchanges the two
+// bytes of every word first (Lzx.cpp), which turns its stream into plain
+// bytes too, so that refills need no reordering of words.
 //
 // The reader keeps up to 64 bits left-aligned in a 64-bit buffer (the next
-// bit is bit 63) and refills whole units with one unaligned 8-byte load. The
+// bit is bit 63) and refills whole bytes with one unaligned 8-byte load. The
 // input must be followed by CODEC_INPUT_PADDING zero bytes (Codec.h): loads
 // may look past the real end, where the padding supplies zero bits. Reading
 // past the end is not an error at the moment it happens; the codec asks
@@ -21,21 +23,13 @@
 
 namespace Fdi {
 
-enum class BitOrder {
-    WordsMsbFirst, // 16-bit little-endian words, most significant bit first (LZX)
-    BytesMsbFirst, // bytes, most significant bit first (Quantum)
-};
-
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the refill assumes a little-endian host");
 
-template <BitOrder Order>
 class CBitReader {
 public:
-    // Bits per input unit; refills add whole units only.
-    static constexpr unsigned UNIT_BITS = Order == BitOrder::WordsMsbFirst ? 16 : 8;
-    // Bits guaranteed in the buffer after Refill(): 48 for words, 56 for
-    // bytes. The buffer never holds all 64, which keeps every shift in range.
-    static constexpr unsigned BITS_AFTER_REFILL = 64 - UNIT_BITS;
+    // Bits guaranteed in the buffer after Refill(). The buffer never holds
+    // all 64, which keeps every shift in range.
+    static constexpr unsigned BITS_AFTER_REFILL = 56;
     // Refill loads 8 bytes at a pointer that may run this far past the end.
     static_assert(CODEC_INPUT_PADDING >= 16, "the reader loads up to 16 bytes past the input");
 
@@ -51,26 +45,28 @@ public:
         m_Clamped = false;
     }
 
-    // Tops the buffer up to at least BITS_AFTER_REFILL bits. Never fails:
-    // past the end of the input the bits are zero.
+    // Tops the buffer up to at least BITS_AFTER_REFILL bits, without a
+    // branch on the count (decoding loops refill before every symbol, and
+    // could not predict one). Never fails: past the end of the input the
+    // bits are zero.
     void Refill()
     {
         // Once loads would start beyond the padding the data is exhausted
         // anyway; keep loading zeros from inside the padding and remember it.
-        if (m_Next > m_End + 8) {
+        if (__builtin_expect(m_Next > m_End + 8, 0)) {
             m_Next = m_End + 8;
             m_Clamped = true;
         }
         uint64_t raw;
         std::memcpy(&raw, m_Next, sizeof raw);
-        const uint64_t ordered = InStreamOrder(raw);
-        // OR-ing a whole 64-bit load is safe: bits below the units that are
+        // OR-ing a whole 64-bit load is safe: bits below the bytes that are
         // counted are either zero or the same stream bits the next refill
         // brings again.
-        m_Buffer |= ordered >> m_Count;
-        const unsigned added = (63 - m_Count) & ~(UNIT_BITS - 1);
-        m_Next += added / 8;
-        m_Count += added;
+        m_Buffer |= __builtin_bswap64(raw) >> m_Count;
+        // Whole bytes up to 63 bits: the count keeps its bits below a byte
+        // and gets all bits from 8 up (63 - count is count ^ 63).
+        m_Next += (m_Count ^ 63u) / 8;
+        m_Count = static_cast<uint8_t>(m_Count | 56u);
     }
 
     // The next n bits (1..32) as a number, first bit highest. Requires
@@ -80,7 +76,15 @@ public:
     void Skip(unsigned n)
     {
         m_Buffer <<= n;
-        m_Count -= n;
+        m_Count = static_cast<uint8_t>(m_Count - n);
+    }
+    // Discards the bits of a decoding-table entry whose low 5 bits are the
+    // code length and bits 5-7 zero; the bits above are ignored (the count
+    // is 8 bits wide, so subtracting the whole entry leaves it right).
+    void SkipCode(uint32_t entry)
+    {
+        m_Buffer <<= entry & 63;
+        m_Count = static_cast<uint8_t>(m_Count - entry);
     }
     // Peek and Skip together; n may be 0 (yields 0). Requires Count() >= n.
     uint32_t Take(unsigned n)
@@ -109,27 +113,14 @@ public:
     bool HasOverrun() const { return m_Clamped || Position() > static_cast<uint64_t>(m_End - m_Start) * 8; }
 
 private:
-    static uint64_t InStreamOrder(uint64_t raw)
-    {
-        if constexpr (Order == BitOrder::BytesMsbFirst) {
-            return __builtin_bswap64(raw);
-        } else {
-            // Little-endian words w0 w1 w2 w3 (w0 lowest) become w0 w1 w2 w3
-            // from the top: reverse the order of the four 16-bit lanes.
-            const uint64_t halves = (raw << 32) | (raw >> 32);
-            return ((halves & 0x0000FFFF0000FFFFull) << 16) | ((halves >> 16) & 0x0000FFFF0000FFFFull);
-        }
-    }
-
     const uint8_t *m_Start = nullptr;
     const uint8_t *m_End = nullptr;
     const uint8_t *m_Next = nullptr; // where the next refill loads from
     uint64_t m_Buffer = 0;           // buffered bits, next bit at bit 63
-    unsigned m_Count = 0;            // how many bits of m_Buffer are valid
+    uint8_t m_Count = 0;             // how many bits of m_Buffer are valid
     bool m_Clamped = false;          // loads were held back inside the padding
 };
 
-using CLzxBitReader = CBitReader<BitOrder::WordsMsbFirst>;
-using CQuantumBitReader = CBitReader<BitOrder::BytesMsbFirst>;
+using CQuantumBitReader = CBitReader;
 
 } // namespace Fdi

@@ -9,9 +9,12 @@
 // Layout: a root table of 2^TableBits entries resolves every code of up to
 // TableBits bits in one lookup. A longer code's first TableBits bits select
 // a link entry pointing at a subtable indexed by the following bits. An
-// entry holds a symbol (or subtable start) in bits 0-15, the number of bits
-// to consume in bits 16-20, the subtable index width in bits 21-25 and the
-// link flag in bit 31.
+// entry holds the number of bits to consume in bits 0-4 (bits 5-7 zero, so
+// CBitReader::SkipCode takes the entry as it is), the caller's tag of the
+// symbol in bits 8-12, the link flag in bit 15 and the symbol in bits 16-31.
+// A link holds its subtable's index width in bits 8-12 and its start in
+// bits 16-31. The code length sits lowest because the decoding loop waits
+// on it: the next lookup needs the shifted bit buffer.
 //
 // Only complete codes are built: a set of lengths whose Kraft sum is not
 // exactly one is refused (over-subscribed codes would overwrite entries,
@@ -52,17 +55,18 @@ class CHuffmanTable {
     static constexpr unsigned TABLE_SIZE = ROOT_SIZE + SUB_SIZE;
     static_assert(TABLE_SIZE <= 0x10000, "subtable starts must fit an entry's 16-bit field");
 
-    static constexpr uint32_t LINK = 0x80000000u;
-    static constexpr unsigned LENGTH_SHIFT = 16;
-    static constexpr unsigned SUB_BITS_SHIFT = 21;
+    static constexpr uint32_t LINK = 0x8000u;
+    static constexpr unsigned TAG_SHIFT = 8;
+    static constexpr unsigned SYMBOL_SHIFT = 16;
 
 public:
     static constexpr unsigned SYMBOLS = NumSymbols;
     static constexpr unsigned MAX_LENGTH = MaxLength;
 
-    // Builds the table from lengths[0..NumSymbols). On Invalid the table is
-    // left unusable and must not be decoded with.
-    TableBuild Build(const uint8_t *lengths)
+    // Builds the table from lengths[0..NumSymbols). tags, when given, holds
+    // a value below 32 per symbol that decoded entries carry (TagOf). On
+    // Invalid the table is left unusable and must not be decoded with.
+    TableBuild Build(const uint8_t *lengths, const uint8_t *tags = nullptr)
     {
         // 1. Count the codes of each length and check the Kraft sum.
         unsigned count[MaxLength + 1] = {};
@@ -75,7 +79,7 @@ public:
         if (count[0] == NumSymbols) {
             // Decoding stays harmless: no bits, and a symbol no tree has.
             for (uint32_t i = 0; i < ROOT_SIZE; ++i) {
-                m_Entries[i] = EMPTY_SYMBOL;
+                m_Entries[i] = EMPTY_SYMBOL << SYMBOL_SHIFT;
             }
             return TableBuild::Empty;
         }
@@ -103,36 +107,61 @@ public:
                 continue;
             }
             const uint32_t first = nextCode[len]++ << (TableBits - len);
-            const uint32_t entry = sym | (len << LENGTH_SHIFT);
+            const uint32_t entry = LeafEntry(sym, len, tags);
             for (uint32_t i = 0; i < (1u << (TableBits - len)); ++i) {
                 m_Entries[first + i] = entry;
             }
         }
         if constexpr (SUB_BITS > 0) {
-            return BuildSubtables(lengths, nextCode);
+            return BuildSubtables(lengths, tags, nextCode);
         }
         return TableBuild::Complete;
     }
 
-    // Decodes one symbol. The reader must hold at least MaxLength bits.
-    template <BitOrder Order>
-    unsigned Decode(CBitReader<Order> &bits) const
+    // The entry (SymbolOf, TagOf; CBitReader::SkipCode consumes it) of the
+    // code at the top of the reader's buffer, which must hold at least
+    // MaxLength bits.
+    uint32_t PeekEntry(const CBitReader &bits) const
     {
         const uint64_t window = bits.Buffer();
         uint32_t entry = m_Entries[window >> (64 - TableBits)];
         if (entry & LINK) {
-            const unsigned width = (entry >> SUB_BITS_SHIFT) & 31;
-            entry = m_Entries[(entry & 0xFFFF) + ((window << TableBits) >> (64 - width))];
+            const unsigned width = (entry >> TAG_SHIFT) & 31;
+            entry = m_Entries[(entry >> SYMBOL_SHIFT) + ((window << TableBits) >> (64 - width))];
         }
-        bits.Skip((entry >> LENGTH_SHIFT) & 31);
-        return entry & 0xFFFF;
+        return entry;
+    }
+    // Decodes one code and returns its entry.
+    uint32_t DecodeEntry(CBitReader &bits) const
+    {
+        const uint32_t entry = PeekEntry(bits);
+        bits.SkipCode(entry);
+        return entry;
+    }
+    // Decodes one symbol. The reader must hold at least MaxLength bits.
+    unsigned Decode(CBitReader &bits) const { return SymbolOf(DecodeEntry(bits)); }
+    // The entry of the code at the top of window, consuming nothing; for
+    // tables without subtables (every code fits the root).
+    uint32_t Lookup(uint64_t window) const
+    {
+        static_assert(SUB_BITS == 0, "codes longer than the root need Decode");
+        return m_Entries[window >> (64 - TableBits)];
     }
 
+    static unsigned SymbolOf(uint32_t entry) { return entry >> SYMBOL_SHIFT; }
+    static unsigned TagOf(uint32_t entry) { return (entry >> TAG_SHIFT) & 31; }
+
 private:
+    static uint32_t LeafEntry(unsigned symbol, unsigned length, const uint8_t *tags)
+    {
+        const uint32_t tag = tags ? tags[symbol] & 31u : 0;
+        return static_cast<uint32_t>(symbol) << SYMBOL_SHIFT | tag << TAG_SHIFT | length;
+    }
+
     // Step 4 of Build: codes longer than TableBits, in canonical order, so
     // codes sharing their first TableBits bits come together and the last
     // of each group is its longest.
-    TableBuild BuildSubtables(const uint8_t *lengths, uint32_t *nextCode)
+    TableBuild BuildSubtables(const uint8_t *lengths, const uint8_t *tags, uint32_t *nextCode)
     {
         struct LongCode {
             uint16_t Symbol;
@@ -160,12 +189,12 @@ private:
             if (nextFree + (1u << width) > TABLE_SIZE) {
                 return TableBuild::Invalid; // cannot happen for a complete code
             }
-            m_Entries[prefix] = LINK | nextFree | (width << SUB_BITS_SHIFT);
+            m_Entries[prefix] = nextFree << SYMBOL_SHIFT | width << TAG_SHIFT | LINK;
             for (unsigned i = start; i < end; ++i) {
                 const unsigned len = codes[i].Length;
                 // The bits after the prefix, as an index of `width` bits.
                 const uint32_t tail = (codes[i].Code & ((1u << SUB_BITS) - 1)) >> (SUB_BITS - width);
-                const uint32_t entry = codes[i].Symbol | (len << LENGTH_SHIFT);
+                const uint32_t entry = LeafEntry(codes[i].Symbol, len, tags);
                 for (uint32_t j = 0; j < (1u << (TableBits + width - len)); ++j) {
                     m_Entries[nextFree + tail + j] = entry;
                 }

@@ -104,6 +104,27 @@ void TranslateE8(uint8_t *data, uint32_t length, uint32_t position, int32_t size
     }
 }
 
+// Copies in[start..size) to out[start..] with the two bytes of each 16-bit
+// word exchanged; words start at `start`. A last odd byte is the low half
+// of a word whose high half lies past the input: it lands at out[size],
+// where reading it counts as an overrun, as it would in the word order.
+// out[size + 1 .. size + CODEC_INPUT_PADDING] are zero bytes.
+void SwapWordBytes(const uint8_t *in, uint32_t start, uint32_t size, uint8_t *out)
+{
+    uint32_t i = start;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, in + i, sizeof v);
+        v = (v >> 8 & 0x00FF00FF00FF00FFull) | (v & 0x00FF00FF00FF00FFull) << 8;
+        std::memcpy(out + i, &v, sizeof v);
+    }
+    for (; i < size; i += 2) {
+        out[i + 1] = in[i];
+        out[i] = i + 1 < size ? in[i + 1] : 0;
+    }
+    std::memset(out + i, 0, CODEC_INPUT_PADDING + 1);
+}
+
 } // namespace
 
 CLzxDecoder::CLzxDecoder(const Allocator &alloc, unsigned windowBits, uint8_t *window)
@@ -159,7 +180,9 @@ Status CLzxDecoder::DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t *out
         m_PadPending = false;
         m_InPos = 1;
     }
-    m_Bits.Init(in, inSize, m_InPos);
+    m_StreamStart = m_InPos;
+    SwapWordBytes(in, m_StreamStart, inSize, m_Stream);
+    m_Bits.Init(m_Stream, inSize, m_InPos);
 
     // 2. The E8 header opens the folder's first frame.
     if (!m_HeaderRead) {
@@ -214,7 +237,7 @@ Status CLzxDecoder::DecodeFrame(const uint8_t *in, uint32_t inSize, uint32_t fra
                     m_PadPending = true;
                 }
             }
-            m_Bits.Init(in, inSize, m_InPos);
+            m_Bits.Init(m_Stream, inSize, m_InPos);
         }
     }
     // Bits past the end of the input came from the zero padding: the frame
@@ -257,7 +280,7 @@ Status CLzxDecoder::ReadTrees(bool aligned)
         return Status::BadData;
     }
     // A main tree without codes cannot produce the block's output.
-    if (m_MainTable.Build(m_MainLengths) != TableBuild::Complete) {
+    if (m_MainTable.Build(m_MainLengths, LZX_MAIN_TAGS.Tag) != TableBuild::Complete) {
         return Status::BadData;
     }
     if (m_MainLengths[0xE8] != 0) {
@@ -326,10 +349,11 @@ Status CLzxDecoder::BeginUncompressed(const uint8_t *in, uint32_t inSize)
         return Status::BadData;
     }
     // Realign to the next 16-bit boundary, or skip a whole word when the
-    // header already ended on one.
-    const uint64_t bit = m_Bits.Position();
+    // header already ended on one. Words count from the stream's start,
+    // which is odd after a pad byte carried over from the previous block.
+    const uint64_t bit = m_Bits.Position() - m_StreamStart * 8;
     const uint64_t aligned = (bit % 16 == 0) ? bit + 16 : (bit + 15) / 16 * 16;
-    const uint64_t byte = aligned / 8;
+    const uint64_t byte = aligned / 8 + m_StreamStart;
     if (byte + 12 > inSize) {
         return Status::BadData;
     }

@@ -1,9 +1,12 @@
 // LZX hot loop: literals and matches of verbatim and aligned-offset blocks.
 //
 // The loop keeps the bit reader, the window position and the repeated
-// offsets in locals and stores them back once per run. One refill provides
-// a main code and a length code (up to 16 bits each), or two literal codes;
-// a second, conditional one provides the offset bits. Every match is
+// offsets in locals and stores them back once per run. One refill, made
+// before every symbol without a test (the test would be as hard to predict
+// as the code lengths), provides a whole match: main code, length code and
+// offset bits; or two literal codes. The main table's entries carry a match
+// symbol's count of extra offset bits, so the bits after a code are known
+// without another lookup. Every match is
 // checked against the end of the run (the block or frame end, whichever
 // comes first) and against the output decoded so far before a byte is
 // copied. Copies move whole chunks and may overshoot a match's end by up to
@@ -17,7 +20,9 @@ namespace Fdi {
 
 namespace {
 
-constexpr unsigned EXTRA_BITS_MAX = 17;
+// Offset bits after a match's codes: up to 17 verbatim bits, or 14 and a
+// 7-bit aligned code.
+constexpr unsigned OFFSET_BITS_MAX = 14 + 7;
 
 // Copies a match whose source starts `offset` bytes before dst in memory
 // (offset >= 1). Overlapping matches repeat their pattern, as LZ77 defines.
@@ -78,7 +83,7 @@ Status CLzxDecoder::DecodeSymbols(uint32_t runEnd)
 {
     // Locals, not members: every byte stored to the window may alias a
     // member as far as the compiler knows, which would reload them all.
-    CLzxBitReader bits = m_Bits;
+    CBitReader bits = m_Bits;
     uint8_t *const window = m_Window;
     const uint32_t bufferSize = m_BufferSize;
     const uint32_t farthest = m_WindowSize - 1; // offsets of W and more do not exist
@@ -89,68 +94,66 @@ Status CLzxDecoder::DecodeSymbols(uint32_t runEnd)
     uint32_t pos = m_Pos;
     uint32_t r0 = m_R[0], r1 = m_R[1], r2 = m_R[2];
     Status status = Status::Ok;
+    static_assert(CBitReader::BITS_AFTER_REFILL >= CMainTable::MAX_LENGTH + CLengthTable::MAX_LENGTH + OFFSET_BITS_MAX,
+                  "one refill must cover a whole match");
 
     while (pos < runEnd) {
-        // Up to two 16-bit codes before the offset bits: a main and a
-        // length code, or two literals.
-        if (bits.Count() < 32) {
-            bits.Refill();
-        }
-        unsigned symbol = mainTable.Decode(bits);
+        bits.Refill();
+        uint32_t entry = mainTable.DecodeEntry(bits);
+        unsigned symbol = CMainTable::SymbolOf(entry);
         if (symbol < LZX_LITERALS) {
-            // Literals come in runs; a refill leaves room for a second code.
+            // Literals come in runs; a refill covers a second code too.
             window[pos++] = static_cast<uint8_t>(symbol);
             if (pos == runEnd) {
                 break;
             }
-            symbol = mainTable.Decode(bits);
+            entry = mainTable.DecodeEntry(bits);
+            symbol = CMainTable::SymbolOf(entry);
             if (symbol < LZX_LITERALS) {
                 window[pos++] = static_cast<uint8_t>(symbol);
                 continue;
             }
-            if (bits.Count() < 16) {
-                bits.Refill();
-            }
+            bits.Refill();
         }
 
         // 1. Length: the 3-bit header, extended by the length tree.
         const unsigned matchSymbol = symbol - LZX_LITERALS;
-        uint32_t length = matchSymbol & 7;
-        if (length == 7) {
+        uint32_t length = (matchSymbol & 7) + LZX_MIN_MATCH;
+        if (length == 7 + LZX_MIN_MATCH) {
             // An empty length tree gives EMPTY_SYMBOL: longer than any run,
             // so the bounds check below refuses the match.
             length += lengthTable.Decode(bits);
         }
-        length += LZX_MIN_MATCH;
 
-        // 2. Offset: a repeated one, or slot base plus extra bits.
+        // 2. Offset: slot base plus extra bits, or a repeated one.
         const unsigned slot = matchSymbol >> 3;
         uint32_t offset;
-        if (slot == 0) {
+        if (slot >= 3) {
+            const unsigned extra = CMainTable::TagOf(entry);
+            offset = LZX_SLOTS.Slot[slot].Base - 2;
+            if (Aligned && extra >= 3) {
+                // The aligned code follows the verbatim bits: look it up
+                // before taking them.
+                const unsigned verbatim = extra - 3u;
+                const uint32_t aligned = alignedTable.Lookup(bits.Buffer() << verbatim);
+                offset += bits.Take(verbatim) << 3;
+                bits.SkipCode(aligned);
+                offset += CAlignedTable::SymbolOf(aligned);
+            } else {
+                offset += bits.Take(extra);
+            }
+            r2 = r1;
+            r1 = r0;
+            r0 = offset;
+        } else if (slot == 0) {
             offset = r0;
         } else if (slot == 1) {
             offset = r1;
             r1 = r0;
             r0 = offset;
-        } else if (slot == 2) {
+        } else {
             offset = r2;
             r2 = r0;
-            r0 = offset;
-        } else {
-            const LzxSlot info = LZX_SLOTS.Slot[slot];
-            // Up to 17 verbatim bits, or 14 plus a 7-bit aligned code.
-            if (bits.Count() < EXTRA_BITS_MAX + 7) {
-                bits.Refill();
-            }
-            offset = info.Base - 2;
-            if (Aligned && info.Extra >= 3) {
-                offset += bits.Take(info.Extra - 3u) << 3;
-                offset += alignedTable.Decode(bits);
-            } else {
-                offset += bits.Take(info.Extra);
-            }
-            r2 = r1;
-            r1 = r0;
             r0 = offset;
         }
 

@@ -246,17 +246,19 @@ TEST_F(StubResources, FolderDialogHasItsLayoutStylesAndTabOrder)
 
 TEST_F(StubResources, ProgressDialogHasNoCloseBoxAndAStepBar)
 {
-    const Dialog expected = {WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER | DS_SETFONT,
-                             199,
-                             39,
-                             L"Extract",
-                             8,
-                             L"Tahoma",
-                             {
-                                 {1002, L"STATIC", L"", 7, 7, 186, 8, CHILD | WS_GROUP | SS_LEFT},
-                                 // Without PBS_SMOOTH: the bar advances in blocks.
-                                 {1003, L"msctls_progress32", L"Progress", 7, 17, 186, 14, CHILD | WS_BORDER},
-                             }};
+    const Dialog expected = {
+        WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER | DS_SETFONT,
+        199,
+        39,
+        L"Extract",
+        8,
+        L"Tahoma",
+        {
+            // File names: no mnemonics, an ellipsis where too long.
+            {1002, L"STATIC", L"", 7, 7, 186, 8, CHILD | WS_GROUP | SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS},
+            // Without PBS_SMOOTH: the bar advances in blocks.
+            {1003, L"msctls_progress32", L"Progress", 7, 17, 186, 14, CHILD | WS_BORDER},
+        }};
     EXPECT_TRUE(SameDialog(expected, ReadDialog(Resource(RT_DIALOG, MAKEINTRESOURCEW(102)))));
 }
 

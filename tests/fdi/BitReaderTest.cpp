@@ -1,4 +1,4 @@
-// Bit readers: unit and bit order of both codecs, starting offsets, and the
+// Bit reader: bit order, starting offsets, and the
 // overrun flag exactly at the end of the input and far beyond it.
 #include <gtest/gtest.h>
 
@@ -15,25 +15,10 @@ std::vector<uint8_t> Padded(std::vector<uint8_t> bytes)
     return bytes;
 }
 
-TEST(CBitReader, LzxReadsLittleEndianWordsFromTheTop)
-{
-    const std::vector<uint8_t> data = Padded({0x34, 0x12, 0x78, 0x56, 0xCD, 0xAB});
-    Fdi::CLzxBitReader bits;
-    bits.Init(data.data(), 6);
-    EXPECT_EQ(bits.Read(4), 0x1u);
-    EXPECT_EQ(bits.Read(8), 0x23u);
-    EXPECT_EQ(bits.Read(8), 0x45u); // 4 bits of 0x1234, 4 of 0x5678
-    EXPECT_EQ(bits.Read(12), 0x678u);
-    EXPECT_EQ(bits.Read(1), 1u); // 0xABCD = 1010 1011 1100 1101
-    EXPECT_EQ(bits.Read(15), 0x2BCDu);
-    EXPECT_EQ(bits.Position(), 48u);
-    EXPECT_FALSE(bits.HasOverrun());
-}
-
-TEST(CBitReader, QuantumReadsBytesFromTheTop)
+TEST(CBitReader, ReadsBytesFromTheTop)
 {
     const std::vector<uint8_t> data = Padded({0x34, 0x12, 0x78});
-    Fdi::CQuantumBitReader bits;
+    Fdi::CBitReader bits;
     bits.Init(data.data(), 3);
     EXPECT_EQ(bits.Read(4), 0x3u);
     EXPECT_EQ(bits.Read(8), 0x41u);
@@ -43,8 +28,8 @@ TEST(CBitReader, QuantumReadsBytesFromTheTop)
 
 TEST(CBitReader, WideReadsAndZeroWidthReads)
 {
-    const std::vector<uint8_t> data = Padded({0xEF, 0xBE, 0xAD, 0xDE, 0x11, 0x11});
-    Fdi::CLzxBitReader bits;
+    const std::vector<uint8_t> data = Padded({0xBE, 0xEF, 0xDE, 0xAD, 0x11, 0x11});
+    Fdi::CBitReader bits;
     bits.Init(data.data(), 6);
     EXPECT_EQ(bits.Read(0), 0u);
     EXPECT_EQ(bits.Read(32), 0xBEEFDEADu);
@@ -55,8 +40,8 @@ TEST(CBitReader, WideReadsAndZeroWidthReads)
 TEST(CBitReader, StartsAtAnyByteOffset)
 {
     // After an uncompressed LZX block the words start at odd offsets too.
-    const std::vector<uint8_t> data = Padded({0xFF, 0x34, 0x12, 0x78, 0x56});
-    Fdi::CLzxBitReader bits;
+    const std::vector<uint8_t> data = Padded({0xFF, 0x12, 0x34, 0x56, 0x78});
+    Fdi::CBitReader bits;
     bits.Init(data.data(), 5, 1);
     EXPECT_EQ(bits.Read(16), 0x1234u);
     EXPECT_EQ(bits.Read(16), 0x5678u);
@@ -73,7 +58,7 @@ TEST(CBitReader, OverrunStartsOneBitPastTheEnd)
     for (uint32_t size : {0u, 1u, 2u, 7u, 8u, 9u, 30u}) {
         std::vector<uint8_t> bytes(size, 0xA5);
         const std::vector<uint8_t> data = Padded(bytes);
-        Fdi::CQuantumBitReader bits;
+        Fdi::CBitReader bits;
         bits.Init(data.data(), size);
         for (uint32_t i = 0; i < size * 8; ++i) {
             bits.Read(1);
@@ -88,7 +73,7 @@ TEST(CBitReader, ReadingFarPastTheEndStaysInsideThePaddingAndReadsZeros)
 {
     // Under ASan any load beyond the padding would be reported.
     const std::vector<uint8_t> data = Padded({0xFF, 0xFF});
-    Fdi::CLzxBitReader bits;
+    Fdi::CBitReader bits;
     bits.Init(data.data(), 2);
     EXPECT_EQ(bits.Read(16), 0xFFFFu);
     for (int i = 0; i < 10000; ++i) {

@@ -126,7 +126,9 @@ TEST(LzxFrame, OnlyTheLastFrameMayBeShort)
 TEST(LzxFrame, PadByteOfABlockEndingWithTheFrame)
 {
     // An odd uncompressed block that ends exactly at the frame end: its pad
-    // byte may close this CFDATA block or open the next one.
+    // byte may close this CFDATA block or open the next one. In the second
+    // case the next block's words start at odd offsets, and so does the
+    // 16-bit alignment of a later uncompressed block.
     const std::vector<uint8_t> raw = RandomBytes(FRAME - 1, 3);
     for (bool padInNextBlock : {false, true}) {
         CLzxWriter lzx(16);
@@ -142,9 +144,11 @@ TEST(LzxFrame, PadByteOfABlockEndingWithTheFrame)
             lzx.PadByte(0);
         }
         lzx.VerbatimOps(Lits("next frame"));
+        lzx.UncompressedBlock(4);
+        lzx.RawBytes(Bytes("RAW!"));
         CExpected expected;
-        expected.Literals("x").Literals(raw).Literals("next frame");
-        const Decoded result = DecodeLzx(16, lzx.Finish(), {FRAME, 10});
+        expected.Literals("x").Literals(raw).Literals("next frame").Literals("RAW!");
+        const Decoded result = DecodeLzx(16, lzx.Finish(), {FRAME, 14});
         ASSERT_EQ(result.Status, Status::Ok) << padInNextBlock;
         EXPECT_EQ(result.Output, expected.Bytes());
     }

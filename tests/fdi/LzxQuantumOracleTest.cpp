@@ -13,6 +13,7 @@
 
 #include "tests/testlib/CabBuilder.h"
 #include "tests/testlib/LzxFolders.h"
+#include "tests/testlib/LzxWriter.h"
 
 namespace {
 
@@ -32,6 +33,32 @@ bool RunForOutput(const std::string &command, std::vector<uint8_t> *output)
     return pclose(pipe) == 0;
 }
 
+// An odd uncompressed block that ends with the first frame, its pad byte
+// opening the second CFDATA block, then another uncompressed block: whether
+// the second block's 16-bit alignment counts from the stream (the writer)
+// or from the CFDATA block is for cabextract to settle.
+LzFolder PadByteInTheNextBlock()
+{
+    constexpr uint32_t FRAME = 32768;
+    LzFolder folder;
+    const std::vector<uint8_t> raw = RandomBytes(FRAME - 1, 6);
+    CLzxWriter lzx(16);
+    lzx.StreamHeader(0);
+    lzx.VerbatimOps(Lits("x"));
+    lzx.UncompressedBlock(FRAME - 1);
+    lzx.RawBytes(raw);
+    lzx.EndFrame();
+    lzx.PadByte(0);
+    lzx.UncompressedBlock(4);
+    lzx.RawBytes(Bytes("RAW!"));
+    folder.Blocks = lzx.Finish();
+    folder.Sizes = {FRAME, 4};
+    folder.Data = Bytes("x");
+    folder.Data.insert(folder.Data.end(), raw.begin(), raw.end());
+    folder.Data.insert(folder.Data.end(), {'R', 'A', 'W', '!'});
+    return folder;
+}
+
 TEST(LzxQuantumOracle, CabextractDecodesTheWritersStreams)
 {
     std::vector<uint8_t> ignored;
@@ -48,7 +75,7 @@ TEST(LzxQuantumOracle, CabextractDecodesTheWritersStreams)
     const FolderCase folders[] = {
         {LzxType(16), MakeLzxFolder(16, 120000, 1)},           {LzxType(21), MakeLzxFolder(21, 100000, 2, true)},
         {LzxType(15), MakeLzxFolder(15, 90000, 3, true)},      {QuantumType(4, 18), MakeQuantumFolder(18, 200000, 4)},
-        {QuantumType(1, 10), MakeQuantumFolder(10, 70000, 5)},
+        {QuantumType(1, 10), MakeQuantumFolder(10, 70000, 5)}, {LzxType(16), PadByteInTheNextBlock()},
     };
     CCabBuilder builder;
     std::vector<uint8_t> expected;

@@ -56,6 +56,60 @@ bar_fill() {
         -fill black +opaque white -scale 'x1!' -format '%[fx:round(100*maxima.r)]' info: 2>/dev/null || echo 0
 }
 
+# The status line shows the name of the file being written: also during a
+# long first file, and during a long file right after a short one (not the
+# name before it); at the end the last name and a full bar. Two files of
+# 400 MB of zeros take a few seconds to write; the screenshots are taken
+# while each is still growing, and the width of the text on the status line
+# tells the names apart.
+scenario_long_file_name() {
+    first=a.bin
+    third=the-third-file-has-a-long-name.bin
+    size=400000000
+    "$PYTHON3" "$SOURCE_DIR/cabpatch.py" zeros "$WORK/LongFile.cab" $first:$size b.txt:10 $third:$size z.txt:10
+    make_package LongFile
+    start_package LongFile
+    wait_dialog LongFile 1000
+    watch_progress
+    keys Return
+    out=$WORK/run/LongFile
+    shot_while_written "$out/$first" $size during-first-file
+    shot_while_written "$out/$third" $size during-third-file
+    wait_until 600 "z.txt was not extracted" test -f "$out/z.txt"
+    sleep 0.3
+    import -window root "$WORK/finished.png"
+    expect_progress z.txt 4 4 120000
+    expect_exit_0
+    rm -rf "$out"
+    width=$(status_text_width "$SHOTS/during-first-file.png")
+    [ "$width" -ge 10 ] && [ "$width" -le 60 ] || fail "while $first was written the status line held $width pixels of text"
+    width=$(status_text_width "$SHOTS/during-third-file.png")
+    [ "$width" -ge 120 ] || fail "while $third was written the status line held $width pixels of text"
+    width=$(status_text_width "$WORK/finished.png")
+    [ "$width" -ge 10 ] && [ "$width" -le 60 ] || fail "at the end the status line held $width pixels of text"
+    [ "$(bar_fill "$WORK/finished.png")" -ge 90 ] || fail "the bar was not full at the end"
+}
+
+# shot_while_written FILE SIZE NAME: once FILE is being written (it exists
+# and is shorter than SIZE), a screenshot NAME.png that ends before FILE is
+# complete.
+shot_while_written() {
+    wait_until 600 "$1 was never seen being written" is_partial "$1" "$2"
+    import -window root "$SHOTS/$3.png"
+    is_partial "$1" "$2" || fail "$(basename "$1") was complete before its screenshot was"
+    convert "$SHOTS/$3.png" -trim +repage "$SHOTS/$3.png"
+}
+
+is_partial() {
+    [ -f "$1" ] && [ "$(stat -c %s "$1")" -lt "$2" ]
+}
+
+# Width in pixels of the dark text on the progress dialog's status line (1
+# for none), in a screenshot showing that dialog alone.
+status_text_width() {
+    convert "$1" -trim +repage -crop 320x14+4+30 +repage -threshold 50% -trim -format '%w' info: 2>/dev/null || echo 0
+}
+
 # A read-only package proposes "BaseLocation" less its trailing backslash.
 scenario_readonly_base_location() {
     map_drive_r "$WORK/rdrive"
