@@ -84,7 +84,7 @@ def main():
         sys.exit(__doc__)
     command, path = sys.argv[1], sys.argv[2]
     if command == "zeros":
-        make_zeros(path, [(spec.rsplit(":", 1)[0], int(spec.rsplit(":", 1)[1])) for spec in sys.argv[3:]])
+        make_zeros(path, [(arg.rsplit(":", 1)[0], int(arg.rsplit(":", 1)[1])) for arg in sys.argv[3:]])
         return
     with open(path, "rb") as f:
         cab = bytearray(f.read())
