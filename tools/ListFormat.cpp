@@ -130,9 +130,8 @@ void WriteListText(std::ostream &out, const CCabinetSetListing &listing, Verbosi
         out << size << "  " << FormatDosDateTime(file.Entry.Date, file.Entry.Time) << "  "
             << FormatAttributes(file.Entry.Attribs) << "  ";
         if (verbose) {
-            char folder[16];
-            std::snprintf(folder, sizeof folder, "%5s  ", FolderLabel(file.Folder).c_str());
-            out << folder;
+            const std::string label = FolderLabel(file.Folder);
+            out << std::string(label.size() < 5 ? 5 - label.size() : 0, ' ') << label << "  ";
         }
         out << Mark(file) << " " << PrintableText(file.Entry.Name) << "\n";
     }
