@@ -13,6 +13,7 @@
 
 #include "app/ExtractionRun.h"
 #include "tests/app/PathChecks.h"
+#include "tests/testlib/CabBuilder.h"
 #include "tests/testlib/TempDir.h"
 
 namespace {
@@ -52,25 +53,15 @@ void WriteBytes(const std::wstring &path, const std::vector<uint8_t> &bytes)
     ASSERT_EQ(bytes.size(), written);
 }
 
-uint32_t Le32(const std::vector<uint8_t> &bytes, size_t at)
-{
-    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
-}
-
-size_t Le16(const std::vector<uint8_t> &bytes, size_t at)
-{
-    return static_cast<size_t>(bytes[at] | bytes[at + 1] << 8);
-}
-
 // Spoils one byte in the middle of the data of CFDATA block blockIndex of
 // the first folder, so that its checksum no longer matches.
 void SpoilBlock(std::vector<uint8_t> &cabinet, unsigned blockIndex)
 {
-    size_t block = Le32(cabinet, 36); // coffCabStart of the first CFFOLDER
+    size_t block = TestLib::GetLe32(cabinet, 36); // coffCabStart of the first CFFOLDER
     for (unsigned i = 0; i < blockIndex; ++i) {
-        block += 8 + Le16(cabinet, block + 4); // header, then cbData bytes
+        block += 8 + TestLib::GetLe16(cabinet, block + 4); // header, then cbData bytes
     }
-    cabinet[block + 8 + Le16(cabinet, block + 4) / 2] ^= 0x55;
+    cabinet[block + 8 + TestLib::GetLe16(cabinet, block + 4) / 2] ^= 0x55;
 }
 
 uint64_t FileSize(const std::wstring &path)
