@@ -23,6 +23,7 @@
 #include "cabinet/Extract.h"
 #include "cabinet/NameCheck.h"
 #include "cabinet/ThreadSlot.h"
+#include "fdi/CabFormat.h"
 #include "support/PathUtil.h"
 #include "support/WideText.h"
 
@@ -38,12 +39,6 @@ constexpr int OUTPUT_OPEN_FLAGS = _O_BINARY | _O_CREAT | _O_EXCL | _O_SEQUENTIAL
 // file, which is neither searched nor tracked.
 constexpr int OUTPUT_PERMISSION = _S_IREAD | _S_IWRITE;
 
-// Stored date and time are UTC already, not local time.
-constexpr uint16_t ATTRIB_UTC_TIME = 0x100;
-// The stored bits applied to an extracted file: read-only, hidden, system,
-// archive. Never _A_EXEC: nothing is ever run after extraction.
-constexpr uint16_t APPLIED_ATTRIBS = 0x27;
-
 constexpr WCHAR MEMORY_DESTINATION[] = WIDE("MEMORY\\");
 
 const char *TextOrEmpty(const char *text)
@@ -51,11 +46,25 @@ const char *TextOrEmpty(const char *text)
     return text != nullptr ? text : "";
 }
 
+// Why the output path could not be prepared, by the Detail it gave.
+const char *OutputPathReason(DWORD detail, const char *otherwise)
+{
+    if (detail == static_cast<DWORD>(DETAIL_REPARSE_POINT)) {
+        return CABINET_REASON("a link below the destination");
+    }
+    if (detail == static_cast<DWORD>(DETAIL_NOT_A_FILE)) {
+        return CABINET_REASON("a FIFO, socket or device at the output path");
+    }
+    return otherwise;
+}
+
 } // namespace
 
-/// 1. Creator thread and a context. 2. A fresh run. 3. Destination and mode.
-/// 4-7. The cabinet and every cabinet it leads to. 8. A file still open is
-/// unfinished: closed and deleted. 9. Success only when nothing failed.
+/// Runs on the creating thread with a context only. Every run starts afresh
+/// (error, positions, names met, folders checked), takes its destination and
+/// mode (disk or memory), then extracts the cabinet and every cabinet it
+/// leads to. A file still open at the end is unfinished: it is closed and
+/// deleted. Success only when nothing recorded a failure.
 bool CExtract::Copy(const CStrBufW &cabinetPath, const CStrBufW &destination, intptr_t userData)
 {
     if (!IsCreatorThread() || m_Context == nullptr) {
@@ -95,9 +104,7 @@ bool CExtract::CopyCabinetSet(const CStrBufW &cabinetPath)
     CStrBufW name;
     SplitPath(cabinetPath, &directory, &name);
     if (directory.Length() < 2 || name.Length() < 2) {
-        Error.Code = ERR_BAD_PATH;
-        Error.Detail = 0;
-        return false;
+        return Fail(ERR_BAD_PATH, 0, CABINET_REASON("the cabinet path has no folder or no name"));
     }
     m_CabinetDirectory.AssignUtf8(directory.Data);
     m_FirstCabinet.AssignUtf8(name.Data);
@@ -115,9 +122,7 @@ bool CExtract::RunCabinetSet(CStrBufW &name, const CStrBufW &directory)
     for (;;) {
         for (const auto &earlier : visited) {
             if (WideCompareNoCase(earlier.Data, name.Data) == 0) {
-                Error.Code = ERR_CABINET_LOOP;
-                Error.Detail = 0;
-                return false;
+                return Fail(ERR_CABINET_LOOP, 0, CABINET_REASON("the cabinet set leads back to a cabinet it passed"));
             }
         }
         visited.emplace_back(name.Data);
@@ -129,6 +134,7 @@ bool CExtract::RunCabinetSet(CStrBufW &name, const CStrBufW &directory)
         directoryUtf8.AssignUtf8(directory.Data);
         if (!m_FdiCopy(m_Context, nameUtf8.Data, directoryUtf8.Data, 0, FdiNotify, nullptr,
                        reinterpret_cast<void *>(m_UserData))) {
+            TakeDecoderReason();
             return false;
         }
         if (m_NextCabinet.Data[0] == 0) {
@@ -238,11 +244,14 @@ intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
     }
 
     DWORD error = PrepareFolders(relDir);
-    if (error == 0) {
-        error = ClearOutputPath(outPath.Data);
-    }
     if (error != 0) {
-        return FailFile(static_cast<int32_t>(error));
+        return FailFile(static_cast<int32_t>(error),
+                        OutputPathReason(error, CABINET_REASON("a folder below the destination cannot be made")));
+    }
+    error = ClearOutputPath(outPath.Data);
+    if (error != 0) {
+        return FailFile(static_cast<int32_t>(error),
+                        OutputPathReason(error, CABINET_REASON("an existing file cannot be replaced")));
     }
     // The texts first: a failed allocation must not leave an open file
     // that CurrentFile does not know.
@@ -252,7 +261,7 @@ intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
     const int32_t handle = OpenStream(outPath.Data, OUTPUT_OPEN_FLAGS, OUTPUT_PERMISSION);
     if (handle <= 0) {
         m_CurrentFile.Reset();
-        FailFile(0);
+        FailFile(0, CABINET_REASON("the output file does not open"));
         return handle;
     }
     m_CurrentFile.Handle = handle;
@@ -306,7 +315,7 @@ intptr_t CExtract::RefuseName(NameRule rule, const WCHAR *name)
     m_RefusedRule = rule;
     m_RefusedName.Assign(name);
     m_AbortRequested = true;
-    return FailFile(ERROR_INVALID_NAME);
+    return FailFile(ERROR_INVALID_NAME, CABINET_REASON("a stored name the name rule refuses"));
 }
 
 /// A file is finished. Only a file that received all its declared bytes is
@@ -337,7 +346,7 @@ intptr_t CExtract::OnCloseFileNote(const FDINOTIFICATION *notification)
     }
     if (!complete) {
         if (Error.Code == 0) {
-            FailFile(0);
+            FailFile(0, CABINET_REASON("a file closed with fewer bytes than its declared size"));
         }
         // Decompressors that ignore this result stop at the next notification.
         m_AbortRequested = true;
@@ -346,7 +355,7 @@ intptr_t CExtract::OnCloseFileNote(const FDINOTIFICATION *notification)
     if (!m_InMemory) {
         // By name, but the platform never changes attributes through a link
         // (and this run created the file itself).
-        SetFileAttributesW(path.Data, notification->attribs & APPLIED_ATTRIBS);
+        SetFileAttributesW(path.Data, notification->attribs & Fdi::CAB_ATTRIBS_OF_FILE);
     }
     if (Callbacks.OnFileDone != nullptr) {
         Callbacks.OnFileDone(path.Data, m_InMemory ? &m_Sink : nullptr, m_UserData);
@@ -363,8 +372,8 @@ intptr_t CExtract::OnNextCabinetNote(const FDINOTIFICATION *notification)
     if (notification->fdie != FDIERROR_NONE) {
         // A member refused at its open keeps that reason.
         if (Error.Code != ERR_BAD_SET_MEMBER) {
-            Error.Code = static_cast<int32_t>(notification->fdie);
-            Error.Detail = 0;
+            // The decompressor's reason, if it gives one, tells why.
+            Fail(static_cast<int32_t>(notification->fdie), 0, nullptr);
         }
         return -1;
     }
@@ -386,7 +395,7 @@ bool CExtract::DecodeStoredName(const FDINOTIFICATION *notification, CStrBufW &r
 {
     const char *stored = TextOrEmpty(notification->psz1);
     bool decoded = true;
-    if ((notification->attribs & _A_NAME_IS_UTF) != 0) {
+    if ((notification->attribs & Fdi::CAB_ATTRIB_NAME_IS_UTF) != 0) {
         decoded = relPath.AssignMultiByteStrict(CP_UTF8, stored);
     } else {
         relPath.AssignMultiByte(m_NameCodePage, stored);
@@ -396,10 +405,9 @@ bool CExtract::DecodeStoredName(const FDINOTIFICATION *notification, CStrBufW &r
 }
 
 /// Records a failed target file (FDIERROR_TARGET_FILE) and answers -1.
-intptr_t CExtract::FailFile(int32_t detail)
+intptr_t CExtract::FailFile(int32_t detail, const char *reason)
 {
-    Error.Code = FDIERROR_TARGET_FILE;
-    Error.Detail = detail;
+    Fail(FDIERROR_TARGET_FILE, detail, reason);
     return -1;
 }
 
@@ -413,7 +421,7 @@ void CExtract::SetStoredTime(int32_t handle, uint16_t date, uint16_t time, uint1
         return;
     }
     FILETIME utc = stored;
-    if ((attribs & ATTRIB_UTC_TIME) == 0) {
+    if ((attribs & Fdi::CAB_ATTRIB_TIME_IS_UTC) == 0) {
         LocalFileTimeToFileTime(&stored, &utc);
     }
     const intptr_t file = _get_osfhandle(handle);
