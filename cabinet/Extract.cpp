@@ -6,6 +6,7 @@
 
 #include "cabinet/SystemLibrary.h"
 #include "cabinet/ThreadSlot.h"
+#include "fdi/CabFormat.h"
 
 namespace Cabinet {
 
@@ -49,6 +50,11 @@ void ExtractError::Reset()
 const char *ReasonText(const ExtractError &error)
 {
     return error.Reason != nullptr ? error.Reason : "";
+}
+
+uint16_t AppliedAttributes(uint16_t stored)
+{
+    return stored & Fdi::CAB_ATTRIBS_OF_FILE;
 }
 
 bool CExtract::Fail(int32_t code, int32_t detail, const char *reason)

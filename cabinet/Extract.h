@@ -100,6 +100,11 @@ struct ExtractError {
 // error.Reason, or an empty text when there is none: never null.
 const char *ReasonText(const ExtractError &error);
 
+// The attributes an extracted file gets from its stored bits: read-only,
+// hidden, system and archive, nothing else -- never "run after extraction"
+// (0x40), nor the bits that only say how to read the entry (0x80, 0x100).
+uint16_t AppliedAttributes(uint16_t stored);
+
 // Records handed to the client callbacks. They, and every text they point
 // at, are valid only during the call.
 
@@ -277,6 +282,7 @@ protected:
     int32_t CabinetBase() const { return m_CabinetBase; }
     CPosMap &Positions() { return m_Positions; }
     CMemSink &Sink() { return m_Sink; }
+    const CStrBufW &NextCabinet() const { return m_NextCabinet; }
     CurrentFile &Current() { return m_CurrentFile; }
     void SetInMemory(bool inMemory) { m_InMemory = inMemory; }
 

@@ -355,7 +355,7 @@ intptr_t CExtract::OnCloseFileNote(const FDINOTIFICATION *notification)
     if (!m_InMemory) {
         // By name, but the platform never changes attributes through a link
         // (and this run created the file itself).
-        SetFileAttributesW(path.Data, notification->attribs & Fdi::CAB_ATTRIBS_OF_FILE);
+        SetFileAttributesW(path.Data, AppliedAttributes(notification->attribs));
     }
     if (Callbacks.OnFileDone != nullptr) {
         Callbacks.OnFileDone(path.Data, m_InMemory ? &m_Sink : nullptr, m_UserData);

@@ -146,6 +146,35 @@ TEST_F(ExtractTest, CabinetSetIsFollowedToItsEnd)
     EXPECT_EQ(run.log.DonePaths.size(), 3u);
     EXPECT_FALSE(run.log.NextCabinets.empty());
     EXPECT_EQ(run.log.Cabinets.front(), "set2.exe");
+    // What OnCabinetInfo tells of the first cabinet and of the last.
+    const CabinetRecord &first = run.log.CabinetInfos.front();
+    const CabinetRecord &last = run.log.CabinetInfos.back();
+    EXPECT_EQ(first.CabinetPath, Dir());
+    EXPECT_EQ(first.SetId, 0x1234);
+    EXPECT_EQ(first.CabinetIndex, 0);
+    EXPECT_EQ(last.NextCabinet, "");
+    EXPECT_EQ(last.CabinetIndex, 2);
+    EXPECT_EQ(last.SetId, 0x1234);
+}
+
+// A cabinet that fails ends the run there: the next cabinet its header
+// names is not extracted on its own.
+TEST_F(ExtractTest, FailedCabinetEndsTheSet)
+{
+    TestLib::CCabBuilder builder;
+    builder.AddFolder(TestLib::CAB_COMPRESS_NONE)
+        .AddFile("a.bin", TestLib::PatternBytes(40000, 1))
+        .AddFolder(TestLib::CAB_COMPRESS_NONE)
+        .AddFile("b.bin", TestLib::PatternBytes(40000, 2));
+    std::vector<TestLib::CabImage> set = builder.BuildSet({"f1.exe", "f2.exe"}, 40000);
+    ASSERT_EQ(set.size(), 2u);
+    set[0].Bytes[set[0].Layout.Blocks[0] + 8 + 100] ^= 0x55; // a.bin's checksum fails
+    WritePackage("f1.exe", set[0].Bytes);
+    WritePackage("f2.exe", set[1].Bytes);
+    CopyRun run;
+    EXPECT_FALSE(run.Copy(PathTo("f1.exe"), PathTo("out/")));
+    EXPECT_EQ(ListTree(PathTo("out/")), std::vector<std::string>());
+    EXPECT_EQ(run.log.CabinetInfos.size(), 1u);
 }
 
 TEST_F(ExtractTest, BrokenCabinetSetLeavesNoPartialFile)
