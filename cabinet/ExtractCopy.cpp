@@ -46,6 +46,20 @@ const char *TextOrEmpty(const char *text)
     return text != nullptr ? text : "";
 }
 
+// The record of a CABINET_INFO or NEXT_CABINET notification; cabinetPath
+// receives the directory as wide text and must outlive the record.
+CabinetInfo CabinetInfoOf(const FDINOTIFICATION *notification, CStrBufW &cabinetPath)
+{
+    cabinetPath.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz3));
+    CabinetInfo info{};
+    info.NextCabinet = TextOrEmpty(notification->psz1);
+    info.NextDisk = TextOrEmpty(notification->psz2);
+    info.CabinetPath = cabinetPath.Data;
+    info.SetId = notification->setID;
+    info.CabinetIndex = notification->iCabinet;
+    return info;
+}
+
 // Why the output path could not be prepared, by the Detail it gave.
 const char *OutputPathReason(DWORD detail, const char *otherwise)
 {
@@ -132,8 +146,9 @@ bool CExtract::RunCabinetSet(CStrBufW &name, const CStrBufW &directory)
         CStrBufA directoryUtf8;
         nameUtf8.AssignUtf8(name.Data);
         directoryUtf8.AssignUtf8(directory.Data);
-        if (!m_FdiCopy(m_Context, nameUtf8.Data, directoryUtf8.Data, 0, FdiNotify, nullptr,
-                       reinterpret_cast<void *>(m_UserData))) {
+        const BOOL extracted = m_FdiCopy(m_Context, nameUtf8.Data, directoryUtf8.Data, 0, FdiNotify, nullptr,
+                                         reinterpret_cast<void *>(m_UserData));
+        if (!extracted) {
             TakeDecoderReason();
             return false;
         }
@@ -185,9 +200,7 @@ intptr_t CExtract::OnCabinetInfoNote(const FDINOTIFICATION *notification)
     }
     if (Callbacks.OnCabinetInfo != nullptr) {
         CStrBufW cabinetPath;
-        cabinetPath.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz3));
-        const CabinetInfo info = {TextOrEmpty(notification->psz1), TextOrEmpty(notification->psz2), cabinetPath.Data,
-                                  notification->setID, notification->iCabinet};
+        const CabinetInfo info = CabinetInfoOf(notification, cabinetPath);
         Callbacks.OnCabinetInfo(&info, m_UserData);
     }
     return 0;
@@ -222,8 +235,14 @@ intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
     const uint32_t size = static_cast<uint32_t>(notification->cb);
 
     if (Callbacks.OnCopyFile != nullptr) {
-        CopyFileInfo info = {name.Data,    relDir.Data, relPath.Data, outDir.Data,
-                             outPath.Data, size,        {},           notification->attribs};
+        CopyFileInfo info{};
+        info.Name = name.Data;
+        info.RelDir = relDir.Data;
+        info.RelPath = relPath.Data;
+        info.OutDir = outDir.Data;
+        info.OutPath = outPath.Data;
+        info.Size = size;
+        info.Attribs = notification->attribs;
         if (!DosDateTimeToFileTime(notification->date, notification->time, &info.Time)) {
             info.Time = FILETIME{};
         }
@@ -368,7 +387,8 @@ intptr_t CExtract::OnCloseFileNote(const FDINOTIFICATION *notification)
 /// looked for, and ends the run.
 intptr_t CExtract::OnNextCabinetNote(const FDINOTIFICATION *notification)
 {
-    m_NextCabinet.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz1));
+    const char *next = TextOrEmpty(notification->psz1);
+    m_NextCabinet.AssignMultiByte(CP_UTF8, next);
     if (notification->fdie != FDIERROR_NONE) {
         // A member refused at its open keeps that reason.
         if (Error.Code != ERR_BAD_SET_MEMBER) {
@@ -379,9 +399,7 @@ intptr_t CExtract::OnNextCabinetNote(const FDINOTIFICATION *notification)
     }
     if (Callbacks.OnNextCabinet != nullptr) {
         CStrBufW cabinetPath;
-        cabinetPath.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz3));
-        const CabinetInfo info = {TextOrEmpty(notification->psz1), TextOrEmpty(notification->psz2), cabinetPath.Data,
-                                  notification->setID, notification->iCabinet};
+        const CabinetInfo info = CabinetInfoOf(notification, cabinetPath);
         Callbacks.OnNextCabinet(&info, 0, m_UserData);
     }
     // psz3 stays as it is: the next cabinet is looked for where this one is.
