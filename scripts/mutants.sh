@@ -22,16 +22,25 @@ RESULTS=$WORK/results
 : >"$RESULTS"
 BUILT=""
 
+# The file being edited and its original are kept in the build tree until
+# the file is restored: a run that was killed outright (no trap runs) is
+# undone by the next one before it edits anything.
+JOURNAL=$ROOT/build/mutants-journal
 restore() {
-  if [ -f "$WORK/original" ] && [ -n "${EDITED:-}" ]; then
-    cp "$WORK/original" "$ROOT/$EDITED"
-    EDITED=""
+  if [ -f "$JOURNAL/path" ]; then
+    cp "$JOURNAL/original" "$ROOT/$(cat "$JOURNAL/path")" || exit 2
+    rm -f "$JOURNAL/path"
   fi
 }
 finish() {
   restore
   rm -rf "$WORK"
 }
+mkdir -p "$JOURNAL" || exit 2
+if [ -f "$JOURNAL/path" ]; then
+  echo "mutants: restoring $(cat "$JOURNAL/path"), left edited by a run that was stopped"
+  restore
+fi
 trap finish EXIT
 trap 'restore; exit 130' INT
 trap 'restore; exit 143' TERM HUP
@@ -67,8 +76,8 @@ run_one() {
   *) return ;;
   esac
   configure "$preset" || { echo "BROKEN   $name (cmake --preset $preset)" | tee -a "$RESULTS"; return; }
-  cp "$ROOT/$file" "$WORK/original"
-  EDITED=$file
+  cp "$ROOT/$file" "$JOURNAL/original" || exit 2
+  echo "$file" >"$JOURNAL/path"
   if ! apply_edit "$ROOT/$file" "$old" "$new"; then
     restore
     echo "STALE    $name ($file no longer holds the line once)" | tee -a "$RESULTS"
@@ -143,6 +152,8 @@ mszip-signature @@ native @@ fdi_tests @@ FDI @@ fdi/Mszip.cpp @@ if (inSize < 2
 quantum-offset @@ native @@ fdi_tests @@ FDI @@ fdi/Quantum.cpp @@ if (offset > available) { @@ if (offset > available + 1) {
 iscabinet-hasnext @@ native @@ fdi_tests @@ FDI @@ fdi/Fdi.cpp @@ pfdici->hasnext = 0; @@ pfdici->hasnext = header.HasNext();
 exec-bit @@ native @@ fdi_tests @@ FDI @@ fdi/ClientDialogue.cpp @@ note.attribs = uint16_t(file.Attribs & ~_A_EXEC); @@ note.attribs = file.Attribs;
+# The stub.
+bar-range-empty @@ mingw-x64 @@ app_tests @@ ^ExtractionRunTest @@ app/ExtractionRun.cpp @@ if (g_ProgressWnd != nullptr) { @@ if (g_ProgressWnd != nullptr && info.cFiles != 0) {
 LIST
 
 echo "=== mutants"
