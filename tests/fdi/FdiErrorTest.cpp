@@ -238,6 +238,13 @@ TEST(FdiError, BadDataBlocks)
          4, "an unknown compression type"},
         {"LZX window 14", CAB_COMPRESS_NONE, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Folders[0] + 6, 0x0E03); }, 6,
          4, "a compression window outside the method's range"},
+        // The stored bytes read as LZX: zero bits give block type 0.
+        {"LZX block type 0", CAB_COMPRESS_NONE,
+         [](CabImage &i) {
+             PutLe16(i.Bytes, i.Layout.Folders[0] + 6, 0x0F03);
+             PutLe16(i.Bytes, i.Layout.Blocks[0] + 8, 0);
+         },
+         7, 4, "bad block type"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.What);
