@@ -86,7 +86,7 @@ run_one() {
   log=$WORK/$name.log
   if ! cmake --build "build/$preset" -j "${JOBS:-2}" --target "$target" >"$log" 2>&1; then
     verdict="KILLED   $name (does not build)"
-  elif ctest --test-dir "build/$preset" -R "$tests" -j "${JOBS:-2}" --timeout 300 >>"$log" 2>&1; then
+  elif ctest --test-dir "build/$preset" -R "$tests" -j "${JOBS:-2}" --timeout 300 --no-tests=error >>"$log" 2>&1; then
     verdict="SURVIVED $name: $file: $new"
   elif grep -q "No tests were found" "$log"; then
     verdict="BROKEN   $name (no test matches $tests)"
@@ -123,7 +123,7 @@ destructor-slot @@ native @@ cabinet_tests @@ CAB @@ cabinet/Extract.cpp @@ if (
 next-name-on-fdie @@ native @@ cabinet_tests @@ CAB @@ cabinet/ExtractCopy.cpp @@ m_NextCabinet.AssignMultiByte(CP_UTF8, next); @@ if (notification->fdie == FDIERROR_NONE) { m_NextCabinet.AssignMultiByte(CP_UTF8, next); }
 short-file-memory @@ native @@ cabinet_tests @@ CAB @@ cabinet/ExtractCopy.cpp @@ complete = static_cast<uint32_t>(m_Sink.Used()) == m_SinkFileSize; @@ complete = true;
 short-file-disk @@ native @@ cabinet_tests @@ CAB @@ cabinet/ExtractCopy.cpp @@ complete = handle == m_CurrentFile.Handle && m_CurrentFile.Received == m_CurrentFile.Size; @@ complete = handle == m_CurrentFile.Handle;
-creation-time @@ mingw-x64 @@ cabinet_tests @@ ^ExtractTest\.Copy @@ cabinet/ExtractCopy.cpp @@ SetFileTime(reinterpret_cast<HANDLE>(file), &utc, nullptr, &utc); @@ SetFileTime(reinterpret_cast<HANDLE>(file), nullptr, nullptr, &utc);
+creation-time @@ native @@ cabinet_tests @@ CAB @@ cabinet/ExtractCopy.cpp @@ SetFileTime(reinterpret_cast<HANDLE>(file), &utc, nullptr, &utc); @@ SetFileTime(reinterpret_cast<HANDLE>(file), nullptr, nullptr, &utc);
 copy-info-name @@ native @@ cabinet_tests @@ CAB @@ cabinet/ExtractCopy.cpp @@ info.Name = name.Data; @@ info.Name = relPath.Data;
 copy-info-reldir @@ native @@ cabinet_tests @@ CAB @@ cabinet/ExtractCopy.cpp @@ info.RelDir = relDir.Data; @@ info.RelDir = relPath.Data;
 copy-info-outdir @@ native @@ cabinet_tests @@ CAB @@ cabinet/ExtractCopy.cpp @@ info.OutDir = outDir.Data; @@ info.OutDir = outPath.Data;

@@ -6,6 +6,7 @@
 
 #include "cabinet/Extract.h"
 #include "tests/cabinet/ExtractFixture.h"
+#include "tests/cabinet/RecordedTimes.h"
 #include "tests/cabinet/WideTestText.h"
 #include "tests/testlib/CabBuilder.h"
 #include "tests/testlib/CorpusExpect.h"
@@ -55,8 +56,17 @@ TEST_F(ExtractTest, CopyWritesTreeTimesAndAttributes)
     const WString package = WritePackage("pkg.exe", CabinetOf(files));
     const WString out = PathTo("out"); // without backslash: Copy adds it
     CopyRun run;
+#if defined(SELFEX_RECORDED_TIMES)
+    const RecordedTimes before = RecordedTimeCalls();
+#endif
     ASSERT_TRUE(run.Copy(package, out)) << run.extract.Error.Code;
     ASSERT_EQ(run.log.CopyNames.size(), files.size());
+#if defined(SELFEX_RECORDED_TIMES)
+    // The file cannot show its creation time here: every file's call must
+    // have set it to the stored time, as the last-write time.
+    EXPECT_EQ(RecordedTimeCalls().Calls - before.Calls, files.size());
+    EXPECT_EQ(RecordedTimeCalls().CreationDiffers, before.CreationDiffers);
+#endif
     for (size_t i = 0; i < files.size(); ++i) {
         const WString path = out + WIDE("\\") + WidePath(files[i].outPath);
         std::vector<uint8_t> bytes;
