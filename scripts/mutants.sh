@@ -138,7 +138,7 @@ name-level-length @@ native @@ cabinet_tests @@ CAB @@ cabinet/NameCheck.cpp @@ 
 set-member-any @@ native @@ cabinet_tests @@ CAB @@ cabinet/ExtractCopy.cpp @@ if (std::strcmp(member, m_FirstCabinet.Data) == 0) { @@ if (std::strcmp(member, m_FirstCabinet.Data) == 0 || true) {
 link-folder @@ native @@ cabinet_tests @@ CAB @@ cabinet/ExtractOutput.cpp @@     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) { @@     if (false) {
 fifo-output @@ native @@ cabinet_tests @@ CAB @@ cabinet/ExtractOutput.cpp @@     if (type != FILE_TYPE_DISK) { @@     if (false) {
-header-search-last @@ native @@ tools_tests @@ ^PackRules @@ cabinet/PackageLayout.cpp @@ i < static_cast<size_t>(CABINET_SEARCH_POSITIONS) @@ i <= static_cast<size_t>(CABINET_SEARCH_POSITIONS)
+header-search-last @@ native @@ cabinet_tests @@ CAB @@ cabinet/PackageLayout.cpp @@ i < static_cast<size_t>(CABINET_SEARCH_POSITIONS) @@ i <= static_cast<size_t>(CABINET_SEARCH_POSITIONS)
 header-check @@ native @@ cabinet_tests @@ CAB @@ cabinet/ExtractStreams.cpp @@ if (position != 0 || n < 4) { @@ if (position != 0 || n < 4 || true) {
 # The decoder.
 block-checksum @@ native @@ fdi_tests @@ FDI @@ fdi/BlockReader.cpp @@ if (stored == 0) { @@ if (true) {
