@@ -49,5 +49,11 @@ fuzz: build-fuzz
 bench: build-native-release build-mingw-x64
 	@bench/whole/run.sh
 
+# One-line faults the tests must catch (scripts/mutants.sh); slow, so not
+# part of `make test`.
+.PHONY: mutants
+mutants: deps
+	@scripts/mutants.sh
+
 clean:
 	rm -rf build dist

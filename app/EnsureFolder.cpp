@@ -6,7 +6,7 @@
 
 bool EnsureFolder(const WCHAR *path)
 {
-    // 1.-3.
+    // The folder itself first: made now, or there already.
     if (CreateDirectoryW(path, nullptr)) {
         return true;
     }
@@ -18,14 +18,14 @@ bool EnsureFolder(const WCHAR *path)
         return false;
     }
 
-    // 4. The climb ends where the parent is the path itself ("C:", "x/",
+    // A missing parent is made first. The climb ends where the parent is the path itself ("C:", "x/",
     // the empty text), and where the path is too long to create anyway.
     WCHAR parent[MAX_PATH] = {};
     if (!ParentFolder(path, parent, ARRAYSIZE(parent)) || WideCompare(parent, path) == 0) {
         return false;
     }
 
-    // 5.-6. For a path ending in a backslash the parent is the folder
+    // Parents first, then this folder again. For a path ending in a backslash the parent is the folder
     // itself, so this last attempt then fails with ERROR_ALREADY_EXISTS;
     // the run ignores the result.
     if (!EnsureFolder(parent)) {

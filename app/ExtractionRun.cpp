@@ -115,7 +115,7 @@ bool CopyPackage(Cabinet::CExtract &extract, const WCHAR *modulePath, const WCHA
 
 bool RunExtraction(const WCHAR *modulePath, const WCHAR *targetFolder, HWND status, HWND progress)
 {
-    // 1.-2. The extractor lives for this call only; the callbacks are
+    // The extractor lives for this call only; the callbacks are
     // assigned as a whole record before Create.
     Cabinet::CExtract extract;
     Cabinet::ExtractCallbacks callbacks;
@@ -127,12 +127,12 @@ bool RunExtraction(const WCHAR *modulePath, const WCHAR *targetFolder, HWND stat
     callbacks.ProgressIntervalMs = REPAINT_INTERVAL_MS;
     extract.Callbacks = callbacks;
 
-    // 3.
+    // The sinks reach the controls through the globals.
     g_StatusWnd = status;
     g_ProgressWnd = progress;
     g_RunDisplay.Reset();
 
-    // 4.-5. A package without a cabinet ends here, before any folder exists.
+    // A package without a cabinet ends here, before any folder exists.
     if (!extract.Create()) {
         return false;
     }
@@ -141,19 +141,19 @@ bool RunExtraction(const WCHAR *modulePath, const WCHAR *targetFolder, HWND stat
         return false;
     }
 
-    // 6. The bar counts files; its position stays at 0.
+    // The bar counts files; its position stays at 0.
     if (g_ProgressWnd != nullptr) {
         SendMessageW(g_ProgressWnd, PBM_SETRANGE32, 0, static_cast<LPARAM>(static_cast<uint16_t>(info.cFiles)));
     }
 
-    // 7. The extractor creates each file's folder itself, so a failure here
+    // The target folder first. The extractor creates each file's folder itself, so a failure here
     // shows up there.
     EnsureFolder(targetFolder);
 
-    // 8.-9. The extractor unloads Cabinet.dll as it goes out of scope. The
-    // last name and count show, however soon after the previous repaint
-    // they came: the dialog stays up with them, after a failure under the
-    // message box.
+    // The files, and the result. The extractor unloads Cabinet.dll as it
+    // goes out of scope. The last name and count show, however soon after
+    // the previous repaint they came: the dialog stays up with them, after a
+    // failure under the message box.
     const bool copied = CopyPackage(extract, modulePath, targetFolder);
     g_RunDisplay.Repaint();
     return copied;

@@ -31,7 +31,8 @@ void ProposeDocumentsFolder(WCHAR *proposal, size_t capacity)
     DocumentsProposal(documents, proposal, capacity);
 }
 
-// 3. of InitFolderDialog: the proposal of a read-only package.
+// InitFolderDialog's proposal for a read-only package: the registry's
+// base location, else the Documents folder.
 void ProposeBaseLocation(WCHAR *folder, size_t capacity)
 {
     // The value is taken as text whatever its type. One that does not fit
@@ -109,19 +110,21 @@ INT_PTR CALLBACK FolderDlgProc(HWND dlg, UINT message, WPARAM wParam, LPARAM lPa
 
 void InitFolderDialog(HWND dlg)
 {
-    // 1. The current directory; one that does not fit leaves the text empty.
+    // The current directory is the proposal; one that does not fit leaves
+    // the text empty.
     WCHAR folder[MAX_PATH] = {};
     if (GetCurrentDirectoryW(ARRAYSIZE(folder), folder) >= ARRAYSIZE(folder)) {
         folder[0] = 0;
     }
-    // 2.
+    // "c:\x" is shown as "C:\x".
     UpperCaseDriveLetter(folder);
-    // 3. INVALID_FILE_ATTRIBUTES has every bit set, so a package file whose
+    // A read-only package (on a CD, say) proposes a writable place instead.
+    // INVALID_FILE_ATTRIBUTES has every bit set, so a package file whose
     // attributes cannot be read counts as read-only.
     if ((GetFileAttributesW(g_ModulePath) & FILE_ATTRIBUTE_READONLY) != 0) {
         ProposeBaseLocation(folder, ARRAYSIZE(folder));
     }
-    // 4.
+    // The text and its typing limit.
     SetFolderText(dlg, folder);
 }
 
@@ -138,18 +141,19 @@ void OnBrowse(HWND dlg)
 
 bool ValidateFolder(HWND dlg)
 {
-    // 1.-2. A text ending in a separator is the target itself, as typed.
+    // The edit box's text is the target. A text ending in a separator is the target itself, as typed.
     GetDlgItemTextW(dlg, IDC_FOLDER_EDIT, g_TargetDir, MAX_PATH);
     if (EndsInSeparator(g_TargetDir)) {
         return true;
     }
-    // 3. Always fits: 259 + 1 + 255 + 1 characters and the terminator.
+    // Otherwise the target is a subfolder named after the package. Always fits: 259 + 1 + 255 + 1 characters and the
+    // terminator.
     AppendSubfolder(g_TargetDir, ARRAYSIZE(g_TargetDir), g_Caption);
-    // 4. Anything but an existing folder is accepted without a question.
+    // Anything but an existing folder is accepted without a question.
     DWORD attrs = GetFileAttributesW(g_TargetDir);
     if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return true;
     }
-    // 5.
+    // An existing subfolder is reused only when the user says so.
     return ConfirmExistingFolder(dlg);
 }

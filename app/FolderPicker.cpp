@@ -5,7 +5,7 @@
 
 int BrowseForFolder(HWND owner, const WCHAR *title, const WCHAR *initial, WCHAR *out, size_t capacity)
 {
-    // 1. The classic picker: its OK accepts only file-system folders.
+    // The classic picker: its OK accepts only file-system folders.
     BROWSEINFOW info = {};
     info.hwndOwner = owner;
     info.lpszTitle = title;
@@ -13,19 +13,19 @@ int BrowseForFolder(HWND owner, const WCHAR *title, const WCHAR *initial, WCHAR 
     info.lpfn = BrowseCallback;
     info.lParam = reinterpret_cast<LPARAM>(initial);
 
-    // 2. Null means cancelled.
+    // Null means cancelled.
     LPITEMIDLIST list = SHBrowseForFolderW(&info);
     if (list == nullptr) {
         return BROWSE_CANCELLED;
     }
 
-    // 3.-4. A list without a file-system path gives no text at all, so out
+    // A list without a file-system path gives no text at all, so out
     // keeps the folder it held.
     WCHAR path[MAX_PATH] = {};
     BOOL converted = SHGetPathFromIDListW(list, path);
     FreeItemList(list);
 
-    // 5. A path that does not fit is not cut; out stays as it was.
+    // A path that does not fit is not cut; out stays as it was.
     if (converted && WideLength(path) < capacity) {
         WideCopy(out, capacity, path);
     }

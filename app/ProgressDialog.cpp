@@ -26,18 +26,18 @@ void ShowExtractFailed(HWND dlg)
 
 void ProgressDlg_OnRunTimer(HWND dlg)
 {
-    // 1. Killed first, so that the run happens exactly once.
+    // The start timer is killed first, so that the run happens exactly once.
     KillTimer(dlg, IDT_RUN);
-    // 2.-3. The whole extraction happens inside this call; no message is
-    // pumped until it returns.
+    // The whole extraction happens inside this call, on the controls of
+    // this dialog; no message is pumped until it returns.
     HWND progress = GetDlgItem(dlg, IDC_PROGRESS);
     HWND status = GetDlgItem(dlg, IDC_STATUS);
     if (RunExtraction(g_ModulePath, g_TargetDir, status, progress)) {
-        // 4.
+        // Success: the dialog stays a moment, then closes itself.
         SetTimer(dlg, IDT_CLOSE, CLOSE_DELAY_MS, nullptr);
         return;
     }
-    // 5.
+    // Failure: the user is told, and the dialog ends when the box is closed.
     ShowExtractFailed(dlg);
     EndDialog(dlg, 1);
 }

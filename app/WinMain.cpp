@@ -50,15 +50,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     RestrictDllSearchToSystem();
 
-    // 1.-2. A path cut at MAX_PATH is still terminated.
+    // The package's own path and its base name, the caption of every
+    // window; a path cut at MAX_PATH is still terminated.
     GetModuleFileNameW(nullptr, g_ModulePath, ARRAYSIZE(g_ModulePath));
     g_ModulePath[MAX_PATH - 1] = 0;
     PackageCaption(g_ModulePath, g_Caption, ARRAYSIZE(g_Caption));
 
-    // 3.-4.
+    // The folder dialog leaves the destination in g_TargetDir; only a
+    // confirmed one leads to the extraction.
     if (DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_FOLDER), nullptr, FolderDlgProc, 0) == IDOK) {
         DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressDlgProc, 0);
     }
-    // 5.
+    // The exit code is 0 whatever happened: the dialogs told the user.
     return 0;
 }

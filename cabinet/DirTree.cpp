@@ -7,10 +7,11 @@
 
 namespace Cabinet {
 
-/// 1. An existing directory ends the descent. 2-3. The parent is the path
-/// without its trailing backslash, cut at the last backslash; none left:
-/// ERROR_INVALID_DRIVE. 4. The parent first. 5. Then this level, exactly as
-/// passed; an entry that already exists counts as success.
+/// An existing directory ends the descent. Otherwise the parent (the path
+/// without its trailing backslash, cut at the last backslash) is made
+/// first; a path with no backslash left has no parent to make and gives
+/// ERROR_INVALID_DRIVE. Then this level, exactly as passed; an entry that
+/// already exists counts as success, as another process may have made it.
 DWORD MakeDirTree(const WCHAR *path)
 {
     if (IsDirectory(path)) {

@@ -6,6 +6,7 @@
 
 #include "cabinet/SystemLibrary.h"
 #include "cabinet/ThreadSlot.h"
+#include "fdi/CabFormat.h"
 
 namespace Cabinet {
 
@@ -43,6 +44,42 @@ void ExtractError::Reset()
     Erf.fError = 0;
     Code = 0;
     Detail = 0;
+    Reason = nullptr;
+}
+
+const char *ReasonText(const ExtractError &error)
+{
+    return error.Reason != nullptr ? error.Reason : "";
+}
+
+uint16_t AppliedAttributes(uint16_t stored)
+{
+    return stored & Fdi::CAB_ATTRIBS_OF_FILE;
+}
+
+bool CExtract::Fail(int32_t code, int32_t detail, const char *reason)
+{
+    Error.Code = code;
+    Error.Detail = detail;
+    Error.Reason = reason;
+    return false;
+}
+
+void CExtract::TakeDecoderReason()
+{
+    if (Error.Reason != nullptr || m_FdiReason == nullptr) {
+        return;
+    }
+    const char *reason = m_FdiReason(m_Context);
+    if (reason == nullptr) {
+        return;
+    }
+    size_t i = 0;
+    for (; reason[i] != 0 && i + 1 < sizeof m_DecoderReason; ++i) {
+        m_DecoderReason[i] = reason[i];
+    }
+    m_DecoderReason[i] = 0;
+    Error.Reason = m_DecoderReason;
 }
 
 bool ExtractError::HasError() const
@@ -89,9 +126,7 @@ bool CExtract::IsCreatorThread()
     if (GetCurrentThreadId() == m_CreatorThread) {
         return true;
     }
-    Error.Code = ERR_WRONG_THREAD;
-    Error.Detail = 0;
-    return false;
+    return Fail(ERR_WRONG_THREAD, 0, CABINET_REASON("called on another thread than the one that made the extractor"));
 }
 
 /// Loads Cabinet.dll and resolves its four entries. Windows: from the system
@@ -108,6 +143,7 @@ bool CExtract::LoadCabinetLibrary()
         m_FdiCopy = ResolveEntry<FdiCopyFn>(m_Library, "FDICopy");
         m_FdiIsCabinet = ResolveEntry<FdiIsCabinetFn>(m_Library, "FDIIsCabinet");
         m_FdiDestroy = ResolveEntry<FdiDestroyFn>(m_Library, "FDIDestroy");
+        m_FdiReason = ResolveEntry<FdiReasonFn>(m_Library, FDI_REASON_ENTRY); // optional
         if (m_FdiCreate != nullptr && m_FdiCopy != nullptr && m_FdiIsCabinet != nullptr && m_FdiDestroy != nullptr) {
             return true;
         }
@@ -116,27 +152,23 @@ bool CExtract::LoadCabinetLibrary()
         // tries again.
         m_Library = nullptr;
     }
-    Error.Code = ERR_CABINET_DLL;
-    Error.Detail = 0;
-    return false;
+    return Fail(ERR_CABINET_DLL, 0, CABINET_REASON("Cabinet.dll or one of its FDI entries is missing"));
 }
 
-/// 1. Creator thread only. 2. The slot must be free. 3. Bind. 4. Fresh error
-/// record. 5. One context per object. 6. Library. 7. FDICreate.
+/// Binds this extractor to the thread's slot (on the creating thread only,
+/// and only when no extractor holds the slot), clears the error record, and
+/// creates the one decompressor context of this object, loading Cabinet.dll
+/// first if needed. A second Create on a live context fails.
 bool CExtract::Create()
 {
     if (!IsCreatorThread()) {
         return false;
     }
     if (SlotValue() != nullptr) {
-        Error.Code = ERR_THREAD_BUSY;
-        Error.Detail = 0;
-        return false;
+        return Fail(ERR_THREAD_BUSY, 0, CABINET_REASON("this thread has an extractor already"));
     }
     if (!HasSlot() || !TlsSetValue(g_TlsIndex, this)) {
-        Error.Code = 0;
-        Error.Detail = ERROR_OUTOFMEMORY;
-        return false;
+        return Fail(0, ERROR_OUTOFMEMORY, CABINET_REASON("no thread-local slot"));
     }
     Error.Reset();
     if (m_Context != nullptr) {
@@ -146,6 +178,9 @@ bool CExtract::Create()
         return false;
     }
     m_Context = m_FdiCreate(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek, cpu80386, &Error.Erf);
+    if (m_Context == nullptr && Error.Reason == nullptr) {
+        Error.Reason = CABINET_REASON("FDICreate failed");
+    }
     return m_Context != nullptr;
 }
 
@@ -165,6 +200,9 @@ int CExtract::IsCabinet(const CStrBufW &path, FDICABINETINFO *info)
         if (handle > 0) {
             FDICABINETINFO scratch{};
             result = m_FdiIsCabinet(m_Context, handle, info != nullptr ? info : &scratch);
+            if (!result) {
+                TakeDecoderReason();
+            }
         }
     } catch (const std::bad_alloc &) {
         RecordOutOfMemory();

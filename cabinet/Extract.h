@@ -23,7 +23,9 @@
 #include "cabinet/MemSink.h"
 #include "cabinet/NameCheck.h"
 #include "cabinet/NameSet.h"
+#include "cabinet/PackageLayout.h"
 #include "cabinet/PosMap.h"
+#include "fdi/FdiReason.h"
 #include "platform/Win32.h"
 #include "support/StrBuf.h"
 
@@ -62,12 +64,6 @@ constexpr int32_t ERR_BAD_SET_MEMBER = 1015; // a header names a next or previou
 constexpr int32_t DETAIL_REPARSE_POINT = 4395; // ERROR_REPARSE_POINT_ENCOUNTERED
 constexpr int32_t DETAIL_NOT_A_FILE = 222;     // ERROR_BAD_FILE_TYPE
 
-// The embedded cabinet's header "MSCF" must start at a file offset B with
-// CABINET_SEARCH_START <= B < CABINET_SEARCH_START + CABINET_SEARCH_POSITIONS.
-constexpr int32_t CABINET_SEARCH_START = 160000;
-constexpr int32_t CABINET_SEARCH_WINDOW = 65536;    // bytes read for the search
-constexpr int32_t CABINET_SEARCH_POSITIONS = 65530; // candidate offsets in the window
-
 // In-memory mode hands the decompressor pseudo handles from 0xFF000000 up;
 // as signed 32-bit handles they are negative.
 constexpr int32_t PSEUDO_HANDLE_BASE = -0x01000000;
@@ -77,16 +73,37 @@ constexpr uint32_t NAME_CODE_PAGE = 1252;
 
 constexpr uint32_t DEFAULT_PROGRESS_INTERVAL_MS = 200;
 
-// The last failure. Reset sets all five numbers to 0.
+// Builds that show no reasons (the 32-bit stub shows "Extract Failed." and
+// nothing else) may leave their texts out with SELFEX_NO_REASONS.
+#if defined(SELFEX_NO_REASONS)
+#define CABINET_REASON(text) nullptr
+#else
+#define CABINET_REASON(text) text
+#endif
+
+// The last failure. Reset sets all five numbers to 0 and Reason to null.
 struct ExtractError {
     ERF Erf;        // the decompressor's error block; FDICreate gets its address
     int32_t Code;   // see the ERR_* constants above
     int32_t Detail; // a platform error number, or 0
+    // Why, in a few words ("a data block checksum does not match"): the
+    // extractor's own reason, else the decoder's where it gives one (our
+    // libcabinet.so does, Cabinet.dll does not); null when none is known.
+    // Valid until the extractor's next operation or its destruction.
+    const char *Reason;
 
     void Reset();
     // True when Erf.fError, Code or Detail is non-zero.
     bool HasError() const;
 };
+
+// error.Reason, or an empty text when there is none: never null.
+const char *ReasonText(const ExtractError &error);
+
+// The attributes an extracted file gets from its stored bits: read-only,
+// hidden, system and archive, nothing else -- never "run after extraction"
+// (0x40), nor the bits that only say how to read the entry (0x80, 0x100).
+uint16_t AppliedAttributes(uint16_t stored);
 
 // Records handed to the client callbacks. They, and every text they point
 // at, are valid only during the call.
@@ -265,6 +282,7 @@ protected:
     int32_t CabinetBase() const { return m_CabinetBase; }
     CPosMap &Positions() { return m_Positions; }
     CMemSink &Sink() { return m_Sink; }
+    const CStrBufW &NextCabinet() const { return m_NextCabinet; }
     CurrentFile &Current() { return m_CurrentFile; }
     void SetInMemory(bool inMemory) { m_InMemory = inMemory; }
 
@@ -301,7 +319,7 @@ private:
     NameRule CheckNewName(const CStrBufW &relPath);
     NameRule CheckCabinetOpen(const char *name);
     intptr_t RefuseName(NameRule rule, const WCHAR *name);
-    intptr_t FailFile(int32_t detail);
+    intptr_t FailFile(int32_t detail, const char *reason);
     // Output below the destination (ExtractOutput.cpp): the destination, then
     // each folder of relDir, made or checked once per run; then the output
     // path cleared for a new file. 0, or the Detail of the failure.
@@ -309,6 +327,12 @@ private:
     DWORD ClearOutputPath(const WCHAR *outPath);
     // Records an out-of-memory failure and stops the run.
     void RecordOutOfMemory() noexcept;
+    // Records a failure of the extractor's own (Code, Detail and a reason
+    // from CABINET_REASON) and returns false, so each site is one line.
+    bool Fail(int32_t code, int32_t detail, const char *reason);
+    // After a failed decompressor call: its reason, where the library has
+    // the extra entry (FdiReason.h) and the extractor recorded none.
+    void TakeDecoderReason();
 
     // The data members, in layout order; two of them are public.
     CurrentFile m_CurrentFile;
@@ -338,7 +362,9 @@ private:
     FdiCopyFn m_FdiCopy = nullptr;
     FdiIsCabinetFn m_FdiIsCabinet = nullptr;
     FdiDestroyFn m_FdiDestroy = nullptr;
-    uint32_t m_SinkFileSize = 0; // declared size of the file in the sink
+    FdiReasonFn m_FdiReason = nullptr; // null with Windows' Cabinet.dll
+    char m_DecoderReason[128] = {};    // a copy: the library may be unloaded
+    uint32_t m_SinkFileSize = 0;       // declared size of the file in the sink
 
     // State of one Copy run.
     bool m_Copying = false;           // inside Copy: cabinet opens come from the decompressor

@@ -23,6 +23,7 @@
 #include "cabinet/Extract.h"
 #include "cabinet/NameCheck.h"
 #include "cabinet/ThreadSlot.h"
+#include "fdi/CabFormat.h"
 #include "support/PathUtil.h"
 #include "support/WideText.h"
 
@@ -38,12 +39,6 @@ constexpr int OUTPUT_OPEN_FLAGS = _O_BINARY | _O_CREAT | _O_EXCL | _O_SEQUENTIAL
 // file, which is neither searched nor tracked.
 constexpr int OUTPUT_PERMISSION = _S_IREAD | _S_IWRITE;
 
-// Stored date and time are UTC already, not local time.
-constexpr uint16_t ATTRIB_UTC_TIME = 0x100;
-// The stored bits applied to an extracted file: read-only, hidden, system,
-// archive. Never _A_EXEC: nothing is ever run after extraction.
-constexpr uint16_t APPLIED_ATTRIBS = 0x27;
-
 constexpr WCHAR MEMORY_DESTINATION[] = WIDE("MEMORY\\");
 
 const char *TextOrEmpty(const char *text)
@@ -51,11 +46,39 @@ const char *TextOrEmpty(const char *text)
     return text != nullptr ? text : "";
 }
 
+// The record of a CABINET_INFO or NEXT_CABINET notification; cabinetPath
+// receives the directory as wide text and must outlive the record.
+CabinetInfo CabinetInfoOf(const FDINOTIFICATION *notification, CStrBufW &cabinetPath)
+{
+    cabinetPath.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz3));
+    CabinetInfo info{};
+    info.NextCabinet = TextOrEmpty(notification->psz1);
+    info.NextDisk = TextOrEmpty(notification->psz2);
+    info.CabinetPath = cabinetPath.Data;
+    info.SetId = notification->setID;
+    info.CabinetIndex = notification->iCabinet;
+    return info;
+}
+
+// Why the output path could not be prepared, by the Detail it gave.
+const char *OutputPathReason(DWORD detail, const char *otherwise)
+{
+    if (detail == static_cast<DWORD>(DETAIL_REPARSE_POINT)) {
+        return CABINET_REASON("a link below the destination");
+    }
+    if (detail == static_cast<DWORD>(DETAIL_NOT_A_FILE)) {
+        return CABINET_REASON("a FIFO, socket or device at the output path");
+    }
+    return otherwise;
+}
+
 } // namespace
 
-/// 1. Creator thread and a context. 2. A fresh run. 3. Destination and mode.
-/// 4-7. The cabinet and every cabinet it leads to. 8. A file still open is
-/// unfinished: closed and deleted. 9. Success only when nothing failed.
+/// Runs on the creating thread with a context only. Every run starts afresh
+/// (error, positions, names met, folders checked), takes its destination and
+/// mode (disk or memory), then extracts the cabinet and every cabinet it
+/// leads to. A file still open at the end is unfinished: it is closed and
+/// deleted. Success only when nothing recorded a failure.
 bool CExtract::Copy(const CStrBufW &cabinetPath, const CStrBufW &destination, intptr_t userData)
 {
     if (!IsCreatorThread() || m_Context == nullptr) {
@@ -95,9 +118,7 @@ bool CExtract::CopyCabinetSet(const CStrBufW &cabinetPath)
     CStrBufW name;
     SplitPath(cabinetPath, &directory, &name);
     if (directory.Length() < 2 || name.Length() < 2) {
-        Error.Code = ERR_BAD_PATH;
-        Error.Detail = 0;
-        return false;
+        return Fail(ERR_BAD_PATH, 0, CABINET_REASON("the cabinet path has no folder or no name"));
     }
     m_CabinetDirectory.AssignUtf8(directory.Data);
     m_FirstCabinet.AssignUtf8(name.Data);
@@ -115,9 +136,7 @@ bool CExtract::RunCabinetSet(CStrBufW &name, const CStrBufW &directory)
     for (;;) {
         for (const auto &earlier : visited) {
             if (WideCompareNoCase(earlier.Data, name.Data) == 0) {
-                Error.Code = ERR_CABINET_LOOP;
-                Error.Detail = 0;
-                return false;
+                return Fail(ERR_CABINET_LOOP, 0, CABINET_REASON("the cabinet set leads back to a cabinet it passed"));
             }
         }
         visited.emplace_back(name.Data);
@@ -127,8 +146,10 @@ bool CExtract::RunCabinetSet(CStrBufW &name, const CStrBufW &directory)
         CStrBufA directoryUtf8;
         nameUtf8.AssignUtf8(name.Data);
         directoryUtf8.AssignUtf8(directory.Data);
-        if (!m_FdiCopy(m_Context, nameUtf8.Data, directoryUtf8.Data, 0, FdiNotify, nullptr,
-                       reinterpret_cast<void *>(m_UserData))) {
+        const BOOL extracted = m_FdiCopy(m_Context, nameUtf8.Data, directoryUtf8.Data, 0, FdiNotify, nullptr,
+                                         reinterpret_cast<void *>(m_UserData));
+        if (!extracted) {
+            TakeDecoderReason();
             return false;
         }
         if (m_NextCabinet.Data[0] == 0) {
@@ -179,9 +200,7 @@ intptr_t CExtract::OnCabinetInfoNote(const FDINOTIFICATION *notification)
     }
     if (Callbacks.OnCabinetInfo != nullptr) {
         CStrBufW cabinetPath;
-        cabinetPath.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz3));
-        const CabinetInfo info = {TextOrEmpty(notification->psz1), TextOrEmpty(notification->psz2), cabinetPath.Data,
-                                  notification->setID, notification->iCabinet};
+        const CabinetInfo info = CabinetInfoOf(notification, cabinetPath);
         Callbacks.OnCabinetInfo(&info, m_UserData);
     }
     return 0;
@@ -216,8 +235,14 @@ intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
     const uint32_t size = static_cast<uint32_t>(notification->cb);
 
     if (Callbacks.OnCopyFile != nullptr) {
-        CopyFileInfo info = {name.Data,    relDir.Data, relPath.Data, outDir.Data,
-                             outPath.Data, size,        {},           notification->attribs};
+        CopyFileInfo info{};
+        info.Name = name.Data;
+        info.RelDir = relDir.Data;
+        info.RelPath = relPath.Data;
+        info.OutDir = outDir.Data;
+        info.OutPath = outPath.Data;
+        info.Size = size;
+        info.Attribs = notification->attribs;
         if (!DosDateTimeToFileTime(notification->date, notification->time, &info.Time)) {
             info.Time = FILETIME{};
         }
@@ -238,11 +263,14 @@ intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
     }
 
     DWORD error = PrepareFolders(relDir);
-    if (error == 0) {
-        error = ClearOutputPath(outPath.Data);
-    }
     if (error != 0) {
-        return FailFile(static_cast<int32_t>(error));
+        return FailFile(static_cast<int32_t>(error),
+                        OutputPathReason(error, CABINET_REASON("a folder below the destination cannot be made")));
+    }
+    error = ClearOutputPath(outPath.Data);
+    if (error != 0) {
+        return FailFile(static_cast<int32_t>(error),
+                        OutputPathReason(error, CABINET_REASON("an existing file cannot be replaced")));
     }
     // The texts first: a failed allocation must not leave an open file
     // that CurrentFile does not know.
@@ -252,7 +280,7 @@ intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
     const int32_t handle = OpenStream(outPath.Data, OUTPUT_OPEN_FLAGS, OUTPUT_PERMISSION);
     if (handle <= 0) {
         m_CurrentFile.Reset();
-        FailFile(0);
+        FailFile(0, CABINET_REASON("the output file does not open"));
         return handle;
     }
     m_CurrentFile.Handle = handle;
@@ -306,7 +334,7 @@ intptr_t CExtract::RefuseName(NameRule rule, const WCHAR *name)
     m_RefusedRule = rule;
     m_RefusedName.Assign(name);
     m_AbortRequested = true;
-    return FailFile(ERROR_INVALID_NAME);
+    return FailFile(ERROR_INVALID_NAME, CABINET_REASON("a stored name the name rule refuses"));
 }
 
 /// A file is finished. Only a file that received all its declared bytes is
@@ -337,7 +365,7 @@ intptr_t CExtract::OnCloseFileNote(const FDINOTIFICATION *notification)
     }
     if (!complete) {
         if (Error.Code == 0) {
-            FailFile(0);
+            FailFile(0, CABINET_REASON("a file closed with fewer bytes than its declared size"));
         }
         // Decompressors that ignore this result stop at the next notification.
         m_AbortRequested = true;
@@ -346,7 +374,7 @@ intptr_t CExtract::OnCloseFileNote(const FDINOTIFICATION *notification)
     if (!m_InMemory) {
         // By name, but the platform never changes attributes through a link
         // (and this run created the file itself).
-        SetFileAttributesW(path.Data, notification->attribs & APPLIED_ATTRIBS);
+        SetFileAttributesW(path.Data, AppliedAttributes(notification->attribs));
     }
     if (Callbacks.OnFileDone != nullptr) {
         Callbacks.OnFileDone(path.Data, m_InMemory ? &m_Sink : nullptr, m_UserData);
@@ -359,20 +387,19 @@ intptr_t CExtract::OnCloseFileNote(const FDINOTIFICATION *notification)
 /// looked for, and ends the run.
 intptr_t CExtract::OnNextCabinetNote(const FDINOTIFICATION *notification)
 {
-    m_NextCabinet.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz1));
+    const char *next = TextOrEmpty(notification->psz1);
+    m_NextCabinet.AssignMultiByte(CP_UTF8, next);
     if (notification->fdie != FDIERROR_NONE) {
         // A member refused at its open keeps that reason.
         if (Error.Code != ERR_BAD_SET_MEMBER) {
-            Error.Code = static_cast<int32_t>(notification->fdie);
-            Error.Detail = 0;
+            // The decompressor's reason, if it gives one, tells why.
+            Fail(static_cast<int32_t>(notification->fdie), 0, nullptr);
         }
         return -1;
     }
     if (Callbacks.OnNextCabinet != nullptr) {
         CStrBufW cabinetPath;
-        cabinetPath.AssignMultiByte(CP_UTF8, TextOrEmpty(notification->psz3));
-        const CabinetInfo info = {TextOrEmpty(notification->psz1), TextOrEmpty(notification->psz2), cabinetPath.Data,
-                                  notification->setID, notification->iCabinet};
+        const CabinetInfo info = CabinetInfoOf(notification, cabinetPath);
         Callbacks.OnNextCabinet(&info, 0, m_UserData);
     }
     // psz3 stays as it is: the next cabinet is looked for where this one is.
@@ -386,7 +413,7 @@ bool CExtract::DecodeStoredName(const FDINOTIFICATION *notification, CStrBufW &r
 {
     const char *stored = TextOrEmpty(notification->psz1);
     bool decoded = true;
-    if ((notification->attribs & _A_NAME_IS_UTF) != 0) {
+    if ((notification->attribs & Fdi::CAB_ATTRIB_NAME_IS_UTF) != 0) {
         decoded = relPath.AssignMultiByteStrict(CP_UTF8, stored);
     } else {
         relPath.AssignMultiByte(m_NameCodePage, stored);
@@ -396,10 +423,9 @@ bool CExtract::DecodeStoredName(const FDINOTIFICATION *notification, CStrBufW &r
 }
 
 /// Records a failed target file (FDIERROR_TARGET_FILE) and answers -1.
-intptr_t CExtract::FailFile(int32_t detail)
+intptr_t CExtract::FailFile(int32_t detail, const char *reason)
 {
-    Error.Code = FDIERROR_TARGET_FILE;
-    Error.Detail = detail;
+    Fail(FDIERROR_TARGET_FILE, detail, reason);
     return -1;
 }
 
@@ -413,7 +439,7 @@ void CExtract::SetStoredTime(int32_t handle, uint16_t date, uint16_t time, uint1
         return;
     }
     FILETIME utc = stored;
-    if ((attribs & ATTRIB_UTC_TIME) == 0) {
+    if ((attribs & Fdi::CAB_ATTRIB_TIME_IS_UTC) == 0) {
         LocalFileTimeToFileTime(&stored, &utc);
     }
     const intptr_t file = _get_osfhandle(handle);

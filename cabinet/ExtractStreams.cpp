@@ -12,12 +12,12 @@
 
 #include "cabinet/Extract.h"
 #include "cabinet/ThreadSlot.h"
+#include "fdi/CabFormat.h"
 
 namespace Cabinet {
 
 namespace {
 
-constexpr char CABINET_MAGIC[4] = {'M', 'S', 'C', 'F'};
 constexpr char ENCIPHERED_MAGIC[4] = {'C', 'R', 'Y', 'P'};
 
 bool IsValidHandle(int32_t handle)
@@ -29,19 +29,6 @@ bool IsValidHandle(int32_t handle)
 int32_t AddPositions(int32_t position, int32_t delta)
 {
     return static_cast<int32_t>(static_cast<uint32_t>(position) + static_cast<uint32_t>(delta));
-}
-
-// Index of the first "MSCF" among the candidate positions of window, or -1.
-// Only the first CABINET_SEARCH_POSITIONS offsets count, although the magic
-// would still fit at the last three of the window.
-int32_t FindCabinetMagic(const uint8_t *window)
-{
-    for (int32_t i = 0; i < CABINET_SEARCH_POSITIONS; ++i) {
-        if (std::memcmp(window + i, CABINET_MAGIC, sizeof CABINET_MAGIC) == 0) {
-            return i;
-        }
-    }
-    return -1;
 }
 
 } // namespace
@@ -67,8 +54,7 @@ void CExtract::FdiFree(void *block) noexcept
 
 void CExtract::RecordOutOfMemory() noexcept
 {
-    Error.Code = ERR_OUT_OF_MEMORY;
-    Error.Detail = ERROR_NOT_ENOUGH_MEMORY;
+    Fail(ERR_OUT_OF_MEMORY, ERROR_NOT_ENOUGH_MEMORY, CABINET_REASON("out of memory"));
     // Decompressors that retry after a failed call stop at the next
     // notification.
     m_AbortRequested = true;
@@ -186,7 +172,7 @@ int32_t CExtract::OnOpen(const char *name, int flags, int permission)
             CStrBufW shown;
             shown.AssignMultiByte(CP_UTF8, name);
             RefuseName(rule, shown.Data);
-            Error.Code = ERR_BAD_SET_MEMBER;
+            Fail(ERR_BAD_SET_MEMBER, ERROR_INVALID_NAME, CABINET_REASON("a set member name the name rule refuses"));
             return -1;
         }
     }
@@ -224,7 +210,7 @@ int32_t CExtract::SearchCabinetHeader(int32_t handle)
     uint8_t window[CABINET_SEARCH_WINDOW] = {};
     static_cast<void>(RawSeek(handle, CABINET_SEARCH_START, SEEK_SET));
     static_cast<void>(RawRead(handle, window, sizeof window));
-    const int32_t index = FindCabinetMagic(window);
+    const int32_t index = FindCabinetMagic(window, sizeof window);
     if (index < 0) {
         return -1;
     }
@@ -245,12 +231,14 @@ int32_t CExtract::OnRead(int32_t handle, void *buffer, uint32_t count)
     if (position != 0 || n < 4) {
         return n;
     }
-    if (std::memcmp(buffer, CABINET_MAGIC, sizeof CABINET_MAGIC) == 0) {
+    if (std::memcmp(buffer, Fdi::CAB_SIGNATURE, sizeof Fdi::CAB_SIGNATURE) == 0) {
         return n;
     }
-    Error.Code =
-        std::memcmp(buffer, ENCIPHERED_MAGIC, sizeof ENCIPHERED_MAGIC) == 0 ? ERR_ENCIPHERED : FDIERROR_NOT_A_CABINET;
-    Error.Detail = 0;
+    if (std::memcmp(buffer, ENCIPHERED_MAGIC, sizeof ENCIPHERED_MAGIC) == 0) {
+        Fail(ERR_ENCIPHERED, 0, CABINET_REASON("an enciphered cabinet (\"CRYP\")"));
+    } else {
+        Fail(FDIERROR_NOT_A_CABINET, 0, CABINET_REASON("no \"MSCF\" where the cabinet header must be"));
+    }
     return -1;
 }
 
@@ -262,8 +250,7 @@ int32_t CExtract::OnWrite(int32_t handle, const void *buffer, uint32_t count)
         switch (m_Sink.Append(buffer, count)) {
         case SinkAppend::Appended: result = static_cast<int32_t>(count); break;
         case SinkAppend::Overflow:
-            Error.Code = ERR_MEMORY_FULL;
-            Error.Detail = 0;
+            Fail(ERR_MEMORY_FULL, 0, CABINET_REASON("more bytes than the file's declared size"));
             result = -1;
             break;
         default:

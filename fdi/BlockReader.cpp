@@ -17,66 +17,10 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "fdi/CabChecksum.h"
+#include "fdi/Reason.h"
 
 namespace Fdi {
-
-namespace {
-
-// XOR of the little-endian 64-bit words of data (size / 8 of them). XOR is
-// associative, so any grouping gives the same result: with SSE2 four
-// independent 16-byte accumulators keep the loads flowing.
-uint64_t FoldWords(const uint8_t *data, uint32_t size)
-{
-    uint32_t i = 0;
-    uint64_t wide = 0;
-#if defined(__SSE2__)
-    __m128i a = _mm_setzero_si128(), b = a, c = a, d = a;
-    for (; i + 64 <= size; i += 64) {
-        a = _mm_xor_si128(a, _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i)));
-        b = _mm_xor_si128(b, _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i + 16)));
-        c = _mm_xor_si128(c, _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i + 32)));
-        d = _mm_xor_si128(d, _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i + 48)));
-    }
-    uint64_t lanes[2];
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(lanes), _mm_xor_si128(_mm_xor_si128(a, b), _mm_xor_si128(c, d)));
-    wide = lanes[0] ^ lanes[1];
-#endif
-    for (; i + 8 <= size; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, data + i, 8);
-        wide ^= word;
-    }
-    return wide;
-}
-
-} // namespace
-
-uint32_t ComputeChecksum(const uint8_t *data, uint32_t size, uint32_t seed)
-{
-    // The two halves of a little-endian 64-bit word are two 32-bit words.
-    uint64_t wide = FoldWords(data, size);
-    uint32_t sum = seed ^ uint32_t(wide) ^ uint32_t(wide >> 32);
-    uint32_t i = size / 8 * 8;
-    if (i + 4 <= size) {
-        sum ^= Le32(data + i);
-        i += 4;
-    }
-    uint32_t tail = 0;
-    for (; i < size; ++i) {
-        tail = tail << 8 | data[i];
-    }
-    return sum ^ tail;
-}
-
-namespace {
-
-static_assert(sizeof(uint64_t) == 8 && (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__),
-              "the 64-bit checksum fold assumes a little-endian host");
-
-} // namespace
 
 Fault CBlockReader::Start(ICabinetChain *chain, CabinetFile *cabinet, uint32_t folderIndex, uint16_t typeCompress)
 {
@@ -94,7 +38,7 @@ Fault CBlockReader::MoveToNextCabinet()
 {
     // Only a last folder goes on, and only when its cabinet names a next.
     if (!m_IsLastFolder || !m_Cabinet->Header.HasNext()) {
-        return Fault::Corrupt;
+        return Fail(Fault::Corrupt, "a folder needs more blocks than its cabinet holds");
     }
     CabinetFile *next = nullptr;
     Fault fault = m_Chain->NextCabinet(m_Cabinet, &next);
@@ -102,7 +46,7 @@ Fault CBlockReader::MoveToNextCabinet()
         return fault;
     }
     if (next->Header.CFolders == 0 || !IsSameCompression(next->Folders[0].TypeCompress, m_TypeCompress)) {
-        return Fault::Corrupt;
+        return Fail(Fault::Corrupt, "the next cabinet's first folder has another compression");
     }
     m_Cabinet = next;
     m_IsLastFolder = next->Header.CFolders == 1;
@@ -124,8 +68,11 @@ Fault CBlockReader::ReadBlock(uint32_t room, const uint8_t **payload, uint32_t *
     *cbData = Le16(header + CFDATA_CB_DATA);
     *cbUncomp = Le16(header + CFDATA_CB_UNCOMP);
     // Both sizes are checked before a byte of payload is read.
-    if (*cbData > room || *cbUncomp > BLOCK_OUTPUT_MAX) {
-        return Fault::Corrupt;
+    if (*cbData > room) {
+        return Fail(Fault::Corrupt, "a data block larger than 38912 bytes");
+    }
+    if (*cbUncomp > BLOCK_OUTPUT_MAX) {
+        return Fail(Fault::Corrupt, "a data block decoding to more than 32768 bytes");
     }
     fault = stream.Peek(headerSize + *cbData, &header);
     if (fault != Fault::None) {
@@ -136,13 +83,13 @@ Fault CBlockReader::ReadBlock(uint32_t room, const uint8_t **payload, uint32_t *
     if (stored == 0) {
         return Fault::None;
     }
-    uint32_t payloadSum = ComputeChecksum(*payload, *cbData, 0);
+    uint32_t payloadSum = CabChecksum(*payload, *cbData, 0);
     uint32_t reserve = headerSize - CFDATA_SIZE;
-    if (ComputeChecksum(header + CFDATA_CB_DATA, 4, payloadSum) == stored ||
-        (reserve > 0 && ComputeChecksum(header + CFDATA_CB_DATA, 4 + reserve, payloadSum) == stored)) {
+    if (CabChecksum(header + CFDATA_CB_DATA, 4, payloadSum) == stored ||
+        (reserve > 0 && CabChecksum(header + CFDATA_CB_DATA, 4 + reserve, payloadSum) == stored)) {
         return Fault::None;
     }
-    return Fault::Corrupt;
+    return Fail(Fault::Corrupt, "a data block checksum does not match");
 }
 
 Fault CBlockReader::Next(uint8_t *input, const uint8_t **payload, uint32_t *inSize, uint32_t *outSize)
@@ -172,11 +119,11 @@ Fault CBlockReader::Next(uint8_t *input, const uint8_t **payload, uint32_t *inSi
         }
         // The head of a split block ends the folder's part in this cabinet.
         if (cbUncomp == 0 && m_BlocksLeft != 0) {
-            return Fault::Corrupt;
+            return Fail(Fault::Corrupt, "a split block that is not its folder's last in the cabinet");
         }
     }
     if (++m_BlocksDone > FOLDER_BLOCKS_MAX) {
-        return Fault::Corrupt;
+        return Fail(Fault::Corrupt, "a folder of more than 65535 blocks");
     }
     if (held > 0) {
         std::memset(input + held, 0, CODEC_INPUT_PADDING);

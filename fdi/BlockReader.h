@@ -14,11 +14,6 @@ namespace Fdi {
 // padding the codecs may read past its end.
 constexpr uint32_t BLOCK_INPUT_BUFFER = BLOCK_INPUT_MAX + CODEC_INPUT_PADDING;
 
-// The CFDATA checksum: XOR of the little-endian 32-bit words of size bytes,
-// the last one to three bytes packed with the first of them highest,
-// continuing from seed.
-uint32_t ComputeChecksum(const uint8_t *data, uint32_t size, uint32_t seed);
-
 class CBlockReader {
 public:
     // Starts at the first block of folder folderIndex of cabinet (the

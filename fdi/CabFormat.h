@@ -1,8 +1,14 @@
 // MS-CAB structure layouts, flags and limits, read by named offset.
 //
+// The one description of the format in the project: the decoder reads by
+// it, the cabinet writer (tools/cabwriter) writes by it, and the extractor
+// takes its attribute rule from it. It depends on nothing but <cstdint>, so
+// the Windows builds, which have no decoder, include it all the same.
+//
 // Every multi-byte field of the format is little-endian; fields are loaded
-// with Le16/Le32 from byte buffers, never through a structure laid over the
-// bytes, so alignment and host byte order never matter.
+// with Le16/Le32 and stored with PutLe16/PutLe32 on byte buffers, never
+// through a structure laid over the bytes, so alignment and host byte order
+// never matter.
 //
 // Format notes:
 //   CFHEADER (36 bytes) [+ 4-byte reserve sizes + header reserve]
@@ -22,7 +28,7 @@ namespace Fdi {
 
 // CFHEADER
 constexpr uint32_t CFHEADER_SIZE = 36;
-constexpr uint32_t CFHEADER_SIGNATURE = 0;      // "MSCF"
+constexpr uint32_t CFHEADER_SIGNATURE = 0;      // CAB_SIGNATURE
 constexpr uint32_t CFHEADER_CB_CABINET = 8;     // u32 cabinet size in bytes
 constexpr uint32_t CFHEADER_COFF_FILES = 16;    // u32 offset of the first CFFILE
 constexpr uint32_t CFHEADER_VERSION_MINOR = 24; // u8
@@ -34,12 +40,18 @@ constexpr uint32_t CFHEADER_SET_ID = 32;        // u16 shared by the cabinets of
 constexpr uint32_t CFHEADER_I_CABINET = 34;     // u16 index in the set
 constexpr uint32_t CFHEADER_RESERVE_SIZES = 4;  // u16 header, u8 folder, u8 data reserve
 
+// The first four bytes of every cabinet.
+constexpr char CAB_SIGNATURE[4] = {'M', 'S', 'C', 'F'};
+
 constexpr uint16_t CAB_FLAG_PREV_CABINET = 0x0001;    // previous cabinet and disk named
 constexpr uint16_t CAB_FLAG_NEXT_CABINET = 0x0002;    // next cabinet and disk named
 constexpr uint16_t CAB_FLAG_RESERVE_PRESENT = 0x0004; // reserve sizes follow the header
 
-// Versions above 1.3 are refused; the value packs major << 8 | minor.
+// Versions above 1.3 are refused; the value packs major << 8 | minor. 1.3 is
+// also the version every cabinet writer stores and every reader accepts.
 constexpr uint32_t CAB_VERSION_MAX = 0x0103;
+constexpr uint8_t CAB_VERSION_MAX_MINOR = CAB_VERSION_MAX & 0xFF;
+constexpr uint8_t CAB_VERSION_MAX_MAJOR = CAB_VERSION_MAX >> 8;
 
 // CFFOLDER
 constexpr uint32_t CFFOLDER_SIZE = 8;
@@ -72,6 +84,14 @@ constexpr uint32_t CFFILE_DATE = 10;             // u16 MS-DOS date
 constexpr uint32_t CFFILE_TIME = 12;             // u16 MS-DOS time
 constexpr uint32_t CFFILE_ATTRIBS = 14;          // u16 attribute bits
 
+// The attribute bits a file keeps in a cabinet and gets back when it is
+// extracted: read-only 0x01, hidden 0x02, system 0x04, archive 0x20. The
+// others say how to read the entry (0x80: the name is UTF-8; 0x100: the
+// time is UTC) or ask to run it (0x40), which nothing here ever does.
+constexpr uint16_t CAB_ATTRIBS_OF_FILE = 0x27;
+constexpr uint16_t CAB_ATTRIB_NAME_IS_UTF = 0x80;
+constexpr uint16_t CAB_ATTRIB_TIME_IS_UTC = 0x100;
+
 constexpr uint16_t IFOLD_CONTINUED_FROM_PREV = 0xFFFD;     // data in the first folder
 constexpr uint16_t IFOLD_CONTINUED_TO_NEXT = 0xFFFE;       // data in the last folder
 constexpr uint16_t IFOLD_CONTINUED_PREV_AND_NEXT = 0xFFFF; // both
@@ -97,9 +117,14 @@ constexpr uint32_t BLOCK_OUTPUT_MAX = 32768;
 constexpr uint32_t BLOCK_INPUT_MAX = 32768 + 6144;
 constexpr uint32_t FOLDER_BLOCKS_MAX = 65535;
 constexpr uint64_t FOLDER_OUTPUT_MAX = uint64_t(FOLDER_BLOCKS_MAX) * BLOCK_OUTPUT_MAX;
+// cFolders and cFiles are 16-bit.
+constexpr uint32_t CAB_FOLDERS_MAX = 65535;
+constexpr uint32_t CAB_FILES_MAX = 65535;
 // Names (cabinet, disk, file) hold at most 255 bytes before their NUL.
 constexpr uint32_t CAB_NAME_MAX = 255;
 
+// The project's little-endian loads and stores, for cabinet fields and any
+// other little-endian structure (PE headers, LZX's E8 operands).
 inline uint16_t Le16(const uint8_t *p)
 {
     return uint16_t(p[0] | p[1] << 8);
@@ -107,6 +132,16 @@ inline uint16_t Le16(const uint8_t *p)
 inline uint32_t Le32(const uint8_t *p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline void PutLe16(uint8_t *p, uint16_t value)
+{
+    p[0] = uint8_t(value);
+    p[1] = uint8_t(value >> 8);
+}
+inline void PutLe32(uint8_t *p, uint32_t value)
+{
+    PutLe16(p, uint16_t(value));
+    PutLe16(p + 2, uint16_t(value >> 16));
 }
 
 } // namespace Fdi

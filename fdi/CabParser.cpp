@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "fdi/Reason.h"
+
 namespace Fdi {
 
 namespace {
@@ -12,13 +14,13 @@ Fault ReadName(CCabStream &stream, char *out)
 {
     uint32_t length = 0;
     Fault fault = stream.ReadString(out, CAB_NAME_MAX, &length);
-    return fault == Fault::None ? Fault::None : Fault::Corrupt;
+    return fault == Fault::None ? Fault::None : Fail(Fault::Corrupt, "a set member name is cut or too long");
 }
 
 // Table reads running into the end of the cabinet are format errors.
 Fault TableFault(Fault fault)
 {
-    return fault == Fault::EndOfFile ? Fault::Corrupt : fault;
+    return fault == Fault::EndOfFile ? Fail(Fault::Corrupt, "the cabinet ends inside its tables") : fault;
 }
 
 } // namespace
@@ -26,8 +28,11 @@ Fault TableFault(Fault fault)
 Fault ReadHeader(CCabStream &stream, CabHeader *header, uint16_t *version)
 {
     uint8_t raw[CFHEADER_SIZE];
-    if (stream.Read(raw, CFHEADER_SIZE) != Fault::None || std::memcmp(raw + CFHEADER_SIGNATURE, "MSCF", 4) != 0) {
-        return Fault::NotACabinet;
+    if (stream.Read(raw, CFHEADER_SIZE) != Fault::None) {
+        return Fail(Fault::NotACabinet, "shorter than a cabinet header");
+    }
+    if (std::memcmp(raw + CFHEADER_SIGNATURE, CAB_SIGNATURE, sizeof CAB_SIGNATURE) != 0) {
+        return Fail(Fault::NotACabinet, "no \"MSCF\" signature");
     }
     std::memset(header, 0, sizeof(*header));
     header->CbCabinet = Le32(raw + CFHEADER_CB_CABINET);
@@ -40,7 +45,7 @@ Fault ReadHeader(CCabStream &stream, CabHeader *header, uint16_t *version)
     header->ICabinet = Le16(raw + CFHEADER_I_CABINET);
     if (header->Version > CAB_VERSION_MAX) {
         *version = header->Version;
-        return Fault::UnknownVersion;
+        return Fail(Fault::UnknownVersion, "a cabinet version above 1.3");
     }
     if (header->HasReserve()) {
         uint8_t sizes[CFHEADER_RESERVE_SIZES];
@@ -90,7 +95,7 @@ Fault ReadFolders(CCabStream &stream, const CabHeader &header, FolderEntry *fold
 Fault ReadFiles(CCabStream &stream, const CabHeader &header, IFileVisitor &visitor)
 {
     if (header.CFiles > 0 && stream.Position() != header.CoffFiles) {
-        return Fault::Corrupt;
+        return Fail(Fault::Corrupt, "coffFiles does not point behind the folder table");
     }
     char name[CAB_NAME_MAX + 1];
     for (uint32_t i = 0; i < header.CFiles; ++i) {
@@ -100,8 +105,11 @@ Fault ReadFiles(CCabStream &stream, const CabHeader &header, IFileVisitor &visit
         if (fault == Fault::None) {
             fault = stream.ReadString(name, CAB_NAME_MAX, &length);
         }
-        if (fault != Fault::None || length == 0) {
-            return fault == Fault::None ? Fault::Corrupt : TableFault(fault);
+        if (fault != Fault::None) {
+            return TableFault(fault);
+        }
+        if (length == 0) {
+            return Fail(Fault::Corrupt, "an empty file name");
         }
         FileEntry entry;
         entry.Size = Le32(raw + CFFILE_CB_FILE);

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fdi/Reason.h"
+
 namespace Fdi {
 
 namespace {
@@ -26,7 +28,7 @@ Fault CCabStream::ReadRaw(uint8_t *out, uint32_t size, uint32_t *got)
         uint32_t result = m_Files.Read(m_Handle, out + *got, want);
         if (result > want) {
             // (UINT)-1: the client's read failed.
-            return Fault::Corrupt;
+            return Fail(Fault::Corrupt, "the read callback failed");
         }
         if (result == 0) {
             m_AtEnd = true;
@@ -62,7 +64,7 @@ Fault CCabStream::Read(void *out, uint32_t size)
         return Fault::None;
     }
     if (uint64_t(Position()) + size > POSITION_MAX) {
-        return Fault::Corrupt;
+        return Fail(Fault::Corrupt, "a read beyond 2 GiB in the cabinet");
     }
     if (size >= m_Capacity) {
         // Large payloads go straight to the caller.
@@ -73,7 +75,7 @@ Fault CCabStream::Read(void *out, uint32_t size)
         if (fault != Fault::None) {
             return fault;
         }
-        return got == size ? Fault::None : Fault::EndOfFile;
+        return got == size ? Fault::None : Fail(Fault::EndOfFile, "the cabinet ends early");
     }
     Fault fault = Refill();
     if (fault != Fault::None) {
@@ -81,7 +83,7 @@ Fault CCabStream::Read(void *out, uint32_t size)
     }
     if (m_BufferLength < size) {
         m_BufferPos = m_BufferLength;
-        return Fault::EndOfFile;
+        return Fail(Fault::EndOfFile, "the cabinet ends early");
     }
     std::memcpy(target, m_Buffer, size);
     m_BufferPos = size;
@@ -92,14 +94,14 @@ Fault CCabStream::Peek(uint32_t size, const uint8_t **data)
 {
     if (m_BufferLength - m_BufferPos < size) {
         if (size > m_Capacity || uint64_t(Position()) + size > POSITION_MAX) {
-            return Fault::Corrupt;
+            return Fail(Fault::Corrupt, "a read beyond 2 GiB in the cabinet");
         }
         Fault fault = Refill();
         if (fault != Fault::None) {
             return fault;
         }
         if (m_BufferLength < size) {
-            return Fault::EndOfFile;
+            return Fail(Fault::EndOfFile, "the cabinet ends inside a data block");
         }
     }
     *data = m_Buffer + m_BufferPos;
@@ -122,7 +124,7 @@ Fault CCabStream::ReadString(char *out, uint32_t maxLength, uint32_t *length)
     // Only bytes actually read are searched for the terminator.
     const void *nul = std::memchr(start, 0, limit);
     if (nul == nullptr) {
-        return Fault::Corrupt;
+        return Fail(Fault::Corrupt, "a name without its terminator");
     }
     uint32_t size = uint32_t(static_cast<const uint8_t *>(nul) - start);
     std::memcpy(out, start, size + 1);
@@ -140,11 +142,11 @@ Fault CCabStream::Skip(uint32_t count)
     }
     uint64_t target = uint64_t(Position()) + count;
     if (target > POSITION_MAX) {
-        return Fault::Corrupt;
+        return Fail(Fault::Corrupt, "a skip beyond 2 GiB in the cabinet");
     }
     uint32_t distance = count - buffered;
     if (m_Files.Seek(m_Handle, int32_t(distance), SEEK_CUR) == -1) {
-        return Fault::Corrupt;
+        return Fail(Fault::Corrupt, "the seek callback failed");
     }
     m_BufferStart = uint32_t(target);
     m_BufferPos = m_BufferLength = 0;
@@ -159,8 +161,11 @@ Fault CCabStream::SeekTo(uint32_t position)
         m_BufferPos = position - m_BufferStart;
         return Fault::None;
     }
-    if (position > POSITION_MAX || m_Files.Seek(m_Handle, int32_t(position), SEEK_SET) == -1) {
-        return Fault::Corrupt;
+    if (position > POSITION_MAX) {
+        return Fail(Fault::Corrupt, "an offset beyond 2 GiB in the cabinet");
+    }
+    if (m_Files.Seek(m_Handle, int32_t(position), SEEK_SET) == -1) {
+        return Fail(Fault::Corrupt, "the seek callback failed");
     }
     m_BufferStart = position;
     m_BufferPos = m_BufferLength = 0;
@@ -172,7 +177,7 @@ Fault CCabStream::Sync()
 {
     uint32_t unused = m_BufferLength - m_BufferPos;
     if (unused > 0 && m_Files.Seek(m_Handle, -int32_t(unused), SEEK_CUR) == -1) {
-        return Fault::Corrupt;
+        return Fail(Fault::Corrupt, "the seek callback failed");
     }
     m_BufferStart += m_BufferPos;
     m_BufferPos = m_BufferLength = 0;

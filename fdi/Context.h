@@ -27,6 +27,7 @@ struct Context {
     FileCallbacks Files; // open, read, write, close, seek callbacks
     PERF Erf;            // the client's error block
     bool Busy;           // an FDICopy or FDIIsCabinet is running on this context
+    const char *Reason;  // why the last FDICopy or FDIIsCabinet failed; NULL after a success
 };
 
 constexpr uint32_t CONTEXT_MAGIC = 0x49444643; // "CFDI"

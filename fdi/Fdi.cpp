@@ -2,11 +2,14 @@
 // the one place where internal faults become FDIERROR codes.
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "fdi/CabParser.h"
 #include "fdi/Context.h"
 #include "fdi/CopySession.h"
 #include "fdi/FdiApi.h"
+#include "fdi/FdiReason.h"
+#include "fdi/Reason.h"
 
 #define FDI_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -80,8 +83,12 @@ FDI_EXPORT HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, P
         SetError(perf, Fault::NoMemory, 0);
         return nullptr;
     }
-    Context *context = new (block) Context{CONTEXT_MAGIC, Allocator{pfnalloc, pfnfree},
-                                           FileCallbacks{pfnopen, pfnread, pfnwrite, pfnclose, pfnseek}, perf, false};
+    Context *context = new (block) Context{CONTEXT_MAGIC,
+                                           Allocator{pfnalloc, pfnfree},
+                                           FileCallbacks{pfnopen, pfnread, pfnwrite, pfnclose, pfnseek},
+                                           perf,
+                                           false,
+                                           nullptr};
     std::memset(perf, 0, sizeof(*perf));
     return context;
 }
@@ -98,9 +105,12 @@ FDI_EXPORT FDI_BOOL FDIIsCabinet(HFDI hfdi, intptr_t hf, PFDICABINETINFO pfdici)
     CCabStream stream(context->Files, hf, buffer, HEADER_READ_AHEAD);
     CabHeader header;
     uint16_t version = 0;
+    ClearReason();
     if (ReadHeader(stream, &header, &version) != Fault::None || stream.Sync() != Fault::None) {
+        context->Reason = LastReason();
         return 0;
     }
+    context->Reason = nullptr;
     pfdici->cbCabinet = int32_t(header.CbCabinet);
     pfdici->cFolders = header.CFolders;
     pfdici->cFiles = header.CFiles;
@@ -125,19 +135,31 @@ FDI_EXPORT FDI_BOOL FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabPath, int f
     const FileCallbacks &files = context->Files;
     if (pszCabinet == nullptr || pszCabPath == nullptr || pfnfdin == nullptr || !files.Open || !files.Read ||
         !files.Write || !files.Close || !files.Seek) {
+        context->Reason = "a cabinet name, path, notification or file callback is missing";
         SetError(context->Erf, Fault::CabinetNotFound, 0);
         return 0;
     }
     context->Busy = true;
+    ClearReason();
     int32_t detail = 0;
     Fault fault = RunCopy(*context, pszCabinet, pszCabPath, pfnfdin, pvUser, &detail);
     context->Busy = false;
+    context->Reason = fault == Fault::None ? nullptr : LastReason();
     if (fault != Fault::None) {
         SetError(context->Erf, fault, detail);
         return 0;
     }
     return 1;
 }
+
+// Our extra entry (FdiReason.h); the type check keeps it in step with the
+// type callers look it up with.
+FDI_EXPORT const char *SelfexFdiReason(void *hfdi)
+{
+    const Context *context = ContextOf(hfdi);
+    return context != nullptr ? context->Reason : nullptr;
+}
+static_assert(std::is_same_v<decltype(&SelfexFdiReason), FdiReasonFn>, "SelfexFdiReason's type");
 
 FDI_EXPORT FDI_BOOL FDIDestroy(HFDI hfdi)
 {

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "fdi/Reason.h"
+
 namespace Fdi {
 
 CFolderReader::CFolderReader(const Allocator &memory, uint8_t *input, uint8_t *output)
@@ -43,11 +45,19 @@ Fault CFolderReader::PrepareCodec(uint16_t typeCompress)
     case COMPRESS_QUANTUM:
         m_Codec = CreateQuantum(m_Memory, CompressionLevel(typeCompress), CompressionWindowBits(typeCompress), &status);
         break;
-    default: status = Status::BadCompression; break;
+    default: return Fail(Fault::BadCompression, "an unknown compression type");
+    }
+    if (status == Status::NoMemory) {
+        m_Codec = nullptr;
+        return Fail(Fault::NoMemory, "no memory for the decoder");
+    }
+    if (status == Status::BadCompression) {
+        m_Codec = nullptr;
+        return Fail(Fault::BadCompression, "a compression window outside the method's range");
     }
     if (status != Status::Ok) {
         m_Codec = nullptr;
-        return FaultFromStatus(status);
+        return FaultFromStatus(status); // the codec said why
     }
     m_CodecType = typeCompress;
     m_HasCodecType = true;
@@ -83,7 +93,7 @@ Fault CFolderReader::DecodeNextBlock()
     if (m_Codec == nullptr) {
         // Stored data: the payload is the output, used where it lies.
         if (inSize != outSize) {
-            return Fault::Corrupt;
+            return Fail(Fault::Corrupt, "a stored block whose two sizes differ");
         }
         m_Block = payload;
     } else {

@@ -51,8 +51,10 @@
 //   end, so no operand reaches into those 6 bytes. (LzxFrame: E8*)
 #include <cstring>
 
+#include "fdi/CabFormat.h"
 #include "fdi/LzxDecoder.h"
 #include "fdi/LzxQuantumWindow.h"
+#include "fdi/Reason.h"
 
 namespace Fdi {
 
@@ -66,12 +68,6 @@ unsigned SlotCount(unsigned windowBits)
         ++slots;
     }
     return slots;
-}
-
-uint32_t LoadLe32(const uint8_t *p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
 }
 
 // Undoes the encoder's E8 filter on one frame. position: folder offset of
@@ -91,7 +87,7 @@ void TranslateE8(uint8_t *data, uint32_t length, uint32_t position, int32_t size
         // Positions stay below 2^30 + 2^15 (frame limit), so int64 holds
         // every sum without overflow; the result is stored modulo 2^32.
         const int64_t current = static_cast<int64_t>(position) + (p - data);
-        const int64_t absolute = static_cast<int32_t>(LoadLe32(p + 1));
+        const int64_t absolute = static_cast<int32_t>(Le32(p + 1));
         if (absolute >= -current && absolute < size) {
             const int64_t relative = absolute >= 0 ? absolute - current : absolute + size;
             const uint32_t value = static_cast<uint32_t>(relative);
@@ -170,7 +166,7 @@ Status CLzxDecoder::DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t *out
 {
     // Only the folder's last frame may be short, so nothing follows one.
     if (m_Failed || m_Ended || outSize == 0 || outSize > LZX_FRAME_SIZE || inSize > CODEC_INPUT_MAX) {
-        return Fail();
+        return Fdi::Fail(Fail(), "a frame after the folder's last one, or of a bad size");
     }
     // 1. Position the input: inside an uncompressed block the frame
     //    continues with raw bytes; otherwise with a fresh bit stream, after
@@ -244,7 +240,7 @@ Status CLzxDecoder::DecodeFrame(const uint8_t *in, uint32_t inSize, uint32_t fra
     // did not fit its block. (Raw bytes are bounds-checked as they are read.)
     const bool inRawBytes = m_BlockType == LzxBlockType::Uncompressed && m_BlockRemaining > 0;
     if (!inRawBytes && m_Bits.HasOverrun()) {
-        return Status::BadData;
+        return Fdi::Fail(Status::BadData, "the frame reads past the end of its block");
     }
     return Status::Ok;
 }
@@ -260,7 +256,7 @@ Status CLzxDecoder::ReadBlockHeader(const uint8_t *in, uint32_t inSize)
     case 1: m_BlockType = LzxBlockType::Verbatim; return ReadTrees(false);
     case 2: m_BlockType = LzxBlockType::Aligned; return ReadTrees(true);
     case 3: m_BlockType = LzxBlockType::Uncompressed; return BeginUncompressed(in, inSize);
-    default: return Status::BadData; // types 0 and 4-7 do not exist
+    default: return Fdi::Fail(Status::BadData, "bad block type"); // types 0 and 4-7 do not exist
     }
 }
 
@@ -272,7 +268,7 @@ Status CLzxDecoder::ReadTrees(bool aligned)
             m_AlignedLengths[i] = static_cast<uint8_t>(m_Bits.Take(3));
         }
         if (m_AlignedTable.Build(m_AlignedLengths) != TableBuild::Complete) {
-            return Status::BadData;
+            return Fdi::Fail(Status::BadData, "bad aligned offset tree");
         }
     }
     if (ReadLengths(m_MainLengths, 0, LZX_LITERALS) != Status::Ok ||
@@ -281,7 +277,7 @@ Status CLzxDecoder::ReadTrees(bool aligned)
     }
     // A main tree without codes cannot produce the block's output.
     if (m_MainTable.Build(m_MainLengths, LZX_MAIN_TAGS.Tag) != TableBuild::Complete) {
-        return Status::BadData;
+        return Fdi::Fail(Status::BadData, "bad main tree");
     }
     if (m_MainLengths[0xE8] != 0) {
         m_E8Seen = true;
@@ -292,7 +288,7 @@ Status CLzxDecoder::ReadTrees(bool aligned)
     // A block without matches longer than 8 sends an empty length tree; a
     // length symbol decoded from it is EMPTY_SYMBOL, which no run can hold.
     if (m_LengthTable.Build(m_LengthLengths) == TableBuild::Invalid) {
-        return Status::BadData;
+        return Fdi::Fail(Status::BadData, "bad length tree");
     }
     return Status::Ok;
 }
@@ -308,7 +304,7 @@ Status CLzxDecoder::ReadLengths(uint8_t *lengths, unsigned first, unsigned last)
         preLengths[i] = static_cast<uint8_t>(m_Bits.Take(4));
     }
     if (m_PreTable.Build(preLengths) != TableBuild::Complete) {
-        return Status::BadData;
+        return Fdi::Fail(Status::BadData, "bad pretree");
     }
     for (unsigned x = first; x < last;) {
         // One refill covers the longest step: two 15-bit codes and a bit.
@@ -329,13 +325,13 @@ Status CLzxDecoder::ReadLengths(uint8_t *lengths, unsigned first, unsigned last)
             run = m_Bits.Take(1) + 4;
             const unsigned change = m_PreTable.Decode(m_Bits);
             if (change > 16) {
-                return Status::BadData;
+                return Fdi::Fail(Status::BadData, "bad pretree symbol in a run of one length");
             }
             value = static_cast<uint8_t>((lengths[x] + 17 - change) % 17);
         }
         // A run may not spill into the next part or past the tree.
         if (run > last - x) {
-            return Status::BadData;
+            return Fdi::Fail(Status::BadData, "a pretree run beyond the tree");
         }
         std::memset(lengths + x, value, run);
         x += run;
@@ -346,7 +342,7 @@ Status CLzxDecoder::ReadLengths(uint8_t *lengths, unsigned first, unsigned last)
 Status CLzxDecoder::BeginUncompressed(const uint8_t *in, uint32_t inSize)
 {
     if (m_Bits.HasOverrun()) {
-        return Status::BadData;
+        return Fdi::Fail(Status::BadData, "an uncompressed block's header beyond the input");
     }
     // Realign to the next 16-bit boundary, or skip a whole word when the
     // header already ended on one. Words count from the stream's start,
@@ -355,11 +351,11 @@ Status CLzxDecoder::BeginUncompressed(const uint8_t *in, uint32_t inSize)
     const uint64_t aligned = (bit % 16 == 0) ? bit + 16 : (bit + 15) / 16 * 16;
     const uint64_t byte = aligned / 8 + m_StreamStart;
     if (byte + 12 > inSize) {
-        return Status::BadData;
+        return Fdi::Fail(Status::BadData, "an uncompressed block's offsets beyond the input");
     }
     m_InPos = static_cast<uint32_t>(byte);
     for (uint32_t &r : m_R) {
-        r = LoadLe32(in + m_InPos);
+        r = Le32(in + m_InPos);
         m_InPos += 4;
     }
     // Raw bytes may hold 0xE8 bytes the main tree never announced.
@@ -371,7 +367,7 @@ Status CLzxDecoder::CopyUncompressed(const uint8_t *in, uint32_t inSize, uint32_
 {
     const uint32_t length = runEnd - m_Pos;
     if (length > inSize - m_InPos) {
-        return Status::BadData; // the frame's raw bytes are not all here
+        return Fdi::Fail(Status::BadData, "an uncompressed block's bytes beyond the input");
     }
     std::memcpy(m_Window + m_Pos, in + m_InPos, length);
     m_Pos += length;
@@ -403,7 +399,7 @@ void CLzxDecoder::FinishFrame(uint8_t *out, uint32_t outSize)
 CCodec *CreateLzx(const Allocator &alloc, unsigned windowBits, Status *status)
 {
     if (windowBits < LZX_MIN_WINDOW_BITS || windowBits > LZX_MAX_WINDOW_BITS) {
-        *status = Status::BadCompression;
+        *status = Fdi::Fail(Status::BadCompression, "LZX window size out of range");
         return nullptr;
     }
     return CreateWithWindow<CLzxDecoder>(alloc, LzxBufferSize(windowBits) + LZX_BUFFER_SLACK, windowBits, status);

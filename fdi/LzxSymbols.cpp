@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "fdi/LzxDecoder.h"
+#include "fdi/Reason.h"
 
 namespace Fdi {
 
@@ -162,7 +163,7 @@ Status CLzxDecoder::DecodeSymbols(uint32_t runEnd)
         //    exist; stored R values can hold anything).
         const uint32_t reach = wrapped ? farthest : pos;
         if (length > runEnd - pos || offset - 1u >= reach) {
-            status = Status::BadData;
+            status = Fdi::Fail(Status::BadData, "match beyond the frame or offset beyond window");
             break;
         }
 

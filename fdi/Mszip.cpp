@@ -24,6 +24,7 @@
 
 #include "fdi/CabFormat.h"
 #include "fdi/Codec.h"
+#include "fdi/Reason.h"
 
 namespace Fdi {
 
@@ -66,7 +67,8 @@ public:
         m_Stream.opaque = &m_Memory;
         int result = inflateInit2(&m_Stream, -MAX_WBITS);
         if (result != Z_OK) {
-            return result == Z_MEM_ERROR ? Status::NoMemory : Status::BadData;
+            return result == Z_MEM_ERROR ? Fail(Status::NoMemory, "no memory for zlib")
+                                         : Fail(Status::BadData, "zlib does not start");
         }
         m_Initialised = true;
         return Reset();
@@ -77,22 +79,26 @@ public:
         // An empty dictionary allocates the window and leaves it empty.
         static const Bytef EMPTY = 0;
         if (inflateReset(&m_Stream) != Z_OK) {
-            return Status::BadData;
+            return Fail(Status::BadData, "zlib does not reset");
         }
         int result = inflateSetDictionary(&m_Stream, &EMPTY, 0);
         if (result != Z_OK) {
-            return result == Z_MEM_ERROR ? Status::NoMemory : Status::BadData;
+            return result == Z_MEM_ERROR ? Fail(Status::NoMemory, "no memory for zlib's window")
+                                         : Fail(Status::BadData, "zlib does not reset");
         }
         return Status::Ok;
     }
 
     Status DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t *out, uint32_t outSize) override
     {
-        if (inSize < 2 || in[0] != 'C' || in[1] != 'K' || outSize == 0 || outSize > BLOCK_OUTPUT_MAX) {
-            return Status::BadData;
+        if (outSize == 0 || outSize > BLOCK_OUTPUT_MAX) {
+            return Fail(Status::BadData, "an MSZIP block size out of range");
+        }
+        if (inSize < 2 || in[0] != 'C' || in[1] != 'K') {
+            return Fail(Status::BadData, "an MSZIP block without its \"CK\" signature");
         }
         if (inflateResetKeep(&m_Stream) != Z_OK) {
-            return Status::BadData;
+            return Fail(Status::BadData, "zlib does not reset");
         }
         m_Stream.next_in = const_cast<Bytef *>(in + 2);
         m_Stream.avail_in = inSize - 2;
@@ -102,8 +108,18 @@ public:
         // Z_STREAM_END with every output byte: the block is whole. Anything
         // else (bad data, input ending early, output that would overflow
         // cbUncomp or fall short of it) is an invalid block.
-        if (result != Z_STREAM_END || m_Stream.avail_out != 0) {
-            return result == Z_MEM_ERROR ? Status::NoMemory : Status::BadData;
+        if (result == Z_MEM_ERROR) {
+            return Fail(Status::NoMemory, "no memory for zlib");
+        }
+        if (result == Z_DATA_ERROR) {
+            return Fail(Status::BadData, "invalid deflate data");
+        }
+        if (result != Z_STREAM_END) {
+            return Fail(Status::BadData, m_Stream.avail_out == 0 ? "deflate data yields more than cbUncomp bytes"
+                                                                 : "deflate data ends early");
+        }
+        if (m_Stream.avail_out != 0) {
+            return Fail(Status::BadData, "deflate data yields fewer than cbUncomp bytes");
         }
         return Status::Ok;
     }
@@ -120,7 +136,7 @@ CCodec *CreateMszip(const Allocator &alloc, Status *status)
 {
     CMszipCodec *codec = alloc.New<CMszipCodec>(alloc);
     if (codec == nullptr) {
-        *status = Status::NoMemory;
+        *status = Fail(Status::NoMemory, "no memory for the MSZIP decoder");
         return nullptr;
     }
     *status = codec->Init();

@@ -41,6 +41,7 @@
 #include "fdi/Codec.h"
 #include "fdi/LzxQuantumWindow.h"
 #include "fdi/QuantumModel.h"
+#include "fdi/Reason.h"
 
 namespace Fdi {
 
@@ -127,10 +128,11 @@ private:
         const unsigned slot = DecodeSymbol(model);
         return TABLES.OffsetBase[slot] + m_Bits.Read(TABLES.OffsetExtra[slot]) + 1;
     }
-    Status Fail()
+    // A bad block: the codec refuses every block until the next Reset.
+    Status Reject(const char *reason)
     {
         m_Failed = true;
-        return Status::BadData;
+        return Fail(Status::BadData, reason);
     }
 
     Allocator m_Alloc;
@@ -191,8 +193,11 @@ unsigned CQuantumDecoder::DecodeSymbol(CQuantumModel &model)
 
 Status CQuantumDecoder::DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t *out, uint32_t outSize)
 {
-    if (m_Failed || outSize == 0 || outSize > QTM_FRAME_SIZE || inSize > CODEC_INPUT_MAX) {
-        return Fail();
+    if (m_Failed) {
+        return Reject("a Quantum block after a bad one, without a reset");
+    }
+    if (outSize == 0 || outSize > QTM_FRAME_SIZE || inSize > CODEC_INPUT_MAX) {
+        return Reject("a Quantum block size out of range");
     }
     // 1. Restart the coder on the block's first bits.
     m_Bits.Init(in, inSize);
@@ -208,7 +213,7 @@ Status CQuantumDecoder::DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t 
         // A block whose bits ran out cannot end well; stop at once rather
         // than decode the rest of the frame from zero bits.
         if (m_Bits.HasOverrun()) {
-            return Fail();
+            return Reject("Quantum data ends before its frame is full");
         }
         const unsigned selector = DecodeSymbol(m_Selector);
         if (selector < 4) {
@@ -234,8 +239,11 @@ Status CQuantumDecoder::DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t 
         // A match may neither pass the frame end nor reach before the
         // folder's first byte.
         const uint32_t available = m_Filled + produced < windowSize ? m_Filled + produced : windowSize;
-        if (length > outSize - produced || offset > available) {
-            return Fail();
+        if (length > outSize - produced) {
+            return Reject("a Quantum match beyond the frame end");
+        }
+        if (offset > available) {
+            return Reject("a Quantum match offset beyond the window");
         }
         uint32_t src = (m_Pos - offset) & m_WindowMask;
         for (uint32_t i = 0; i < length; ++i) {
@@ -250,7 +258,7 @@ Status CQuantumDecoder::DecodeBlock(const uint8_t *in, uint32_t inSize, uint8_t 
     // 3. The coder may look ahead into the block's padding, but never past
     //    the block.
     if (m_Bits.HasOverrun()) {
-        return Fail();
+        return Reject("Quantum data reads past its block");
     }
     m_Filled = m_Filled + outSize < windowSize ? m_Filled + outSize : windowSize;
     return Status::Ok;
@@ -263,7 +271,7 @@ CCodec *CreateQuantum(const Allocator &alloc, unsigned level, unsigned windowBit
     // The level only tells how hard the encoder searched; decoding ignores it.
     (void)level;
     if (windowBits < QTM_MIN_WINDOW_BITS || windowBits > QTM_MAX_WINDOW_BITS) {
-        *status = Status::BadCompression;
+        *status = Fail(Status::BadCompression, "a Quantum window outside 10..21 bits");
         return nullptr;
     }
     return CreateWithWindow<CQuantumDecoder>(alloc, 1u << windowBits, windowBits, status);

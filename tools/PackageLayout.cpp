@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fdi/CabFormat.h"
+
 namespace Selfex {
 
 namespace {
-
-constexpr char SIGNATURE[] = "MSCF";
 
 // PE fields the stub check reads, by offset.
 constexpr size_t MZ_NEW_HEADER_OFFSET = 0x3C;    // u32 e_lfanew: where "PE\0\0" starts
@@ -19,35 +19,26 @@ constexpr uint16_t OPTIONAL_MAGIC_PE32 = 0x10B;  // the optional header's first 
 constexpr uint16_t OPTIONAL_MAGIC_PE32P = 0x20B; // PE32+ (64-bit)
 constexpr uint16_t SUBSYSTEM_WINDOWS_GUI = 2;
 
-uint32_t LoadLe(const uint8_t *bytes, size_t count)
-{
-    uint32_t value = 0;
-    for (size_t i = count; i-- > 0;) {
-        value = value << 8 | bytes[i];
-    }
-    return value;
-}
-
 // Why stub is no Windows GUI program, or an empty text when it is one.
 std::string PeGuiProblem(const uint8_t *stub, size_t size)
 {
     if (size < MZ_NEW_HEADER_OFFSET + 4 || stub[0] != 'M' || stub[1] != 'Z') {
         return "not a Windows executable (no \"MZ\" header)";
     }
-    const size_t pe = LoadLe(stub + MZ_NEW_HEADER_OFFSET, 4);
+    const size_t pe = Fdi::Le32(stub + MZ_NEW_HEADER_OFFSET);
     if (pe > size || size - pe < PE_OPTIONAL_HEADER || std::memcmp(stub + pe, "PE\0\0", 4) != 0) {
         return "not a Windows PE executable (no \"PE\" signature where its MZ header points)";
     }
     const size_t optional = pe + PE_OPTIONAL_HEADER;
-    const uint32_t optionalSize = LoadLe(stub + pe + PE_OPTIONAL_HEADER_SIZE, 2);
+    const uint32_t optionalSize = Fdi::Le16(stub + pe + PE_OPTIONAL_HEADER_SIZE);
     if (optionalSize < OPTIONAL_SUBSYSTEM + 2 || size - optional < OPTIONAL_SUBSYSTEM + 2) {
         return "not a complete PE executable (its optional header is missing or cut short)";
     }
-    const uint32_t magic = LoadLe(stub + optional, 2);
+    const uint32_t magic = Fdi::Le16(stub + optional);
     if (magic != OPTIONAL_MAGIC_PE32 && magic != OPTIONAL_MAGIC_PE32P) {
         return "not a Windows PE executable (its optional header is neither PE32 nor PE32+)";
     }
-    const uint32_t subsystem = LoadLe(stub + optional + OPTIONAL_SUBSYSTEM, 2);
+    const uint32_t subsystem = Fdi::Le16(stub + optional + OPTIONAL_SUBSYSTEM);
     if (subsystem != SUBSYSTEM_WINDOWS_GUI) {
         return "a program of PE subsystem " + std::to_string(subsystem) + (subsystem == 3 ? " (console)" : "") +
                "; the stub must be a Windows GUI program (subsystem 2)";
@@ -67,11 +58,12 @@ std::string StubProblem(const uint8_t *stub, size_t size)
         return "the stub is " + std::to_string(size) + " bytes long; a package needs one of at most " +
                std::to_string(PACKAGE_LAST_HEADER) + " bytes, or the stub could not find its cabinet";
     }
-    for (size_t at = PACKAGE_SEARCH_START; at + 4 <= size; ++at) {
-        if (std::memcmp(stub + at, SIGNATURE, 4) == 0) {
-            return "the stub holds \"MSCF\" at offset " + std::to_string(at) +
-                   ", where the stub's own search would take it for the cabinet";
-        }
+    // Short enough, so every offset from the start of the search on counts.
+    const int32_t found =
+        size > PACKAGE_SEARCH_START ? FindCabinetHeader(stub + PACKAGE_SEARCH_START, size - PACKAGE_SEARCH_START) : -1;
+    if (found >= 0) {
+        return "the stub holds \"MSCF\" at offset " + std::to_string(PACKAGE_SEARCH_START + uint32_t(found)) +
+               ", where the stub's own search would take it for the cabinet";
     }
     return std::string();
 }
@@ -79,17 +71,6 @@ std::string StubProblem(const uint8_t *stub, size_t size)
 uint32_t CabinetOffsetBehind(size_t stubSize)
 {
     return static_cast<uint32_t>(std::max<size_t>(stubSize, PACKAGE_SEARCH_START));
-}
-
-int32_t FindCabinetHeader(const uint8_t *window, size_t size)
-{
-    size_t last = std::min<size_t>(PACKAGE_LAST_HEADER - PACKAGE_SEARCH_START, size < 4 ? 0 : size - 4);
-    for (size_t at = 0; size >= 4 && at <= last; ++at) {
-        if (std::memcmp(window + at, SIGNATURE, 4) == 0) {
-            return static_cast<int32_t>(at);
-        }
-    }
-    return -1;
 }
 
 } // namespace Selfex

@@ -13,12 +13,13 @@
 // nothing but the inputs and the output folder (nothing written outside).
 // A breach aborts, which the fuzzer reports like a crash.
 //
-// Seeds (corpus/): small cabinets of the test corpus (tests/corpus;
-// MANIFEST.tsv gives their origin), dirwalk-vulns.cab among them, and
-// built-*: cabinets made with the test library's cabinet builder (the
-// fdicopy target's seeds: stored and MSZIP folders, reserves, a set of two
-// joined by the marker) and a package that "selfex pack" made of two small
-// files behind a 12-byte stand-in stub ("MZ tiny stub"), padded to 160000.
+// Seeds: the test corpus (tests/corpus, read in place; MANIFEST.tsv gives
+// each cabinet's origin), dirwalk-vulns.cab among them, and in corpus/ only
+// what adds coverage to it, built-*: cabinets made with the test library's
+// cabinet builder (the fdicopy target's seeds: stored and MSZIP folders,
+// reserves, a set of two joined by the marker) and a package that "selfex
+// pack" made of two small files behind a 12-byte stand-in stub ("MZ tiny
+// stub"), padded to 160000.
 #include <unistd.h>
 
 #include <cstdint>

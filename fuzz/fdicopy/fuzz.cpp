@@ -8,11 +8,11 @@
 // every handle closed; a leak or a stray close aborts, which the fuzzer
 // reports like a crash.
 //
-// Seeds (corpus/): the cabinets of up to 16 KiB of the test corpus
-// (tests/corpus; MANIFEST.tsv there gives their origin) and built-*, made
-// with the test cabinet builder (tests/testlib/CabBuilder): stored and MSZIP
-// folders, reserves, and a two-cabinet set joined by the marker, in both
-// orders.
+// Seeds: the test corpus (tests/corpus, read in place; MANIFEST.tsv there
+// gives each cabinet's origin) and, in corpus/, only what adds coverage to
+// it: built-*, made with the test cabinet builder (tests/testlib/CabBuilder):
+// stored and MSZIP folders, reserves, and a two-cabinet set joined by the
+// marker, in both orders.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

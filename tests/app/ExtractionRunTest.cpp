@@ -12,7 +12,11 @@
 #include <vector>
 
 #include "app/ExtractionRun.h"
+#include "app/Globals.h"
+
+#include <commctrl.h>
 #include "tests/app/PathChecks.h"
+#include "tests/testlib/CabBuilder.h"
 #include "tests/testlib/TempDir.h"
 
 namespace {
@@ -52,25 +56,15 @@ void WriteBytes(const std::wstring &path, const std::vector<uint8_t> &bytes)
     ASSERT_EQ(bytes.size(), written);
 }
 
-uint32_t Le32(const std::vector<uint8_t> &bytes, size_t at)
-{
-    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
-}
-
-size_t Le16(const std::vector<uint8_t> &bytes, size_t at)
-{
-    return static_cast<size_t>(bytes[at] | bytes[at + 1] << 8);
-}
-
 // Spoils one byte in the middle of the data of CFDATA block blockIndex of
 // the first folder, so that its checksum no longer matches.
 void SpoilBlock(std::vector<uint8_t> &cabinet, unsigned blockIndex)
 {
-    size_t block = Le32(cabinet, 36); // coffCabStart of the first CFFOLDER
+    size_t block = TestLib::GetLe32(cabinet, 36); // coffCabStart of the first CFFOLDER
     for (unsigned i = 0; i < blockIndex; ++i) {
-        block += 8 + Le16(cabinet, block + 4); // header, then cbData bytes
+        block += 8u + TestLib::GetLe16(cabinet, block + 4); // header, then cbData bytes
     }
-    cabinet[block + 8 + Le16(cabinet, block + 4) / 2] ^= 0x55;
+    cabinet[block + 8u + TestLib::GetLe16(cabinet, block + 4) / 2u] ^= 0x55;
 }
 
 uint64_t FileSize(const std::wstring &path)
@@ -146,6 +140,41 @@ TEST_F(ExtractionRunTest, ATargetThatIsAFileFails)
     WriteBytes(m_Temp / L"Pkg", {'x'});
     EXPECT_FALSE(Run(package, m_Temp / L"Pkg\\"));
     EXPECT_EQ(1u, FileSize(m_Temp / L"Pkg"));
+}
+
+namespace {
+
+// Records the range a progress bar is given. A message-only window: the
+// tests run with no display, where Wine makes no other window.
+LRESULT CALLBACK RecordRange(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == PBM_SETRANGE32) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, lParam + 1); // 0 = never set
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+} // namespace
+
+// The bar's range is the file count, set also when it is 0: the control's
+// own 0 to 100 would leave a bar that never fills.
+TEST_F(ExtractionRunTest, AnEmptyCabinetSetsARangeOfNothing)
+{
+    WNDCLASSW recorder = {};
+    recorder.lpfnWndProc = RecordRange;
+    recorder.hInstance = GetModuleHandleW(nullptr);
+    recorder.lpszClassName = L"SelfexRangeRecorder";
+    RegisterClassW(&recorder);
+    HWND bar = CreateWindowExW(0, recorder.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, recorder.hInstance,
+                               nullptr);
+    ASSERT_NE(bar, nullptr);
+
+    TestLib::CCabBuilder empty;
+    EXPECT_TRUE(RunExtraction(MakePackage(empty.Build().Bytes).c_str(), (m_Temp / L"Pkg\\").c_str(), nullptr, bar));
+    EXPECT_EQ(GetWindowLongPtrW(bar, GWLP_USERDATA), 1); // a range of 0 files
+    DestroyWindow(bar);
+    g_ProgressWnd = nullptr;
 }
 
 TEST_F(ExtractionRunTest, MemoryTargetCreatesItsFolderButWritesNoFile)

@@ -6,6 +6,7 @@
 
 #include "cabinet/Extract.h"
 #include "tests/cabinet/ExtractFixture.h"
+#include "tests/cabinet/RecordedTimes.h"
 #include "tests/cabinet/WideTestText.h"
 #include "tests/testlib/CabBuilder.h"
 #include "tests/testlib/CorpusExpect.h"
@@ -55,8 +56,17 @@ TEST_F(ExtractTest, CopyWritesTreeTimesAndAttributes)
     const WString package = WritePackage("pkg.exe", CabinetOf(files));
     const WString out = PathTo("out"); // without backslash: Copy adds it
     CopyRun run;
+#if defined(SELFEX_RECORDED_TIMES)
+    const RecordedTimes before = RecordedTimeCalls();
+#endif
     ASSERT_TRUE(run.Copy(package, out)) << run.extract.Error.Code;
     ASSERT_EQ(run.log.CopyNames.size(), files.size());
+#if defined(SELFEX_RECORDED_TIMES)
+    // The file cannot show its creation time here: every file's call must
+    // have set it to the stored time, as the last-write time.
+    EXPECT_EQ(RecordedTimeCalls().Calls - before.Calls, files.size());
+    EXPECT_EQ(RecordedTimeCalls().CreationDiffers, before.CreationDiffers);
+#endif
     for (size_t i = 0; i < files.size(); ++i) {
         const WString path = out + WIDE("\\") + WidePath(files[i].outPath);
         std::vector<uint8_t> bytes;
@@ -65,6 +75,13 @@ TEST_F(ExtractTest, CopyWritesTreeTimesAndAttributes)
         EXPECT_EQ(run.log.CopyNames[i], WidePath(files[i].outPath));
         EXPECT_EQ(run.log.DonePaths[i], path);
     }
+    // The texts OnCopyFile gets for a file two folders down.
+    const CopyRecord &nested = run.log.Copies[1];
+    EXPECT_EQ(nested.Name, WIDE("b.bin"));
+    EXPECT_EQ(nested.RelDir, WIDE("dir\\sub\\"));
+    EXPECT_EQ(nested.OutDir, out + WIDE("\\dir\\sub\\"));
+    EXPECT_EQ(nested.OutPath, out + WIDE("\\dir\\sub\\b.bin"));
+    EXPECT_EQ(run.log.Copies[0].RelDir, WIDE(""));
     // The empty file gets exactly one report, its first.
     int emptyReports = 0;
     for (const ProgressInfo &info : run.log.Progress) {
@@ -153,11 +170,91 @@ TEST_F(ExtractTest, InMemoryModeAllocatesWhatArrivesNotWhatAHeaderDeclares)
     EXPECT_LT(run.extract.Sink().Allocated(), 1u << 20);
 }
 
+// A folder or a name shorter than two characters is refused before any
+// open; two of each pass the check (and fail later, the file being absent).
 TEST_F(ExtractTest, CabinetPathWithoutDirectoryIsRefused)
 {
+    const struct {
+        const WCHAR *path;
+        bool refused;
+    } cases[] = {{WIDE("pkg.exe"), true}, {WIDE("\\pkg.exe"), true}, {WIDE("ab\\c"), true}, {WIDE("ab\\cd"), false}};
+    for (const auto &c : cases) {
+        CopyRun run;
+        EXPECT_FALSE(run.Copy(c.path, PathTo("out/")));
+        EXPECT_EQ(run.extract.Error.Code == ERR_BAD_PATH, c.refused) << run.extract.Error.Code;
+    }
+}
+
+// Only read-only, hidden, system and archive are applied; the other stored
+// bits say how to read the entry or ask to run the file.
+TEST(AppliedAttributes, KeepOnlyTheFourFileBits)
+{
+    EXPECT_EQ(AppliedAttributes(0xFFFF), 0x27);
+    EXPECT_EQ(AppliedAttributes(0x40 | 0x80 | 0x100 | 0x01), 0x01);
+    EXPECT_EQ(AppliedAttributes(0x10 | 0x08), 0x00);
+}
+
+// The first byte-progress report of a file is its open; later ones wait the
+// interval from there, so a file written within it gets two reports.
+TEST_F(ExtractTest, ProgressIntervalRunsFromTheFileOpen)
+{
+    const WString package =
+        WritePackage("pkg.exe", CabinetOf({{"big.bin", TestLib::PatternBytes(200000, 3), 0x20, "big.bin"}}));
     CopyRun run;
-    EXPECT_FALSE(run.Copy(WIDE("pkg.exe"), PathTo("out/")));
-    EXPECT_EQ(run.extract.Error.Code, ERR_BAD_PATH);
+    // Longer than the run, shorter than the time since the clock started.
+    run.extract.Callbacks.ProgressIntervalMs = 20000;
+    ASSERT_TRUE(run.Copy(package, PathTo("out/")));
+    ASSERT_EQ(run.log.Progress.size(), 2u);
+    EXPECT_EQ(run.log.Progress[0].Written, 0u);
+    EXPECT_EQ(run.log.Progress[1].Written, 200000u);
+}
+
+// A file that received fewer bytes than its entry declares is not accepted
+// at its close notification, on disk or in memory.
+TEST_F(ExtractTest, ShortFileIsRefusedAtItsCloseNotification)
+{
+    const WString package = WritePackage("pkg.exe", CabinetOf({{"f.bin", TestLib::PatternBytes(50000, 4), 0x20, ""}}));
+    {
+        CopyRun run;
+        // One byte more declared than the decompressor will write.
+        run.log.OnFileOpened = [&](const ProgressInfo &) { ++run.extract.Current().Size; };
+        EXPECT_FALSE(run.Copy(package, PathTo("out/")));
+        EXPECT_EQ(run.extract.Error.Code, FDIERROR_TARGET_FILE);
+        EXPECT_EQ(ListTree(PathTo("out/")), std::vector<std::string>());
+        EXPECT_TRUE(run.log.DonePaths.empty());
+    }
+
+    // In memory: the close notification is driven by hand, after five of
+    // the ten declared bytes.
+    CopyRun memory;
+    memory.extract.Callbacks = ExtractCallbacks(); // no log outside Copy
+    memory.extract.SetInMemory(true);
+    char name[] = "m.bin";
+    FDINOTIFICATION note{};
+    note.psz1 = name;
+    note.cb = 10;
+    const intptr_t handle = memory.extract.OnNotify(fdintCOPY_FILE, &note);
+    ASSERT_LT(handle, 0);
+    EXPECT_EQ(memory.extract.OnWrite(static_cast<int32_t>(handle), "12345", 5), 5);
+    note.hf = handle;
+    EXPECT_EQ(memory.extract.OnNotify(fdintCLOSE_FILE_INFO, &note), -1);
+    EXPECT_EQ(memory.extract.Error.Code, FDIERROR_TARGET_FILE);
+}
+
+// A next cabinet the decompressor could not use still replaces the name
+// Copy would go on with; the run stops.
+TEST_F(ExtractTest, FailedNextCabinetNotificationKeepsItsName)
+{
+    CopyRun run;
+    char next[] = "next.cab", disk[] = "", path[] = "";
+    FDINOTIFICATION note{};
+    note.psz1 = next;
+    note.psz2 = disk;
+    note.psz3 = path;
+    note.fdie = FDIERROR_WRONG_CABINET;
+    EXPECT_EQ(run.extract.OnNotify(fdintNEXT_CABINET, &note), -1);
+    EXPECT_EQ(WString(run.extract.NextCabinet().Data), WIDE("next.cab"));
+    EXPECT_EQ(run.extract.Error.Code, FDIERROR_WRONG_CABINET);
 }
 
 // Destinations that cannot be used: the code and detail say where it broke.

@@ -40,6 +40,7 @@ class CTestExtract : public Cabinet::CExtract {
 public:
     using CExtract::CabinetBase;
     using CExtract::Current;
+    using CExtract::NextCabinet;
     using CExtract::OnClose;
     using CExtract::OnNotify;
     using CExtract::OnRead;
@@ -85,9 +86,23 @@ private:
     WString m_Dir;
 };
 
+// The texts of one OnCopyFile, copied.
+struct CopyRecord {
+    WString Name, RelDir, OutDir, OutPath;
+};
+
+// One OnCabinetInfo, copied.
+struct CabinetRecord {
+    std::string NextCabinet, NextDisk;
+    WString CabinetPath;
+    uint16_t SetId, CabinetIndex;
+};
+
 // Collects what the client callbacks see.
 struct CallbackLog {
     std::vector<WString> CopyNames;              // RelPath of every OnCopyFile
+    std::vector<CopyRecord> Copies;              // the other texts of every OnCopyFile
+    std::vector<CabinetRecord> CabinetInfos;     // every OnCabinetInfo
     std::vector<WString> DonePaths;              // every OnFileDone path
     std::vector<std::vector<uint8_t>> DoneBytes; // sink contents in in-memory mode
     std::vector<Cabinet::ProgressInfo> Progress;

@@ -258,6 +258,14 @@ TEST_F(ProgressTest, ReportsAreThrottledExceptTheLast)
     EXPECT_EQ(extract.Current().Received, 100u);
 }
 
+// Unless the client says otherwise, reports come at most every 200 ms.
+TEST_F(ProgressTest, DefaultIntervalIs200Milliseconds)
+{
+    Open(100, ExtractCallbacks().ProgressIntervalMs);
+    EXPECT_FALSE(WriteAgo(10, 175));
+    EXPECT_TRUE(WriteAgo(10, 225));
+}
+
 TEST_F(ProgressTest, ZeroIntervalReportsEveryWrite)
 {
     Open(3, 0);

@@ -139,6 +139,21 @@ TEST(ExtractLibrary, CreateFailsWithoutCabinetDll)
     EXPECT_EQ(extract.Error.Code, ERR_CABINET_DLL);
 }
 
+// Runs in its own test entry, over a decompressor whose FDIDestroy fails:
+// the destroyed extractor must not stay bound to the thread.
+TEST(ExtractLibrary, DestructorUnbindsWhenFdiDestroyFails)
+{
+    if (std::getenv("SELFEX_TEST_FAILING_DESTROY") == nullptr) {
+        GTEST_SKIP() << "needs the environment of the cabinet_tests_failing_destroy entry";
+    }
+    {
+        CExtract first;
+        ASSERT_TRUE(first.Create()); // its destruction fails in FDIDestroy
+    }
+    CExtract second;
+    EXPECT_TRUE(second.Create()) << second.Error.Code;
+}
+
 namespace {
 
 #ifndef WINAPI

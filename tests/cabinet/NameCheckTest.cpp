@@ -60,6 +60,7 @@ const NameCase NAME_CASES[] = {
     // Characters Windows forbids, and what it strips.
     {WIDE("tab\there"), NameRule::ControlCharacter, "control character"},
     {WIDE("dir\\\x1B[31m"), NameRule::ControlCharacter, "escape sequence"},
+    {WIDE("unit\x1Fsep"), NameRule::ControlCharacter, "the last control character, 0x1F"},
     {WIDE("what?"), NameRule::ReservedCharacter, "wildcard"},
     {WIDE("a<b"), NameRule::ReservedCharacter, "redirection"},
     {WIDE("q\"uote"), NameRule::ReservedCharacter, "quote"},

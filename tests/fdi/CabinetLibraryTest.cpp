@@ -6,7 +6,8 @@
 
 #include <string>
 
-#include "fdi/BlockReader.h"
+#include "fdi/CabChecksum.h"
+#include "fdi/FdiReason.h"
 #include "tests/fdi/FdiTestClient.h"
 #include "tests/testlib/CabBuilder.h"
 
@@ -27,11 +28,11 @@ TEST(CabinetLibrary, ExportsOnlyTheFdiEntryPoints)
 {
     void *library = dlopen(LibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
-    for (const char *name : {"FDICreate", "FDIIsCabinet", "FDICopy", "FDIDestroy"}) {
+    for (const char *name : {"FDICreate", "FDIIsCabinet", "FDICopy", "FDIDestroy", FDI_REASON_ENTRY}) {
         EXPECT_NE(dlsym(library, name), nullptr) << name;
     }
     // Internals stay hidden.
-    EXPECT_EQ(dlsym(library, "_ZN3Fdi15ComputeChecksumEPKhjj"), nullptr);
+    EXPECT_EQ(dlsym(library, "_ZN3Fdi4FailENS_5FaultEPKc"), nullptr);
     EXPECT_EQ(dlsym(library, "_ZN3Fdi11CreateMszipERKNS_9AllocatorEPNS_6StatusE"), nullptr);
 
     // One copy through the loaded functions.
@@ -63,7 +64,7 @@ TEST(BlockChecksum, AgreesWithTheBuildersSumAtEveryLength)
     for (uint32_t start = 0; start < 8; ++start) {
         for (uint32_t size = 0; start + size <= data.size(); ++size) {
             uint32_t seed = size * 0x9E3779B9u;
-            ASSERT_EQ(Fdi::ComputeChecksum(data.data() + start, size, seed),
+            ASSERT_EQ(Fdi::CabChecksum(data.data() + start, size, seed),
                       TestLib::CabChecksum(data.data() + start, size, seed))
                 << "start " << start << " size " << size;
         }

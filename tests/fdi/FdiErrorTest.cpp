@@ -34,6 +34,7 @@ struct CopyResult {
     bool Ok;
     int Oper;
     int Type;
+    std::string Reason; // ours only: empty under Wine
 };
 
 CopyResult CopyBytes(const std::vector<uint8_t> &bytes, CFdiTestClient *given = nullptr)
@@ -42,6 +43,7 @@ CopyResult CopyBytes(const std::vector<uint8_t> &bytes, CFdiTestClient *given = 
     CFdiTestClient &client = given ? *given : local;
     client.AddFile("cabs\\t.cab", bytes);
     bool ok = client.Copy("t.cab", DIR);
+    const std::string reason = client.Reason();
     EXPECT_TRUE(client.Destroy());
     if (!FDI_UNDER_TEST_IS_WINE) {
         EXPECT_EQ(client.LiveAllocations(), 0); // Wine leaks on some failures
@@ -53,7 +55,7 @@ CopyResult CopyBytes(const std::vector<uint8_t> &bytes, CFdiTestClient *given = 
     if (!ok) {
         EXPECT_TRUE(client.Erf().fError);
     }
-    return CopyResult{ok, client.Erf().erfOper, client.Erf().erfType};
+    return CopyResult{ok, client.Erf().erfOper, client.Erf().erfType, reason};
 }
 
 // Expected error: ours, and Wine's where it differs.
@@ -213,23 +215,36 @@ TEST(FdiError, BadDataBlocks)
         uint16_t Compression;
         std::function<void(CabImage &)> Spoil;
         int Oper, WineOper;
+        const char *Reason; // our decoder's
     } cases[] = {
         {"stored cbData != cbUncomp", CAB_COMPRESS_NONE,
-         [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Blocks[0] + 6, 32000); }, 4, 4},
+         [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Blocks[0] + 6, 32000); }, 4, 4,
+         "a stored block whose two sizes differ"},
         {"cbUncomp above 32768", CAB_COMPRESS_MSZIP,
-         [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Blocks[0] + 6, 40000); }, 4, 4},
+         [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Blocks[0] + 6, 40000); }, 4, 4,
+         "a data block decoding to more than 32768 bytes"},
         {"cbData above 38912", CAB_COMPRESS_NONE, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Blocks[0] + 4, 38913); },
-         4, 4},
-        {"MSZIP without CK", CAB_COMPRESS_MSZIP, [](CabImage &i) { i.Bytes[i.Layout.Blocks[0] + 8] = 'X'; }, 7, 4},
+         4, 4, "a data block larger than 38912 bytes"},
+        {"MSZIP without CK", CAB_COMPRESS_MSZIP, [](CabImage &i) { i.Bytes[i.Layout.Blocks[0] + 8] = 'X'; }, 7, 4,
+         "an MSZIP block without its \"CK\" signature"},
         {"MSZIP short output", CAB_COMPRESS_MSZIP, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Blocks[0] + 6, 32767); },
-         7, 4},
-        {"MSZIP bad deflate", CAB_COMPRESS_MSZIP, [](CabImage &i) { i.Bytes[i.Layout.Blocks[0] + 10] = 0xFF; }, 7, 4},
+         7, 4, "deflate data yields more than cbUncomp bytes"},
+        {"MSZIP bad deflate", CAB_COMPRESS_MSZIP, [](CabImage &i) { i.Bytes[i.Layout.Blocks[0] + 10] = 0xFF; }, 7, 4,
+         "invalid deflate data"},
         // Wine reads on past the folder's declared block count.
-        {"too few blocks", CAB_COMPRESS_NONE, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Folders[0] + 4, 1); }, 4, 0},
+        {"too few blocks", CAB_COMPRESS_NONE, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Folders[0] + 4, 1); }, 4, 0,
+         "a file ending beyond its folder's blocks"},
         {"unknown compression", CAB_COMPRESS_NONE, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Folders[0] + 6, 4); }, 6,
-         4},
+         4, "an unknown compression type"},
         {"LZX window 14", CAB_COMPRESS_NONE, [](CabImage &i) { PutLe16(i.Bytes, i.Layout.Folders[0] + 6, 0x0E03); }, 6,
-         4},
+         4, "a compression window outside the method's range"},
+        // The stored bytes read as LZX: zero bits give block type 0.
+        {"LZX block type 0", CAB_COMPRESS_NONE,
+         [](CabImage &i) {
+             PutLe16(i.Bytes, i.Layout.Folders[0] + 6, 0x0F03);
+             PutLe16(i.Bytes, i.Layout.Blocks[0] + 8, 0);
+         },
+         7, 4, "bad block type"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.What);
@@ -241,6 +256,7 @@ TEST(FdiError, BadDataBlocks)
         CopyResult run = CopyBytes(image.Bytes);
         EXPECT_EQ(run.Ok, Expect(c.Oper, c.WineOper) == 0);
         EXPECT_EQ(run.Oper, Expect(c.Oper, c.WineOper));
+        EXPECT_EQ(run.Reason, FDI_UNDER_TEST_IS_WINE ? "" : c.Reason);
     }
 }
 

@@ -193,6 +193,28 @@ TEST(FdiNotify, AnswersOtherThanMinusOneGoOn)
     EXPECT_EQ(client.FindOutput("a.txt")->Data, Bytes("Hello, cabinet!\n"));
 }
 
+// The client may shorten the scan at its first ENUMERATE: iFolder is the
+// number of entries it still wants, 0 ending the scan without an error.
+// Wine sends no ENUMERATE, so it copies all three.
+TEST(FdiNotify, EnumerateLimitsTheEntriesLeft)
+{
+    for (int wanted : {0, 1}) {
+        SCOPED_TRACE(wanted);
+        CFdiTestClient client;
+        client.AddFile("cabs\\plain.cab", PlainCabinet().Bytes);
+        bool first = true;
+        client.OnNote = [&](FDINOTIFICATIONTYPE type, FDINOTIFICATION *note, intptr_t answer) -> intptr_t {
+            if (type == fdintENUMERATE && first) {
+                first = false;
+                note->iFolder = uint16_t(wanted);
+            }
+            return answer;
+        };
+        ASSERT_TRUE(client.Copy("plain.cab", DIR));
+        EXPECT_EQ(CountNotes(client, fdintCOPY_FILE), FDI_UNDER_TEST_IS_WINE ? 3 : wanted);
+    }
+}
+
 TEST(FdiNotify, SkippedFilesAreDecodedOnlyWhenALaterOneNeedsIt)
 {
     CCabBuilder builder;

@@ -5,6 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#if !defined(_WIN32)
+#include "fdi/FdiReason.h"
+extern "C" const char *SelfexFdiReason(void *hfdi);
+#endif
+
 namespace FdiTest {
 
 namespace {
@@ -52,6 +57,16 @@ bool CFdiTestClient::Copy(const std::string &cabinet, const std::string &directo
     name.push_back('\0');
     path.push_back('\0');
     return FDICopy(m_Context, name.data(), path.data(), 0, Notify, nullptr, m_User) != 0;
+}
+
+std::string CFdiTestClient::Reason() const
+{
+#if defined(_WIN32)
+    return std::string();
+#else
+    const char *reason = SelfexFdiReason(m_Context);
+    return reason != nullptr ? reason : "";
+#endif
 }
 
 bool CFdiTestClient::IsCabinet(const std::string &path, FDICABINETINFO *info, int64_t position)

@@ -80,6 +80,9 @@ public:
     bool Destroy();
 
     const ERF &Erf() const { return m_Erf; }
+    // Why the last call failed, from our decoder's extra entry; always
+    // empty under Wine, whose Cabinet.dll has none.
+    std::string Reason() const;
     void FillErf(int value) { m_Erf.erfOper = m_Erf.erfType = m_Erf.fError = value; }
 
     // Results.

@@ -78,7 +78,7 @@ CCabBuilder::CCabBuilder(const CabOptions &options) : m_Options(options) {}
 
 CCabBuilder &CCabBuilder::AddFolder(uint16_t typeCompress)
 {
-    FolderSpec folder;
+    FolderEntry folder;
     folder.TypeCompress = typeCompress;
     folder.Raw = typeCompress != CAB_COMPRESS_NONE && typeCompress != CAB_COMPRESS_MSZIP;
     m_Folders.push_back(folder);
@@ -97,11 +97,11 @@ CCabBuilder &CCabBuilder::AddFile(const std::string &name, const std::vector<uin
 CCabBuilder &CCabBuilder::AddFileTo(size_t folderIndex, const std::string &name, const std::vector<uint8_t> &data,
                                     uint16_t attribs, uint16_t date, uint16_t time)
 {
-    FolderSpec &folder = m_Folders.at(folderIndex);
+    FolderEntry &folder = m_Folders.at(folderIndex);
     if (folder.Raw) {
         throw std::logic_error("AddFile on a raw folder: use AddRawFile");
     }
-    FileSpec file{name, folderIndex, uint32_t(folder.Data.size()), uint32_t(data.size()), attribs, date, time};
+    FileEntry file{name, folderIndex, uint32_t(folder.Data.size()), uint32_t(data.size()), attribs, date, time};
     folder.Data.insert(folder.Data.end(), data.begin(), data.end());
     m_Files.push_back(file);
     return *this;
@@ -112,8 +112,8 @@ CCabBuilder &CCabBuilder::AddRawFile(const std::string &name, uint32_t size, uin
     if (m_Folders.empty() || !m_Folders.back().Raw) {
         throw std::logic_error("AddRawFile needs a raw folder");
     }
-    FolderSpec &folder = m_Folders.back();
-    m_Files.push_back(FileSpec{name, m_Folders.size() - 1, folder.RawSize, size, attribs, 0x5264, 0x28c4});
+    FolderEntry &folder = m_Folders.back();
+    m_Files.push_back(FileEntry{name, m_Folders.size() - 1, folder.RawSize, size, attribs, 0x5264, 0x28c4});
     folder.RawSize += size;
     return *this;
 }
@@ -123,7 +123,7 @@ CCabBuilder &CCabBuilder::AddRawBlock(const std::vector<uint8_t> &payload, uint1
     if (m_Folders.empty() || !m_Folders.back().Raw) {
         throw std::logic_error("AddRawBlock needs a raw folder");
     }
-    m_Folders.back().Blocks.push_back(BlockSpec{payload, uncompressedSize});
+    m_Folders.back().Blocks.push_back(DataBlock{payload, uncompressedSize});
     return *this;
 }
 
@@ -133,7 +133,7 @@ CCabBuilder &CCabBuilder::SetTableOrder(const std::vector<size_t> &order)
     return *this;
 }
 
-std::vector<CCabBuilder::BlockSpec> CCabBuilder::EncodeFolder(const FolderSpec &folder) const
+std::vector<CCabBuilder::DataBlock> CCabBuilder::EncodeFolder(const FolderEntry &folder) const
 {
     if (folder.Raw) {
         return folder.Blocks;
@@ -141,11 +141,11 @@ std::vector<CCabBuilder::BlockSpec> CCabBuilder::EncodeFolder(const FolderSpec &
     if (m_Options.BlockSize == 0 || m_Options.BlockSize > 32768) {
         throw std::logic_error("BlockSize must be 1..32768");
     }
-    std::vector<BlockSpec> blocks;
+    std::vector<DataBlock> blocks;
     const std::vector<uint8_t> &data = folder.Data;
     for (size_t start = 0; start < data.size(); start += m_Options.BlockSize) {
         size_t size = std::min<size_t>(m_Options.BlockSize, data.size() - start);
-        BlockSpec block;
+        DataBlock block;
         block.Uncompressed = uint16_t(size);
         if (folder.TypeCompress == CAB_COMPRESS_MSZIP) {
             size_t historyStart = start > MSZIP_HISTORY ? start - MSZIP_HISTORY : 0;
@@ -198,11 +198,11 @@ std::vector<CabImage> CCabBuilder::BuildNamedSet(std::vector<std::string> &names
     size_t cabinet = 0;
     uint64_t room = payloadPerCabinet;
     for (size_t f = 0; f < m_Folders.size(); ++f) {
-        std::vector<BlockSpec> blocks = EncodeFolder(m_Folders[f]);
+        std::vector<DataBlock> blocks = EncodeFolder(m_Folders[f]);
         firstCab[f] = cabinet;
         bool first = true;
         uint64_t output = 0;
-        for (const BlockSpec &block : blocks) {
+        for (const DataBlock &block : blocks) {
             size_t done = 0;
             BlockPlace place{output, block.Uncompressed, 0, 0};
             output += block.Uncompressed;
@@ -276,7 +276,7 @@ CabImage CCabBuilder::WriteCabinet(size_t cabinet, const std::vector<Piece> &pie
     }
     std::vector<std::pair<size_t, uint16_t>> listed;
     for (size_t index : order) {
-        const FileSpec &file = m_Files.at(index);
+        const FileEntry &file = m_Files.at(index);
         // A file lies from the cabinet where the block holding its first
         // byte starts (or ends) to the one where the block holding its last
         // byte ends.
@@ -347,7 +347,7 @@ CabImage CCabBuilder::WriteCabinet(size_t cabinet, const std::vector<Piece> &pie
     }
     PutLe32(out, CAB_OFF_COFF_FILES, uint32_t(out.size()));
     for (const auto &[index, iFolder] : listed) {
-        const FileSpec &file = m_Files[index];
+        const FileEntry &file = m_Files[index];
         image.Layout.Files.push_back(out.size());
         Append32(out, file.Size);
         Append32(out, file.Offset);

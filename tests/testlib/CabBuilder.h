@@ -1,5 +1,8 @@
-// Builds MS-CAB cabinets and cabinet sets in memory for tests.
+// Builds MS-CAB cabinets in memory for tests: an oracle, kept apart from fdi/CabFormat.h on purpose.
 //
+// Its offsets, little-endian helpers and checksum are written here a second
+// time, independently of the decoder's and the writer's, so that a fault in
+// the shared format header cannot hide behind a test built on it.
 // Stored and MSZIP folders are encoded here (MSZIP with zlib's raw deflate,
 // each block "CK" + one deflate stream that may refer back into the
 // previous block, as makecab writes them); folders of any other compression
@@ -131,22 +134,22 @@ public:
                                            std::vector<std::string> *names = nullptr) const;
 
 private:
-    struct FileSpec {
+    struct FileEntry { // a file added, as its CFFILE entry will describe it
         std::string Name;
         size_t Folder;
         uint32_t Offset; // in the folder's uncompressed data
         uint32_t Size;
         uint16_t Attribs, Date, Time;
     };
-    struct BlockSpec {
+    struct DataBlock { // one CFDATA block: payload and cbUncomp
         std::vector<uint8_t> Payload;
         uint16_t Uncompressed;
     };
-    struct FolderSpec {
+    struct FolderEntry { // a folder added: its compression and content
         uint16_t TypeCompress;
         bool Raw;
         std::vector<uint8_t> Data;     // encoded folders: the uncompressed data
-        std::vector<BlockSpec> Blocks; // raw folders: the caller's blocks
+        std::vector<DataBlock> Blocks; // raw folders: the caller's blocks
         uint32_t RawSize = 0;          // raw folders: bytes given to files so far
     };
     struct Piece; // a CFDATA block or a part of a split one, placed in a cabinet
@@ -160,15 +163,15 @@ private:
     // Names the cabinets prefix1.cab... when prefix is not empty.
     std::vector<CabImage> BuildNamedSet(std::vector<std::string> &names, uint32_t payloadPerCabinet,
                                         const std::string &prefix) const;
-    std::vector<BlockSpec> EncodeFolder(const FolderSpec &folder) const;
+    std::vector<DataBlock> EncodeFolder(const FolderEntry &folder) const;
     CabImage WriteCabinet(size_t cabinet, const std::vector<Piece> &pieces, const std::vector<size_t> &folderFirstCab,
                           const std::vector<size_t> &folderLastCab,
                           const std::vector<std::vector<BlockPlace>> &blockCabs, const std::string &prevName,
                           const std::string &nextName, bool isSet) const;
 
     CabOptions m_Options;
-    std::vector<FolderSpec> m_Folders;
-    std::vector<FileSpec> m_Files;
+    std::vector<FolderEntry> m_Folders;
+    std::vector<FileEntry> m_Files;
     std::vector<size_t> m_TableOrder;
 };
 

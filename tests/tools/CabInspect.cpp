@@ -5,17 +5,13 @@
 
 #include <zlib.h>
 
+#include "tests/testlib/CabBuilder.h"
+
 namespace {
 
-uint16_t Le16(const std::vector<uint8_t> &bytes, size_t at)
-{
-    return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
-}
-
-uint32_t Le32(const std::vector<uint8_t> &bytes, size_t at)
-{
-    return Le16(bytes, at) | static_cast<uint32_t>(Le16(bytes, at + 2)) << 16;
-}
+// The test library's readers, independent of the writer's format header.
+using TestLib::GetLe16;
+using TestLib::GetLe32;
 
 // One MSZIP block with the folder's output so far as history.
 bool Inflate(const InspectedBlock &block, std::vector<uint8_t> &output, std::string &error)
@@ -63,13 +59,13 @@ bool InspectCabinet(const std::vector<uint8_t> &cab, InspectedCabinet &result, s
         error = "no header";
         return false;
     }
-    result.CabinetSize = Le32(cab, 8);
-    result.FilesOffset = Le32(cab, 16);
+    result.CabinetSize = GetLe32(cab, 8);
+    result.FilesOffset = GetLe32(cab, 16);
     result.VersionMinor = cab[24];
     result.VersionMajor = cab[25];
-    uint16_t folders = Le16(cab, 26);
-    uint16_t files = Le16(cab, 28);
-    result.Flags = Le16(cab, 30);
+    uint16_t folders = GetLe16(cab, 26);
+    uint16_t files = GetLe16(cab, 28);
+    result.Flags = GetLe16(cab, 30);
 
     size_t at = 36;
     for (uint16_t i = 0; i < folders; ++i, at += 8) {
@@ -77,7 +73,7 @@ bool InspectCabinet(const std::vector<uint8_t> &cab, InspectedCabinet &result, s
             error = "folder table cut short";
             return false;
         }
-        result.Folders.push_back({Le32(cab, at), Le16(cab, at + 4), Le16(cab, at + 6), {}, {}});
+        result.Folders.push_back({GetLe32(cab, at), GetLe16(cab, at + 4), GetLe16(cab, at + 6), {}, {}});
     }
     at = result.FilesOffset;
     for (uint16_t i = 0; i < files; ++i) {
@@ -85,12 +81,12 @@ bool InspectCabinet(const std::vector<uint8_t> &cab, InspectedCabinet &result, s
             error = "file table cut short";
             return false;
         }
-        InspectedFile file{Le32(cab, at),
-                           Le32(cab, at + 4),
-                           Le16(cab, at + 8),
-                           Le16(cab, at + 10),
-                           Le16(cab, at + 12),
-                           Le16(cab, at + 14),
+        InspectedFile file{GetLe32(cab, at),
+                           GetLe32(cab, at + 4),
+                           GetLe16(cab, at + 8),
+                           GetLe16(cab, at + 10),
+                           GetLe16(cab, at + 12),
+                           GetLe16(cab, at + 14),
                            {}};
         at += 16;
         while (at < cab.size() && cab[at] != 0) {
@@ -107,7 +103,7 @@ bool InspectCabinet(const std::vector<uint8_t> &cab, InspectedCabinet &result, s
                 error = "block header beyond the end";
                 return false;
             }
-            InspectedBlock block{Le32(cab, at), Le16(cab, at + 4), Le16(cab, at + 6), {}};
+            InspectedBlock block{GetLe32(cab, at), GetLe16(cab, at + 4), GetLe16(cab, at + 6), {}};
             at += 8;
             if (at + block.CompressedSize > cab.size()) {
                 error = "block payload beyond the end";

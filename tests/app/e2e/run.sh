@@ -341,7 +341,7 @@ scenario_corrupt_block() {
 }
 
 # The folder picker starts at the edit box's folder; Cancel keeps the text,
-# OK puts the picked folder's own path there.
+# OK puts the picked folder's own path there, with the typing limit.
 scenario_folder_picker() {
     make_package Picker
     mkdir -p "$WORK/run/Pick"
@@ -359,7 +359,13 @@ scenario_folder_picker() {
     wait_dialog 'Browse for Folder'
     keys Return
     gone_dialog 'Browse for Folder'
-    expect_text Picker 1000 "$(winpath "$WORK/run/Pick")"
+    picked=$(winpath "$WORK/run/Pick")
+    expect_text Picker 1000 "$picked"
+    # The picked text gets the typing limit as well.
+    click Picker 1000
+    keys End
+    xdotool type --delay 5 "$(printf '%0255d' 0)"
+    expect_text Picker 1000 "$picked$(printf "%0$((250 - ${#picked}))d" 0)"
     # A click, not a key: the focus may still be on its way back from the
     # picker.
     click Picker 2
