@@ -171,6 +171,12 @@ std::string DescribeExtractError(const Cabinet::ExtractError &error, const Failu
     if (words.empty() && error.Erf.fError) {
         const char *fdi = DescribeFdiError(error.Erf.erfOper);
         words = fdi ? fdi : "the decompressor failed";
+        // The decoder's own words on what was wrong with the data; where the
+        // tool described the failure itself, they would only repeat it.
+        const std::string reason = Cabinet::ReasonText(error);
+        if (!reason.empty()) {
+            words += ": " + reason;
+        }
     }
     if (words.empty()) {
         words = "the extraction failed";
