@@ -25,7 +25,8 @@ const std::vector<CommandDef> &Commands()
     static const std::vector<CommandDef> commands = {
         {"pack",
          "make a package (or a bare cabinet) of files and folders",
-         "usage: selfex pack -o OUT [--stub FILE] [--compression none|mszip] [--folder-size N] INPUT...\n"
+         "usage: selfex pack -o OUT [--stub FILE] [--compression none|mszip|lzx[:W]] [--level N|--best]\n"
+         "                   [--folder-size N] INPUT...\n"
          "\n"
          "Writes OUT: the stub followed by a cabinet of the INPUTs. A folder contributes\n"
          "its contents, recursively, stored relative to itself; a file contributes itself\n"
@@ -35,11 +36,24 @@ const std::vector<CommandDef> &Commands()
          "  --stub FILE            the stub executable (default: the shipped x86 stub,\n"
          "                         selfex-stub-x86.exe in ../share/selfex or in ../stub,\n"
          "                         relative to this program's folder)\n"
-         "  --compression METHOD   mszip (default) or none\n"
+         "  --compression METHOD   mszip (default), none, or lzx: smaller, slower to make,\n"
+         "                         with a window of 2^21 bytes; lzx:15 ... lzx:21 choose\n"
+         "                         the window (2^15 ... 2^21 bytes)\n"
+         "  --level N              LZX effort, 1 (fastest) to 9 (smallest), default 5:\n"
+         "                         1 greedy parsing, short match search; 2-5 lazy parsing\n"
+         "                         (a match may wait for a better one a byte later), the\n"
+         "                         search deepening; 6-9 a match may wait two bytes, the\n"
+         "                         search far deeper\n"
+         "  --best                 the same as --level 9\n"
          "  --folder-size N        start a new cabinet folder before a file that would take\n"
          "                         the folder past N uncompressed bytes (suffixes K, M, G;\n"
          "                         default and maximum 2147450880)\n",
-         {{"output", 'o', true}, {"stub", 0, true}, {"compression", 0, true}, {"folder-size", 0, true}},
+         {{"output", 'o', true},
+          {"stub", 0, true},
+          {"compression", 0, true},
+          {"level", 0, true},
+          {"best", 0, false},
+          {"folder-size", 0, true}},
          1,
          SIZE_MAX,
          RunPack},

@@ -77,6 +77,15 @@ uint16_t SetIdFor(const std::vector<CabMember> &members)
     return static_cast<uint16_t>(hash ^ hash >> 16);
 }
 
+std::string MethodName(const CabOptions &options)
+{
+    switch (options.Method) {
+    case Compression::Mszip: return "MSZIP";
+    case Compression::Lzx: return "LZX:" + std::to_string(options.LzxWindowBits);
+    default: return "stored";
+    }
+}
+
 bool ReportScan(ToolContext &context, const ScanResult &scan)
 {
     for (const std::string &note : scan.Notes) {
@@ -131,8 +140,32 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
     std::string method = args.Get("compression", "mszip");
     if (method == "none") {
         options.Method = Compression::None;
+    } else if (method == "lzx") {
+        options.Method = Compression::Lzx;
+    } else if (method.compare(0, 4, "lzx:") == 0 && method.size() == 6 && method[4] >= '0' && method[4] <= '9' &&
+               method[5] >= '0' && method[5] <= '9') {
+        options.Method = Compression::Lzx;
+        options.LzxWindowBits = static_cast<unsigned>((method[4] - '0') * 10 + (method[5] - '0'));
     } else if (method != "mszip") {
-        return UsageError(context, COMMAND, "unknown compression '" + method + "' (none or mszip)");
+        return UsageError(context, COMMAND,
+                          "unknown compression '" + method + "' (none, mszip, lzx or lzx:15 ... lzx:21)");
+    }
+    if (options.Method == Compression::Lzx &&
+        (options.LzxWindowBits < LZX_MIN_WINDOW_BITS || options.LzxWindowBits > LZX_MAX_WINDOW_BITS)) {
+        return UsageError(context, COMMAND, "LZX windows run from lzx:15 to lzx:21");
+    }
+    if (args.Has("level") || args.Has("best")) {
+        if (options.Method != Compression::Lzx) {
+            return UsageError(context, COMMAND, "--level and --best apply to LZX compression only");
+        }
+        std::string level = args.Get("level");
+        unsigned value = level.size() == 1 && level[0] >= '0' && level[0] <= '9' ? unsigned(level[0] - '0') : 0;
+        if (args.Has("level") && (value < LZX_MIN_LEVEL || value > LZX_MAX_LEVEL)) {
+            return UsageError(context, COMMAND,
+                              "--level wants " + std::to_string(LZX_MIN_LEVEL) + " to " +
+                                  std::to_string(LZX_MAX_LEVEL));
+        }
+        options.LzxLevel = args.Has("best") ? LZX_MAX_LEVEL : value;
     }
     if (args.Has("folder-size")) {
         uint64_t limit = ParseByteCount(args.Get("folder-size"));
@@ -201,8 +234,7 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
 
     context.Out << PrintableText(output) << ": " << summary.Files << (summary.Files == 1 ? " file, " : " files, ")
                 << summary.UncompressedBytes << " bytes in " << summary.Folders
-                << (summary.Folders == 1 ? " folder" : " folders") << " ("
-                << (options.Method == Compression::Mszip ? "MSZIP" : "stored") << "), cabinet of "
+                << (summary.Folders == 1 ? " folder" : " folders") << " (" << MethodName(options) << "), cabinet of "
                 << summary.CabinetBytes << " bytes";
     if (!bare) {
         context.Out << " at offset " << cabinetOffset;

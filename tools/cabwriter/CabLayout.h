@@ -20,6 +20,7 @@ constexpr uint8_t CAB_VERSION_MAJOR = 1;
 
 constexpr uint16_t CAB_COMPRESS_NONE = 0;  // typeCompress: stored
 constexpr uint16_t CAB_COMPRESS_MSZIP = 1; // typeCompress: "CK" + deflate per block
+constexpr uint16_t CAB_COMPRESS_LZX = 3;   // typeCompress: LZX, window bits in bits 8-12
 
 constexpr uint16_t CAB_ATTRIB_STORABLE = 0x27; // read-only, hidden, system, archive
 constexpr uint16_t CAB_ATTRIB_NAME_IS_UTF = 0x80;
