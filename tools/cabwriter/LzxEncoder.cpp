@@ -23,23 +23,34 @@ namespace {
 constexpr unsigned MAX_BLOCK_FRAMES = 16;
 
 struct LevelParams {
-    unsigned Depth;     // hash-chain entries tried per position
+    bool Chains;        // hash chains, or else hash rows
+    unsigned Depth;     // candidates tried per position
     uint32_t Nice;      // a match this long ends the search
     unsigned LazySteps; // positions ahead a match may be put off for: 0-2
 };
 
 constexpr LevelParams LEVELS[LZX_MAX_LEVEL + 1] = {
-    {0, 0, 0},      // unused
-    {4, 16, 0},     // 1
-    {8, 24, 1},     // 2
-    {12, 32, 1},    // 3
-    {16, 48, 1},    // 4
-    {24, 64, 1},    // 5
-    {48, 128, 2},   // 6
-    {96, 192, 2},   // 7
-    {256, 257, 2},  // 8
-    {1024, 257, 2}, // 9
+    {false, 0, 0, 0},    // unused
+    {false, 4, 16, 0},   // 1
+    {false, 6, 24, 1},   // 2
+    {false, 8, 32, 1},   // 3
+    {false, 12, 48, 1},  // 4
+    {false, 16, 64, 2},  // 5
+    {false, 24, 128, 2}, // 6
+    {true, 48, 192, 2},  // 7
+    {true, 128, 257, 2}, // 8
+    {true, 256, 257, 2}, // 9
 };
+
+// Positions ahead whose hash-table memory is asked for early.
+constexpr uint32_t PREFETCH_AHEAD = 16;
+
+// A match is put off only when shorter than this (longer ones seldom lose
+// to one a byte later), and only for one that gains more bits than it by
+// this much per position put off (the literals in between cost a little
+// more than estimated, as the lengths they cover are not all typical).
+constexpr uint32_t LAZY_LIMIT = 32;
+constexpr int DEFER_BITS = 3;
 
 struct SlotBases {
     uint32_t Base[LZX_MAX_SLOTS + 1];
@@ -83,19 +94,23 @@ int32_t LzxTranslationSize(uint32_t folderBytes)
 }
 
 CLzxEncoder::CLzxEncoder(unsigned windowBits, unsigned level)
-    : m_WindowSize(1u << windowBits), m_MainSymbols(LZX_LITERALS + 8 * LzxSlotCount(windowBits)),
-      m_MaxOffset(LzxMaxOffset(windowBits)), m_Depth(LEVELS[level].Depth), m_Nice(LEVELS[level].Nice),
-      m_LazySteps(LEVELS[level].LazySteps),
+    : m_WindowBits(windowBits), m_WindowSize(1u << windowBits),
+      m_MainSymbols(LZX_LITERALS + 8 * LzxSlotCount(windowBits)), m_MaxOffset(LzxMaxOffset(windowBits)),
+      m_Depth(LEVELS[level].Depth), m_Nice(LEVELS[level].Nice), m_LazySteps(LEVELS[level].LazySteps),
       // Room for a window of history, the block being parsed and a window
       // more, so that sliding (moving a window of bytes) is rare; and 8
       // bytes of slack for whole-word compares at the end.
-      m_Window(2 * (1u << windowBits) + MAX_BLOCK_FRAMES * LZX_FRAME + 8), m_Chains(windowBits, m_MaxOffset),
-      m_Blocks(m_MainSymbols)
+      m_Window(2 * (1u << windowBits) + MAX_BLOCK_FRAMES * LZX_FRAME + 8), m_Blocks(m_MainSymbols)
 {
     assert(windowBits >= LZX_MIN_WINDOW_BITS && windowBits <= LZX_MAX_WINDOW_BITS && "window bits out of range");
     assert(level >= LZX_MIN_LEVEL && level <= LZX_MAX_LEVEL && "level out of range");
     m_Items.reserve(MAX_BLOCK_FRAMES * LZX_FRAME);
     m_LiteralSums.resize(LZX_FRAME + 1);
+    if (LEVELS[level].Chains) {
+        m_Chains = std::make_unique<CLzxHashChains>(windowBits, m_MaxOffset);
+    } else {
+        m_Rows = std::make_unique<CLzxHashRows>(windowBits, m_MaxOffset);
+    }
     StartFolder(0);
 }
 
@@ -112,7 +127,17 @@ void CLzxEncoder::StartFolder(uint32_t folderBytes)
     m_FrameItemEnds.clear();
     m_FrameSizes.clear();
     m_FrameRepeats.clear();
-    m_Chains.Reset();
+    // Hash tables sized for the folder: resetting them costs in proportion.
+    unsigned tableBits = LZX_MIN_WINDOW_BITS;
+    while (tableBits < m_WindowBits && (uint32_t{1} << tableBits) < folderBytes) {
+        ++tableBits;
+    }
+    if (m_Rows) {
+        m_Rows->Reset(tableBits);
+    }
+    if (m_Chains) {
+        m_Chains->Reset(tableBits);
+    }
     std::memset(m_LiteralBits, FIRST_LITERAL_BITS, sizeof m_LiteralBits);
     std::memset(m_MatchBits, FIRST_MATCH_BITS, sizeof m_MatchBits);
     std::memset(m_LengthBits, FIRST_LENGTH_BITS, sizeof m_LengthBits);
@@ -154,7 +179,11 @@ void CLzxEncoder::AddFrame(const uint8_t *data, uint32_t size)
     const uint32_t start = m_End;
     m_End += size;
     ++m_Frame;
-    ParseFrame(start, m_End);
+    if (m_Rows) {
+        ParseFrame(*m_Rows, start, m_End);
+    } else {
+        ParseFrame(*m_Chains, start, m_End);
+    }
 
     const uint32_t firstItem = m_FrameItemEnds.empty() ? 0 : m_FrameItemEnds.back();
     m_FrameItemEnds.push_back(static_cast<uint32_t>(m_Items.size()));
@@ -237,7 +266,7 @@ void CLzxEncoder::UpdateCosts()
 }
 
 // Estimated bits of a match: its main symbol, length symbol and offset bits.
-int CLzxEncoder::MatchCost(unsigned slot, uint32_t length) const
+inline int CLzxEncoder::MatchCost(unsigned slot, uint32_t length) const
 {
     const uint32_t header = std::min<uint32_t>(length - LZX_MIN_MATCH, LZX_LENGTH_HEADERS);
     int cost = m_MatchBits[slot << 3 | header] + static_cast<int>(LzxExtraBits(slot));
@@ -248,24 +277,31 @@ int CLzxEncoder::MatchCost(unsigned slot, uint32_t length) const
 }
 
 // Estimated bits saved by a match at pos over literals.
-int CLzxEncoder::Gain(uint32_t pos, uint32_t length, unsigned slot) const
+inline int CLzxEncoder::Gain(uint32_t pos, uint32_t length, unsigned slot) const
 {
     const uint32_t literals = m_LiteralSums[pos + length - m_FrameStart] - m_LiteralSums[pos - m_FrameStart];
     return static_cast<int>(literals) - MatchCost(slot, length);
 }
 
-// Inserts the positions before pos that have 4 bytes of data behind them.
-void CLzxEncoder::InsertUpTo(uint32_t pos)
+// Inserts the positions before pos that have the finder's look-ahead of
+// data behind them.
+template <class Finder>
+void CLzxEncoder::InsertUpTo(Finder &finder, uint32_t pos)
 {
-    const uint32_t last = std::min(pos, m_End >= 4 ? m_End - 3 : 0);
+    const uint32_t readable = m_End >= LZX_FINDER_LOOKAHEAD ? m_End - LZX_FINDER_LOOKAHEAD + 1 : 0;
+    const uint32_t last = std::min(pos, readable);
     for (; m_Inserted < last; ++m_Inserted) {
-        m_Chains.Insert(At(m_Inserted), m_Inserted);
+        if (m_Inserted + PREFETCH_AHEAD < readable) {
+            finder.Prefetch(At(m_Inserted + PREFETCH_AHEAD));
+        }
+        finder.Insert(At(m_Inserted), m_Inserted);
     }
 }
 
 // The best candidate at pos for a match ending by end; Gain 0 when none
 // beats a literal.
-CLzxEncoder::Choice CLzxEncoder::Best(uint32_t pos, uint32_t end)
+template <class Finder>
+CLzxEncoder::Choice CLzxEncoder::Best(Finder &finder, uint32_t pos, uint32_t end)
 {
     Choice best;
     best.Pos = pos;
@@ -293,14 +329,18 @@ CLzxEncoder::Choice CLzxEncoder::Best(uint32_t pos, uint32_t end)
     }
     // 2. The hash chains, which need 4 bytes to hash. A position looked at
     //    before (ahead of a match) has its result kept.
-    InsertUpTo(pos);
+    InsertUpTo(finder, pos);
     Found &found = m_Found[pos % FOUND_KEPT];
-    if (limit >= 4 && m_Inserted == pos) {
+    const bool searchable = pos + LZX_FINDER_LOOKAHEAD <= m_End;
+    if (searchable && m_Inserted == pos) {
+        if (pos + PREFETCH_AHEAD + LZX_FINDER_LOOKAHEAD <= m_End) {
+            finder.Prefetch(At(pos + PREFETCH_AHEAD));
+        }
         found.Pos = pos;
-        found.Count = m_Chains.InsertAndFind(cur, pos, limit, m_Depth, m_Nice, found.Matches);
+        found.Count = finder.InsertAndFind(cur, pos, limit, m_Depth, m_Nice, found.Matches);
         m_Inserted = pos + 1;
     }
-    if (limit >= 4 && found.Pos == pos) {
+    if (searchable && found.Pos == pos) {
         for (unsigned i = 0; i < found.Count; ++i) {
             const LzxMatch match = found.Matches[i];
             const int gain = Gain(pos, match.Length, LzxSlotOf(match.Offset + 2));
@@ -338,7 +378,8 @@ void CLzxEncoder::Match(const Choice &choice)
     m_R[0] = choice.Offset;
 }
 
-void CLzxEncoder::ParseFrame(uint32_t start, uint32_t end)
+template <class Finder>
+void CLzxEncoder::ParseFrame(Finder &finder, uint32_t start, uint32_t end)
 {
     m_FrameStart = start;
     const uint8_t *bytes = At(start);
@@ -349,22 +390,22 @@ void CLzxEncoder::ParseFrame(uint32_t start, uint32_t end)
         m_LiteralSums[i + 1] = sum;
     }
     uint32_t pos = start;
-    Choice current = Best(pos, end);
+    Choice current = Best(finder, pos, end);
     while (pos < end) {
         if (current.Gain <= 0) {
             Literal(pos);
             ++pos;
             if (pos < end) {
-                current = Best(pos, end);
+                current = Best(finder, pos, end);
             }
             continue;
         }
         // Put the match off for a better one a position or two later.
         bool deferred = false;
-        if (current.Length < m_Nice) {
+        if (current.Length < LAZY_LIMIT) {
             for (unsigned step = 1; step <= m_LazySteps && pos + step < end; ++step) {
-                const Choice later = Best(pos + step, end);
-                if (later.Gain > current.Gain) {
+                const Choice later = Best(finder, pos + step, end);
+                if (later.Gain > current.Gain + DEFER_BITS * static_cast<int>(step)) {
                     for (uint32_t p = pos; p < later.Pos; ++p) {
                         Literal(p);
                     }
@@ -380,9 +421,9 @@ void CLzxEncoder::ParseFrame(uint32_t start, uint32_t end)
         }
         Match(current);
         pos += current.Length;
-        InsertUpTo(pos);
+        InsertUpTo(finder, pos);
         if (pos < end) {
-            current = Best(pos, end);
+            current = Best(finder, pos, end);
         }
     }
 }

@@ -70,9 +70,12 @@ private:
     struct Choice;
     const uint8_t *At(uint32_t pos) const { return m_Window.data() + (pos - m_Base); }
     void MakeRoom(uint32_t size);
-    void InsertUpTo(uint32_t pos);
-    Choice Best(uint32_t pos, uint32_t end);
-    void ParseFrame(uint32_t start, uint32_t end);
+    template <class Finder>
+    void InsertUpTo(Finder &finder, uint32_t pos);
+    template <class Finder>
+    Choice Best(Finder &finder, uint32_t pos, uint32_t end);
+    template <class Finder>
+    void ParseFrame(Finder &finder, uint32_t start, uint32_t end);
     void Literal(uint32_t pos);
     void Match(const Choice &choice);
     void WriteBlock(unsigned frames);
@@ -80,6 +83,7 @@ private:
     int MatchCost(unsigned slot, uint32_t length) const;
     int Gain(uint32_t pos, uint32_t length, unsigned slot) const;
 
+    unsigned m_WindowBits;
     uint32_t m_WindowSize;
     unsigned m_MainSymbols;
     uint32_t m_MaxOffset;
@@ -97,11 +101,13 @@ private:
     struct Found {
         uint32_t Pos;
         unsigned Count;
-        LzxMatch Matches[CLzxHashChains::MAX_FOUND];
+        LzxMatch Matches[LZX_MAX_FOUND];
     };
     static constexpr unsigned FOUND_KEPT = 4;
     Found m_Found[FOUND_KEPT] = {};
-    CLzxHashChains m_Chains;
+    // The level's match finder: one of the two.
+    std::unique_ptr<CLzxHashRows> m_Rows;
+    std::unique_ptr<CLzxHashChains> m_Chains;
     int32_t m_E8Size = 0;
     uint32_t m_Frame = 0; // index of the folder's next frame
     uint32_t m_R[3] = {1, 1, 1};
