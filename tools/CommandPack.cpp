@@ -1,4 +1,5 @@
 // selfex pack: writes a package (stub, filler, cabinet) or a bare cabinet.
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 
@@ -77,6 +78,48 @@ uint16_t SetIdFor(const std::vector<CabMember> &members)
     return static_cast<uint16_t>(hash ^ hash >> 16);
 }
 
+// The method, LZX window and level from --compression (none, mszip, lzx,
+// lzx:15 ... lzx:21), --level and --best; false with a message when they
+// make no sense.
+bool ParseCompression(const ParsedArgs &args, CabOptions &options, std::string &problem)
+{
+    std::string method = args.Get("compression", "mszip");
+    bool twoDigits = method.size() == 6 && std::isdigit(static_cast<unsigned char>(method[4])) &&
+                     std::isdigit(static_cast<unsigned char>(method[5]));
+    if (method == "none") {
+        options.Method = Compression::None;
+    } else if (method == "lzx" || (method.compare(0, 4, "lzx:") == 0 && twoDigits)) {
+        options.Method = Compression::Lzx;
+        if (method != "lzx") {
+            options.LzxWindowBits = static_cast<unsigned>(std::stoi(method.substr(4)));
+        }
+        if (options.LzxWindowBits < LZX_MIN_WINDOW_BITS || options.LzxWindowBits > LZX_MAX_WINDOW_BITS) {
+            problem = "LZX windows run from lzx:15 to lzx:21";
+            return false;
+        }
+    } else if (method != "mszip") {
+        problem = "unknown compression '" + method + "' (none, mszip, lzx or lzx:15 ... lzx:21)";
+        return false;
+    }
+    if (!args.Has("level") && !args.Has("best")) {
+        return true;
+    }
+    if (options.Method != Compression::Lzx) {
+        problem = "--level and --best apply to LZX compression only";
+        return false;
+    }
+    std::string level = args.Get("level");
+    unsigned value = level.size() == 1 && std::isdigit(static_cast<unsigned char>(level[0]))
+                         ? static_cast<unsigned>(level[0] - '0')
+                         : 0;
+    if (args.Has("level") && (value < LZX_MIN_LEVEL || value > LZX_MAX_LEVEL)) {
+        problem = "--level wants " + std::to_string(LZX_MIN_LEVEL) + " to " + std::to_string(LZX_MAX_LEVEL);
+        return false;
+    }
+    options.LzxLevel = args.Has("best") ? LZX_MAX_LEVEL : value;
+    return true;
+}
+
 std::string MethodName(const CabOptions &options)
 {
     switch (options.Method) {
@@ -137,35 +180,9 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
         return UsageError(context, COMMAND, "no output given (-o OUT)");
     }
     CabOptions options;
-    std::string method = args.Get("compression", "mszip");
-    if (method == "none") {
-        options.Method = Compression::None;
-    } else if (method == "lzx") {
-        options.Method = Compression::Lzx;
-    } else if (method.compare(0, 4, "lzx:") == 0 && method.size() == 6 && method[4] >= '0' && method[4] <= '9' &&
-               method[5] >= '0' && method[5] <= '9') {
-        options.Method = Compression::Lzx;
-        options.LzxWindowBits = static_cast<unsigned>((method[4] - '0') * 10 + (method[5] - '0'));
-    } else if (method != "mszip") {
-        return UsageError(context, COMMAND,
-                          "unknown compression '" + method + "' (none, mszip, lzx or lzx:15 ... lzx:21)");
-    }
-    if (options.Method == Compression::Lzx &&
-        (options.LzxWindowBits < LZX_MIN_WINDOW_BITS || options.LzxWindowBits > LZX_MAX_WINDOW_BITS)) {
-        return UsageError(context, COMMAND, "LZX windows run from lzx:15 to lzx:21");
-    }
-    if (args.Has("level") || args.Has("best")) {
-        if (options.Method != Compression::Lzx) {
-            return UsageError(context, COMMAND, "--level and --best apply to LZX compression only");
-        }
-        std::string level = args.Get("level");
-        unsigned value = level.size() == 1 && level[0] >= '0' && level[0] <= '9' ? unsigned(level[0] - '0') : 0;
-        if (args.Has("level") && (value < LZX_MIN_LEVEL || value > LZX_MAX_LEVEL)) {
-            return UsageError(context, COMMAND,
-                              "--level wants " + std::to_string(LZX_MIN_LEVEL) + " to " +
-                                  std::to_string(LZX_MAX_LEVEL));
-        }
-        options.LzxLevel = args.Has("best") ? LZX_MAX_LEVEL : value;
+    std::string badCompression;
+    if (!ParseCompression(args, options, badCompression)) {
+        return UsageError(context, COMMAND, badCompression);
     }
     if (args.Has("folder-size")) {
         uint64_t limit = ParseByteCount(args.Get("folder-size"));

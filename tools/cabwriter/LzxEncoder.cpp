@@ -1,11 +1,11 @@
 // LZX compression of cabinet folders: window, parsing, blocks.
 //
-// Parsing is lazy: at each position the encoder takes the best match
-// (longest through the hash chains, or one of the repeated offsets R0-R2,
-// weighed by an estimate of the bits each saves over literals), unless the
-// next position, or at the deeper levels the one after, offers a better
-// one; then it emits literals up to there instead. Matches never cross a
-// frame's end, so every frame decodes on its own boundaries.
+// Parsing is lazy: at each position the encoder takes the best match (among
+// those the match finder lists and the repeated offsets R0-R2, weighed by
+// an estimate of the bits each saves over literals, from the last block's
+// trees), unless the next position, or from level 5 on the one after,
+// offers a better one; then it emits literals up to there instead. Matches
+// never cross a frame's end, so every frame decodes on its own boundaries.
 #include "tools/cabwriter/LzxEncoder.h"
 
 #include <algorithm>
