@@ -58,7 +58,7 @@ if [ ! -f input.done ] || [ "$(cat input.done)" != "$INPUT_MB" ]; then
 fi
 (cd input && find . -type f | sed 's|^\./||' | LC_ALL=C sort) > relative.txt
 FILES=$(wc -l < relative.txt)
-INPUT_BYTES=$(du -sb --apparent-size input | cut -f1)
+INPUT_BYTES=$(find input -type f -printf '%s\n' | awk '{ total += $1 } END { print total }')
 echo "input: $FILES files, $INPUT_BYTES bytes; load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 calc() { awk "BEGIN { print ($1) }"; }
@@ -91,7 +91,7 @@ done
 # 3. The floor, once per input: xz -6 of a tar of the same files.
 if [ ! -f xz-size.txt ]; then
     echo "xz -6 of the input (once) ..."
-    tar -cf - -C input -T relative.txt | xz -6 -T1 -c | wc -c > xz-size.txt
+    tar --hard-dereference -cf - -C input -T relative.txt | xz -6 -T1 -c | wc -c > xz-size.txt
 fi
 
 # 4. The table.

@@ -25,8 +25,8 @@ void EncodeCallTargets(uint8_t *data, uint32_t length, uint32_t position, int32_
             break;
         }
         const int64_t current = int64_t{position} + (p - data);
-        const int64_t relative =
-            static_cast<int32_t>(p[1] | p[2] << 8 | p[3] << 16 | static_cast<uint32_t>(p[4]) << 24);
+        const uint32_t operand = uint32_t{p[1]} | uint32_t{p[2]} << 8 | uint32_t{p[3]} << 16 | uint32_t{p[4]} << 24;
+        const int64_t relative = static_cast<int32_t>(operand);
         if (relative >= -current && relative < size) {
             const int64_t absolute = relative < size - current ? relative + current : relative - size;
             const uint32_t value = static_cast<uint32_t>(absolute);
