@@ -12,9 +12,10 @@
 //   operation per length or run: symbols 0-16 change the previous block's
 //   length by -symbol mod 17, 17 and 18 set runs of 4-19 and 20-51 zeros,
 //   19 sets 4-5 lengths to one value given as a change of the first one.
-// - Decoders refuse incomplete codes, so every tree sent is complete, the
-//   length tree included (a block without long matches could send an empty
-//   one, but not every reader accepts that).
+// - Decoders refuse incomplete codes, so every tree sent is complete. The
+//   format lets a block without matches longer than 8 send an empty length
+//   tree, a case each reader has to special-case; the writer sends two
+//   unused codes instead, for a few bits, so that no reader depends on it.
 // - Aligned-offset blocks send the low 3 extra bits of offsets with 3 or
 //   more extra bits through the aligned tree; they pay when those bits are
 //   skewed (code aligned to 8 bytes), and cost 24 bits of tree otherwise.
@@ -120,6 +121,20 @@ uint32_t PayloadBytes(uint64_t bits)
 {
     return static_cast<uint32_t>((bits + 15) / 16 * 2);
 }
+
+// Extra offset bits per main-tree symbol: 0 for literals.
+struct MainExtraBits {
+    uint8_t Bits[LZX_MAX_MAIN_SYMBOLS];
+};
+constexpr MainExtraBits MakeMainExtraBits()
+{
+    MainExtraBits table{};
+    for (unsigned sym = LZX_LITERALS; sym < LZX_MAX_MAIN_SYMBOLS; ++sym) {
+        table.Bits[sym] = static_cast<uint8_t>(LzxExtraBits((sym - LZX_LITERALS) >> 3));
+    }
+    return table;
+}
+constexpr MainExtraBits MAIN_EXTRA_BITS = MakeMainExtraBits();
 
 } // namespace
 
@@ -238,132 +253,140 @@ void CLzxBlockWriter::Write(const LzxBlock &block, std::vector<uint8_t> &out, st
     }
 }
 
+// Builds the block's trees into trees and says what each way of writing
+// it costs.
+CLzxBlockWriter::BlockCosts CLzxBlockWriter::PrepareTrees(const LzxBlock &block, Trees &trees) const
+{
+    // 1. Symbol counts and the trees they give.
+    const uint32_t itemCount = block.FrameItemEnds[block.Frames - 1];
+    LzxCounts counts;
+    counts.Add(block.Items, itemCount);
+    uint32_t alignedCounts[LZX_ALIGNED_SYMBOLS] = {};
+    uint64_t symbolBits = 0;
+    uint32_t alignedUses = 0;
+    for (uint32_t i = 0; i < itemCount; ++i) {
+        const unsigned extra = MAIN_EXTRA_BITS.Bits[block.Items[i].Main];
+        symbolBits += extra;
+        if (extra >= 3) {
+            ++alignedCounts[block.Items[i].Extra & 7];
+            ++alignedUses;
+        }
+    }
+    BuildCodeLengths(counts.Main, m_MainSymbols, LZX_MAX_CODE_LENGTH, trees.Main);
+    bool anyLength = false;
+    for (uint32_t count : counts.Length) {
+        anyLength |= count != 0;
+    }
+    if (!anyLength) {
+        counts.Length[0] = 1; // a complete, unused length tree of two codes
+    }
+    BuildCodeLengths(counts.Length, LZX_LENGTH_SYMBOLS, LZX_MAX_CODE_LENGTH, trees.Length);
+    if (!anyLength) {
+        counts.Length[0] = 0;
+    }
+    BuildCodeLengths(alignedCounts, LZX_ALIGNED_SYMBOLS, LZX_MAX_ALIGNED_LENGTH, trees.Aligned);
+    trees.Parts[0].Prepare(m_PrevMain, trees.Main, 0, LZX_LITERALS);
+    trees.Parts[1].Prepare(m_PrevMain, trees.Main, LZX_LITERALS, m_MainSymbols);
+    trees.Parts[2].Prepare(m_PrevLength, trees.Length, 0, LZX_LENGTH_SYMBOLS);
+
+    // 2. Costs: verbatim, aligned (when any offset has aligned bits), raw.
+    for (unsigned sym = 0; sym < m_MainSymbols; ++sym) {
+        symbolBits += uint64_t{counts.Main[sym]} * trees.Main[sym];
+    }
+    for (unsigned sym = 0; sym < LZX_LENGTH_SYMBOLS; ++sym) {
+        symbolBits += uint64_t{counts.Length[sym]} * trees.Length[sym];
+    }
+    // Aligned codes replace 3 verbatim bits each; the aligned tree costs 24.
+    int64_t alignedSaving = 0;
+    for (unsigned sym = 0; sym < LZX_ALIGNED_SYMBOLS; ++sym) {
+        alignedSaving += int64_t{alignedCounts[sym]} * (3 - trees.Aligned[sym]);
+    }
+    trees.UseAligned = alignedUses > 0 && alignedSaving > 3 * LZX_ALIGNED_SYMBOLS;
+
+    BlockCosts costs;
+    costs.HeaderBits = StreamHeaderBits() + BLOCK_HEADER_BITS + trees.Parts[0].Bits + trees.Parts[1].Bits +
+                       trees.Parts[2].Bits + (trees.UseAligned ? 3 * LZX_ALIGNED_SYMBOLS : 0);
+    costs.CompressedBits =
+        costs.HeaderBits + symbolBits - (trees.UseAligned ? static_cast<uint64_t>(alignedSaving) : 0);
+    for (unsigned f = 0; f < block.Frames; ++f) {
+        costs.Bytes += block.FrameSizes[f];
+    }
+    costs.RawBits = StreamHeaderBits() + BLOCK_HEADER_BITS + 16 + 96 + 8 * (uint64_t{costs.Bytes} + 1);
+    return costs;
+}
+
+// Whether every frame of the block, under these trees, fits a CFDATA payload.
+bool CLzxBlockWriter::FramesFit(const LzxBlock &block, const Trees &trees, uint64_t headerBits) const
+{
+    uint32_t item = 0;
+    for (unsigned f = 0; f < block.Frames; ++f) {
+        uint64_t bits = f == 0 ? headerBits : 0;
+        for (; item < block.FrameItemEnds[f]; ++item) {
+            const LzxItem &it = block.Items[item];
+            const unsigned extra = MAIN_EXTRA_BITS.Bits[it.Main];
+            bits += trees.Main[it.Main];
+            bits += it.Length ? trees.Length[it.Length - 1] : 0u;
+            bits += trees.UseAligned && extra >= 3 ? extra - 3 + trees.Aligned[it.Extra & 7] : extra;
+        }
+        if (PayloadBytes(bits) > CAB_MAX_PAYLOAD) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Writes the block verbatim or aligned, or as one uncompressed block when
 // that is smaller. False, with nothing written, when a frame would exceed
 // the payload limit.
 bool CLzxBlockWriter::WriteCompressed(const LzxBlock &block, std::vector<uint8_t> &out,
                                       std::vector<uint32_t> &frameEnds)
 {
-    // 1. Symbol counts and the trees they give.
-    const uint32_t itemCount = block.FrameItemEnds[block.Frames - 1];
-    uint32_t mainCounts[LZX_MAX_MAIN_SYMBOLS] = {};
-    uint32_t lengthCounts[LZX_LENGTH_SYMBOLS + 1] = {}; // [0] counts items without a length symbol
-    uint32_t alignedCounts[LZX_ALIGNED_SYMBOLS] = {};
-    uint64_t extraBits = 0;
-    uint32_t alignedUses = 0;
-    for (uint32_t i = 0; i < itemCount; ++i) {
-        const LzxItem &item = block.Items[i];
-        ++mainCounts[item.Main];
-        ++lengthCounts[item.Length];
-        if (item.Main >= LZX_LITERALS) {
-            const unsigned extra = LzxExtraBits((item.Main - LZX_LITERALS) >> 3);
-            extraBits += extra;
-            if (extra >= 3) {
-                ++alignedCounts[item.Extra & 7];
-                ++alignedUses;
-            }
-        }
-    }
-    Trees *trees = m_Trees.get();
-    BuildCodeLengths(mainCounts, m_MainSymbols, LZX_MAX_CODE_LENGTH, trees->Main);
-    bool anyLength = false;
-    for (unsigned sym = 0; sym < LZX_LENGTH_SYMBOLS; ++sym) {
-        anyLength |= lengthCounts[sym + 1] != 0;
-    }
-    if (!anyLength) {
-        lengthCounts[1] = 1; // a complete, unused length tree of two codes
-    }
-    BuildCodeLengths(lengthCounts + 1, LZX_LENGTH_SYMBOLS, LZX_MAX_CODE_LENGTH, trees->Length);
-    BuildCodeLengths(alignedCounts, LZX_ALIGNED_SYMBOLS, LZX_MAX_ALIGNED_LENGTH, trees->Aligned);
-    trees->Parts[0].Prepare(m_PrevMain, trees->Main, 0, LZX_LITERALS);
-    trees->Parts[1].Prepare(m_PrevMain, trees->Main, LZX_LITERALS, m_MainSymbols);
-    trees->Parts[2].Prepare(m_PrevLength, trees->Length, 0, LZX_LENGTH_SYMBOLS);
-
-    // 2. Costs: verbatim, aligned (when any offset has aligned bits), raw.
-    uint64_t symbolBits = extraBits;
-    for (unsigned sym = 0; sym < m_MainSymbols; ++sym) {
-        symbolBits += uint64_t{mainCounts[sym]} * trees->Main[sym];
-    }
-    for (unsigned sym = 0; sym < LZX_LENGTH_SYMBOLS; ++sym) {
-        symbolBits += uint64_t{lengthCounts[sym + 1]} * trees->Length[sym];
-    }
-    // Aligned codes replace 3 verbatim bits each; the aligned tree costs 24.
-    int64_t alignedSaving = 0;
-    for (unsigned sym = 0; sym < LZX_ALIGNED_SYMBOLS; ++sym) {
-        alignedSaving += int64_t{alignedCounts[sym]} * (3 - trees->Aligned[sym]);
-    }
-    trees->UseAligned = alignedUses > 0 && alignedSaving > 3 * LZX_ALIGNED_SYMBOLS;
-    const uint64_t headerBits = StreamHeaderBits() + BLOCK_HEADER_BITS + trees->Parts[0].Bits + trees->Parts[1].Bits +
-                                trees->Parts[2].Bits + (trees->UseAligned ? 3 * LZX_ALIGNED_SYMBOLS : 0);
-    const uint64_t compressedBits =
-        headerBits + symbolBits - (trees->UseAligned ? static_cast<uint64_t>(alignedSaving) : 0);
-    uint64_t rawBytes = 0;
-    for (unsigned f = 0; f < block.Frames; ++f) {
-        rawBytes += block.FrameSizes[f];
-    }
-    const uint64_t rawBits = StreamHeaderBits() + BLOCK_HEADER_BITS + 16 + 96 + 8 * (rawBytes + 1);
-    if (rawBits <= compressedBits) {
+    Trees &trees = *m_Trees;
+    const BlockCosts costs = PrepareTrees(block, trees);
+    if (costs.RawBits <= costs.CompressedBits) {
         WriteUncompressed(block, out, frameEnds);
         return true;
     }
-
-    // 3. Every frame must fit a CFDATA payload: count each frame's bits.
-    const uint8_t *main = trees->Main;
-    const uint8_t *length = trees->Length;
-    uint8_t extraCost[LZX_MAX_MAIN_SYMBOLS] = {}; // offset bits per match symbol
-    for (unsigned sym = LZX_LITERALS; sym < m_MainSymbols; ++sym) {
-        extraCost[sym] = static_cast<uint8_t>(LzxExtraBits((sym - LZX_LITERALS) >> 3));
-    }
-    uint32_t item = 0;
-    for (unsigned f = 0; f < block.Frames; ++f) {
-        uint64_t bits = f == 0 ? headerBits : 0;
-        for (; item < block.FrameItemEnds[f]; ++item) {
-            const LzxItem &it = block.Items[item];
-            const unsigned extra = extraCost[it.Main];
-            bits += main[it.Main];
-            bits += it.Length ? length[it.Length - 1] : 0u;
-            bits += trees->UseAligned && extra >= 3 ? extra - 3 + trees->Aligned[it.Extra & 7] : extra;
-        }
-        if (PayloadBytes(bits) > CAB_MAX_PAYLOAD) {
-            return false;
-        }
+    if (!FramesFit(block, trees, costs.HeaderBits)) {
+        return false;
     }
 
-    // 4. Header, trees and items, frame by frame.
-    BuildCanonicalCodes(trees->Main, m_MainSymbols, trees->MainCodes);
-    BuildCanonicalCodes(trees->Length, LZX_LENGTH_SYMBOLS, trees->LengthCodes);
-    BuildCanonicalCodes(trees->Aligned, LZX_ALIGNED_SYMBOLS, trees->AlignedCodes);
+    // Header and trees; the trees become the next block's reference.
+    BuildCanonicalCodes(trees.Main, m_MainSymbols, trees.MainCodes);
+    BuildCanonicalCodes(trees.Length, LZX_LENGTH_SYMBOLS, trees.LengthCodes);
+    BuildCanonicalCodes(trees.Aligned, LZX_ALIGNED_SYMBOLS, trees.AlignedCodes);
     CLzxBitWriter bits(out);
     WriteStreamHeader(bits);
-    bits.Put(trees->UseAligned ? LZX_BLOCK_ALIGNED : LZX_BLOCK_VERBATIM, 3);
-    bits.Put(static_cast<uint32_t>(rawBytes >> 8), 16);
-    bits.Put(static_cast<uint32_t>(rawBytes & 0xFF), 8);
-    if (trees->UseAligned) {
-        for (uint8_t len : trees->Aligned) {
+    bits.Put(trees.UseAligned ? LZX_BLOCK_ALIGNED : LZX_BLOCK_VERBATIM, 3);
+    bits.Put(costs.Bytes >> 8, 16);
+    bits.Put(costs.Bytes & 0xFF, 8);
+    if (trees.UseAligned) {
+        for (uint8_t len : trees.Aligned) {
             bits.Put(len, 3);
         }
     }
-    for (const TreePart &part : trees->Parts) {
+    for (const TreePart &part : trees.Parts) {
         part.Write(bits);
     }
-    std::memcpy(m_PrevMain, trees->Main, m_MainSymbols);
-    std::memcpy(m_PrevLength, trees->Length, LZX_LENGTH_SYMBOLS);
+    std::memcpy(m_PrevMain, trees.Main, m_MainSymbols);
+    std::memcpy(m_PrevLength, trees.Length, LZX_LENGTH_SYMBOLS);
 
-    item = 0;
+    // The items, frame by frame, each frame padded to a 16-bit boundary.
+    uint32_t item = 0;
     for (unsigned f = 0; f < block.Frames; ++f) {
         for (; item < block.FrameItemEnds[f]; ++item) {
             const LzxItem &it = block.Items[item];
-            bits.Put(trees->MainCodes[it.Main], main[it.Main]);
+            bits.Put(trees.MainCodes[it.Main], trees.Main[it.Main]);
             if (it.Main < LZX_LITERALS) {
                 continue;
             }
             if (it.Length) {
-                bits.Put(trees->LengthCodes[it.Length - 1], length[it.Length - 1]);
+                bits.Put(trees.LengthCodes[it.Length - 1], trees.Length[it.Length - 1]);
             }
-            const unsigned extra = extraCost[it.Main];
-            if (trees->UseAligned && extra >= 3) {
+            const unsigned extra = MAIN_EXTRA_BITS.Bits[it.Main];
+            if (trees.UseAligned && extra >= 3) {
                 bits.Put(it.Extra >> 3, extra - 3);
-                bits.Put(trees->AlignedCodes[it.Extra & 7], trees->Aligned[it.Extra & 7]);
+                bits.Put(trees.AlignedCodes[it.Extra & 7], trees.Aligned[it.Extra & 7]);
             } else {
                 bits.Put(it.Extra, extra);
             }
@@ -371,7 +394,7 @@ bool CLzxBlockWriter::WriteCompressed(const LzxBlock &block, std::vector<uint8_t
         bits.AlignToWord();
         frameEnds.push_back(static_cast<uint32_t>(out.size()));
     }
-    ++(trees->UseAligned ? m_Stats.Aligned : m_Stats.Verbatim);
+    ++(trees.UseAligned ? m_Stats.Aligned : m_Stats.Verbatim);
     return true;
 }
 

@@ -82,6 +82,14 @@ public:
 
 private:
     struct Trees;
+    struct BlockCosts {
+        uint64_t HeaderBits = 0;     // stream and block headers, trees
+        uint64_t CompressedBits = 0; // verbatim or aligned, whichever the trees chose
+        uint64_t RawBits = 0;        // as an uncompressed block
+        uint32_t Bytes = 0;          // the block's output
+    };
+    BlockCosts PrepareTrees(const LzxBlock &block, Trees &trees) const;
+    bool FramesFit(const LzxBlock &block, const Trees &trees, uint64_t headerBits) const;
     uint64_t StreamHeaderBits() const;
     void WriteStreamHeader(CLzxBitWriter &bits);
     bool WriteCompressed(const LzxBlock &block, std::vector<uint8_t> &out, std::vector<uint32_t> &frameEnds);

@@ -327,8 +327,8 @@ CLzxEncoder::Choice CLzxEncoder::Best(Finder &finder, uint32_t pos, uint32_t end
             }
         }
     }
-    // 2. The hash chains, which need 4 bytes to hash. A position looked at
-    //    before (ahead of a match) has its result kept.
+    // 2. The match finder, which needs its look-ahead of data to hash. A
+    //    position looked at before (ahead of a match) has its result kept.
     InsertUpTo(finder, pos);
     Found &found = m_Found[pos % FOUND_KEPT];
     const bool searchable = pos + LZX_FINDER_LOOKAHEAD <= m_End;
