@@ -42,7 +42,17 @@ const std::vector<CommandDef> &Commands()
          "                         relative to this program's folder\n"
          "  --x64                  the same as --arch x64\n"
          "  --stub FILE            a stub of your own instead of a shipped one\n"
-         "  --compression METHOD   mszip (default) or none\n"
+         "  --compression METHOD   mszip (default), none, or lzx: smaller, slower to make,\n"
+         "                         with a window of 2^21 bytes; lzx:15 ... lzx:21 choose\n"
+         "                         the window (2^15 ... 2^21 bytes)\n"
+         "  --level N              LZX effort, 1 (fastest) to 9 (smallest), default 5.\n"
+         "                         Each level searches the places where the next 5\n"
+         "                         bytes were seen before, the latest first: up to 4, 6,\n"
+         "                         8, 12, 16, 24 of them (levels 1-6) or 48, 128, 256\n"
+         "                         (7-9, much slower). From level 2 on a match may give\n"
+         "                         way to a better one a byte later, from level 5 on also\n"
+         "                         to one two bytes later\n"
+         "  --best                 the same as --level 9\n"
          "  --folder-size N        start a new cabinet folder before a file that would take\n"
          "                         the folder past N uncompressed bytes (suffixes K, M, G;\n"
          "                         default and maximum 2147450880)\n"
@@ -59,6 +69,8 @@ const std::vector<CommandDef> &Commands()
           {"x64", 0, false},
           {"stub", 0, true},
           {"compression", 0, true},
+          {"level", 0, true},
+          {"best", 0, false},
           {"folder-size", 0, true},
           {"exclude", 0, true},
           {"links", 0, true}},

@@ -1,5 +1,6 @@
 // selfex pack: writes a package (stub, filler, cabinet) or a bare cabinet.
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 
@@ -61,6 +62,57 @@ uint16_t SetIdFor(const std::vector<CabMember> &members)
         }
     }
     return static_cast<uint16_t>(hash ^ hash >> 16);
+}
+
+// The method, LZX window and level from --compression (none, mszip, lzx,
+// lzx:15 ... lzx:21), --level and --best; false with a message when they
+// make no sense.
+bool ParseCompression(const ParsedArgs &args, CabOptions &options, std::string &problem)
+{
+    std::string method = args.Get("compression", "mszip");
+    bool twoDigits = method.size() == 6 && std::isdigit(static_cast<unsigned char>(method[4])) &&
+                     std::isdigit(static_cast<unsigned char>(method[5]));
+    if (method == "none") {
+        options.Method = Compression::None;
+    } else if (method == "lzx" || (method.compare(0, 4, "lzx:") == 0 && twoDigits)) {
+        options.Method = Compression::Lzx;
+        if (method != "lzx") {
+            options.LzxWindowBits = static_cast<unsigned>(std::stoi(method.substr(4)));
+        }
+        if (options.LzxWindowBits < LZX_MIN_WINDOW_BITS || options.LzxWindowBits > LZX_MAX_WINDOW_BITS) {
+            problem = "LZX windows run from lzx:15 to lzx:21";
+            return false;
+        }
+    } else if (method != "mszip") {
+        problem = "unknown compression '" + method + "' (none, mszip, lzx or lzx:15 ... lzx:21)";
+        return false;
+    }
+    if (!args.Has("level") && !args.Has("best")) {
+        return true;
+    }
+    if (options.Method != Compression::Lzx) {
+        problem = "--level and --best apply to LZX compression only";
+        return false;
+    }
+    std::string level = args.Get("level");
+    unsigned value = level.size() == 1 && std::isdigit(static_cast<unsigned char>(level[0]))
+                         ? static_cast<unsigned>(level[0] - '0')
+                         : 0;
+    if (args.Has("level") && (value < LZX_MIN_LEVEL || value > LZX_MAX_LEVEL)) {
+        problem = "--level wants " + std::to_string(LZX_MIN_LEVEL) + " to " + std::to_string(LZX_MAX_LEVEL);
+        return false;
+    }
+    options.LzxLevel = args.Has("best") ? LZX_MAX_LEVEL : value;
+    return true;
+}
+
+std::string MethodName(const CabOptions &options)
+{
+    switch (options.Method) {
+    case Compression::Mszip: return "MSZIP";
+    case Compression::Lzx: return "LZX:" + std::to_string(options.LzxWindowBits);
+    default: return "stored";
+    }
 }
 
 bool ReportScan(ToolContext &context, const ScanResult &scan, Verbosity verbosity)
@@ -180,11 +232,9 @@ int ParsePackOptions(const ParsedArgs &args, ToolContext &context, PackOptions &
     if (pack.Output.empty()) {
         return UsageError(context, COMMAND, "no output given (-o OUT)");
     }
-    const std::string method = args.Get("compression", "mszip");
-    if (method == "none") {
-        pack.Cabinet.Method = Compression::None;
-    } else if (method != "mszip") {
-        return UsageError(context, COMMAND, "unknown compression '" + method + "' (none or mszip)");
+    std::string badCompression;
+    if (!ParseCompression(args, pack.Cabinet, badCompression)) {
+        return UsageError(context, COMMAND, badCompression);
     }
     if (args.Has("folder-size")) {
         uint64_t limit = ParseByteCount(args.Get("folder-size"));
@@ -255,9 +305,8 @@ std::string Summary(const PackOptions &pack, const CabSummary &summary, uint32_t
 {
     std::string text = std::to_string(summary.Files) + (summary.Files == 1 ? " file, " : " files, ") +
                        std::to_string(summary.UncompressedBytes) + " bytes in " + std::to_string(summary.Folders) +
-                       (summary.Folders == 1 ? " folder" : " folders") + " (" +
-                       (pack.Cabinet.Method == Compression::Mszip ? "MSZIP" : "stored") + "), cabinet of " +
-                       std::to_string(summary.CabinetBytes) + " bytes";
+                       (summary.Folders == 1 ? " folder" : " folders") + " (" + MethodName(pack.Cabinet) +
+                       "), cabinet of " + std::to_string(summary.CabinetBytes) + " bytes";
     if (!pack.Bare) {
         text += " at offset " + std::to_string(cabinetOffset);
     }

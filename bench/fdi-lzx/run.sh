@@ -13,9 +13,8 @@
 #   lzx21-2gb         one 2 GiB file each of its LZX:15 and LZX:21 folders
 #                     (one repeated text line: match copying, window wrap)
 #   usr-binaries      BENCH_INPUT_MB MB of /usr binaries and libraries packed
-#                     by lzx_pack into LZX:21 aligned-offset blocks with the
-#                     E8 filter, as makecab would (built once, checked with
-#                     cabextract -t)
+#                     by selfex pack --compression lzx (LZX:21, the x86 call
+#                     filter on; built once, checked with cabextract -t)
 #   pymspack-000      tests/corpus/pymspack-000.cab, the largest real-binary
 #                     LZX cabinet of the corpus (67 KB out: process start-up
 #                     dominates; shown, not judged)
@@ -30,7 +29,7 @@ cd "$(dirname "$0")/../.."
 ROOT=$PWD
 BUILD_DIR=${BUILD_DIR:-$ROOT/build/native-release}
 BENCH=$BUILD_DIR/bin/fdi_lzx_bench
-PACK=$BUILD_DIR/bin/lzx_pack
+SELFEX=$BUILD_DIR/bin/selfex
 WORK=${BENCH_WORK:-$BUILD_DIR/bench-fdi-lzx}
 INPUT_MB=${BENCH_INPUT_MB:-150}
 RUNS=${BENCH_RUNS:-5}
@@ -39,7 +38,7 @@ CORPUS=$ROOT/tests/corpus
 for tool in cabextract 7zz; do
   command -v $tool >/dev/null || { echo "fdi-lzx: $tool is not installed"; exit 1; }
 done
-for program in "$BENCH" "$PACK"; do
+for program in "$BENCH" "$SELFEX"; do
   [ -x "$program" ] || { echo "fdi-lzx: $program not built"; exit 1; }
 done
 mkdir -p "$WORK"
@@ -56,9 +55,12 @@ if [ ! -f "$WORK/usr-binaries.cab" ]; then
      | while read -r f; do [ -r "$f" ] && echo "$(stat -c %s "$f") /$f"; done \
      | awk -v limit=$((INPUT_MB * 1000000)) '{ total += $1; print $2; if (total >= limit) exit }') \
      > "$WORK/usr-files.txt"
-  "$PACK" "$WORK/usr-binaries.tmp" 21 < "$WORK/usr-files.txt"
-  cabextract -q -t "$WORK/usr-binaries.tmp" >/dev/null || { echo "fdi-lzx: the packed cabinet does not decode"; exit 1; }
-  mv "$WORK/usr-binaries.tmp" "$WORK/usr-binaries.cab"
+  rm -rf "$WORK/usr-files" && mkdir "$WORK/usr-files"
+  tar -cf - -T "$WORK/usr-files.txt" 2>/dev/null | (cd "$WORK/usr-files" && tar -xf -)
+  "$SELFEX" pack -o "$WORK/usr-binaries.tmp.cab" --compression lzx "$WORK/usr-files" >/dev/null
+  rm -rf "$WORK/usr-files"
+  cabextract -q -t "$WORK/usr-binaries.tmp.cab" >/dev/null || { echo "fdi-lzx: the packed cabinet does not decode"; exit 1; }
+  mv "$WORK/usr-binaries.tmp.cab" "$WORK/usr-binaries.cab"
 fi
 
 # 2. Timing: "cpu wall" of REPS process runs in a row (small inputs are

@@ -350,7 +350,9 @@ TEST_F(PackTest, BadUsageExitsWithTwo)
     const std::vector<std::vector<std::string>> cases = {
         {"pack", At("in")},
         {"pack", "-o", At("p.cab")},
-        {"pack", "-o", At("p.cab"), "--compression", "lzx", At("in")},
+        {"pack", "-o", At("p.cab"), "--compression", "lzx:14", At("in")},
+        {"pack", "-o", At("p.cab"), "--compression", "lzx", "--level", "10", At("in")},
+        {"pack", "-o", At("p.cab"), "--level", "3", At("in")},
         {"pack", "-o", At("p.cab"), "--folder-size", "0", At("in")},
         {"pack", "-o", At("p.cab"), "--folder-size", "3G", At("in")},
         {"pack", "-o", At("p.cab"), "--folder-size", "12Q", At("in")},

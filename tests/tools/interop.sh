@@ -1,15 +1,18 @@
 #!/bin/bash
 # Interop both ways between selfex and the other cabinet tools:
-#   - what selfex packs (bare cabinets and the cabinet inside packages, stored
-#     and MSZIP, one folder and several) is listed by cabextract, 7zz and gcab
-#     with the same names, sizes, times and attributes, and extracted by them
-#     byte for byte;
+#   - what selfex packs (bare cabinets and the cabinet inside packages, stored,
+#     MSZIP and LZX, one folder and several) is listed by cabextract, 7zz and
+#     gcab with the same names, sizes, times and attributes, and extracted by
+#     them byte for byte;
+#   - LZX cabinets of varied inputs (tests/tools/lzx-cases.sh) are extracted
+#     byte for byte by cabextract, 7zz, gcab and selfex (our decoder);
 #   - what gcab writes, selfex lists, tests and extracts.
 # usage: interop.sh SELFEX WORKDIR
-# Needs cabextract, 7zz, gcab and setfattr; a missing one fails the test.
+# Needs cabextract, 7zz, gcab, setfattr and python3; a missing one fails the test.
 set -u
 SELFEX=$1
 WORK=$2
+. "$(dirname "$0")/lzx-cases.sh"
 # A zone without daylight saving time: Windows converts file times to local
 # time with the offset in force now, not the one of the date converted, and
 # selfex does the same on every system; a fixed offset keeps the expected
@@ -18,7 +21,7 @@ WORK=$2
 export TZ=Asia/Kolkata LC_ALL=C.UTF-8
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-for tool in cabextract 7zz gcab setfattr; do
+for tool in cabextract 7zz gcab setfattr python3; do
   command -v $tool >/dev/null || { echo "missing tool: $tool"; exit 1; }
 done
 
@@ -111,8 +114,8 @@ fake_stub() {
 }
 fake_stub 200 stub-short.bin                                  # padded to 160000
 fake_stub 200000 stub-long.bin                                # cabinet right behind it
-for variant in "mszip" "none" "mszip --folder-size 128K"; do
-  name=$(echo "$variant" | tr -d ' -')
+for variant in "mszip" "none" "mszip --folder-size 128K" "lzx" "lzx:15 --level 1" "lzx --best --folder-size 128K"; do
+  name=$(echo "$variant" | tr -d ' -' | tr ':' '_')
   # shellcheck disable=SC2086
   "$SELFEX" pack -o "$name.cab" --compression $variant tree >/dev/null || fail "pack $name.cab"
   check_cabinet "$name.cab" "$name.cab"
@@ -126,6 +129,24 @@ for stub in short long; do
   check_cabinet "pkg-$stub.exe" "pkg-$stub.cab"
 done
 [ -s time-failures.txt ] && fail "extracted times differ"
+
+# --- LZX: varied inputs, every reader ----------------------------------------
+lzx_make_cases lzx-in > lzx-cases.txt || fail "making the LZX inputs"
+while read -r name compression options; do
+  cab=lzx-$name.cab
+  # shellcheck disable=SC2086
+  "$SELFEX" pack -o "$cab" --compression $compression $options "lzx-in/$name" >/dev/null || { fail "pack $cab"; continue; }
+  for d in out-cabextract out-7zz out-gcab out-selfex; do rm -rf "$d"; done
+  cabextract -q -t "$cab" >/dev/null 2>&1 || fail "$cab: cabextract -t"
+  cabextract -q -d out-cabextract "$cab" >/dev/null 2>&1 || fail "$cab: cabextract -x"
+  7zz x -y -bd -oout-7zz "$cab" >/dev/null || fail "$cab: 7zz x"
+  mkdir out-gcab && gcab -x -C out-gcab "$cab" >/dev/null 2>&1 || fail "$cab: gcab -x"
+  "$SELFEX" test "$cab" >/dev/null || fail "$cab: selfex test"
+  "$SELFEX" extract -d out-selfex "$cab" || fail "$cab: selfex extract"
+  for d in out-cabextract out-7zz out-gcab out-selfex; do
+    diff -r "lzx-in/$name" "$d" >/dev/null || fail "$cab: $d differs from the input"
+  done
+done < lzx-cases.txt
 
 # --- gcab writes, selfex reads ---------------------------------------------
 (cd tree && find . -type f | sed 's|^\./||' | sort) > files.txt

@@ -26,6 +26,7 @@ bool IsAscii(const std::string &text)
 struct Placement {
     std::vector<uint16_t> Folder;
     std::vector<uint32_t> Offset;
+    std::vector<uint32_t> FolderBytes; // per folder
     uint32_t FolderCount = 0;
 };
 
@@ -37,11 +38,13 @@ Placement PlaceMembers(const std::vector<CabMember> &members, uint32_t folderLim
         // An empty file fits anywhere; it never opens a folder of its own.
         if (placement.FolderCount == 0 || (member.Size > 0 && used > 0 && used + member.Size > folderLimit)) {
             ++placement.FolderCount;
+            placement.FolderBytes.push_back(0);
             used = 0;
         }
         placement.Folder.push_back(static_cast<uint16_t>(placement.FolderCount - 1));
         placement.Offset.push_back(static_cast<uint32_t>(used));
         used += member.Size;
+        placement.FolderBytes.back() = static_cast<uint32_t>(used);
     }
     return placement;
 }
@@ -72,7 +75,12 @@ std::vector<uint8_t> BuildTables(const std::vector<CabMember> &members, const Pl
     PutLe16(header + 32, options.SetId);
     PutLe16(header + 34, 0); // iCabinet
 
-    uint16_t method = options.Method == Compression::Mszip ? CAB_COMPRESS_MSZIP : CAB_COMPRESS_NONE;
+    uint16_t method = CAB_COMPRESS_NONE;
+    if (options.Method == Compression::Mszip) {
+        method = CAB_COMPRESS_MSZIP;
+    } else if (options.Method == Compression::Lzx) {
+        method = static_cast<uint16_t>(CAB_COMPRESS_LZX | options.LzxWindowBits << 8);
+    }
     for (uint32_t i = 0; i < placement.FolderCount; ++i) {
         PutLe16(header + CAB_HEADER_SIZE + CAB_FOLDER_ENTRY_SIZE * i + 6, method);
     }
@@ -102,15 +110,22 @@ public:
     CBlockWriter(const CabOptions &options, ICabSink &sink, uint32_t offset)
         : m_Options(options), m_Sink(sink), m_Offset(offset)
     {
+        if (options.Method == Compression::Lzx) {
+            m_Lzx = std::make_unique<CLzxEncoder>(options.LzxWindowBits, options.LzxLevel);
+        }
     }
 
     uint32_t Offset() const { return m_Offset; }
     uint32_t FolderBlocks() const { return m_FolderBlocks; }
     uint32_t TotalBlocks() const { return m_TotalBlocks; }
 
-    void StartFolder()
+    // folderBytes: the uncompressed size of the folder.
+    void StartFolder(uint32_t folderBytes)
     {
         m_Encoder.StartFolder();
+        if (m_Lzx) {
+            m_Lzx->StartFolder(folderBytes);
+        }
         m_Fill = 0;
         m_FolderBlocks = 0;
     }
@@ -126,37 +141,76 @@ public:
         return m_Fill < CAB_BLOCK_SIZE || Flush(error);
     }
 
-    // Writes the last, partial block of the folder, if any.
-    bool FinishFolder(std::string &error) { return m_Fill == 0 || Flush(error); }
+    // Writes the last, partial block of the folder, if any, and for LZX the
+    // blocks the encoder still holds.
+    bool FinishFolder(std::string &error)
+    {
+        if (m_Fill != 0 && !Flush(error)) {
+            return false;
+        }
+        if (!m_Lzx) {
+            return true;
+        }
+        m_Lzx->FinishFolder();
+        return WriteLzxFrames(error);
+    }
 
 private:
     bool Flush(std::string &error)
     {
-        uint8_t *payload = m_Output + CAB_DATA_HEADER_SIZE;
         uint32_t size = m_Fill;
+        m_Fill = 0;
+        if (m_Lzx) {
+            // LZX blocks span several frames: their payloads come when a block is complete.
+            m_Lzx->AddFrame(m_Block, size);
+            return WriteLzxFrames(error);
+        }
+        uint8_t *payload = m_Output + CAB_DATA_HEADER_SIZE;
+        uint32_t compressed = size;
         if (m_Options.Method == Compression::Mszip) {
-            size = m_Encoder.CompressBlock(m_Block, m_Fill, payload, MSZIP_OUTPUT_CAPACITY);
-            if (size == 0 || size > CAB_MAX_PAYLOAD) {
+            compressed = m_Encoder.CompressBlock(m_Block, size, payload, MSZIP_OUTPUT_CAPACITY);
+            if (compressed == 0 || compressed > CAB_MAX_PAYLOAD) {
                 error = "MSZIP compression failed";
                 return false;
             }
         } else {
-            std::copy(m_Block, m_Block + m_Fill, payload);
+            std::copy(m_Block, m_Block + size, payload);
         }
+        return WriteData(payload, compressed, size, error);
+    }
+
+    bool WriteLzxFrames(std::string &error)
+    {
+        const std::vector<uint8_t> &output = m_Lzx->Output();
+        uint32_t start = 0;
+        for (size_t i = 0; i < m_Lzx->FrameEnds().size(); ++i) {
+            uint32_t end = m_Lzx->FrameEnds()[i];
+            std::copy(output.data() + start, output.data() + end, m_Output + CAB_DATA_HEADER_SIZE);
+            if (!WriteData(m_Output + CAB_DATA_HEADER_SIZE, end - start, m_Lzx->FrameSizes()[i], error)) {
+                return false;
+            }
+            start = end;
+        }
+        m_Lzx->ClearOutput();
+        return true;
+    }
+
+    // Writes one CFDATA block whose payload lies at m_Output + CAB_DATA_HEADER_SIZE.
+    bool WriteData(const uint8_t *payload, uint32_t size, uint32_t uncompressed, std::string &error)
+    {
         uint32_t total = CAB_DATA_HEADER_SIZE + size;
         if (static_cast<uint64_t>(m_Offset) + total > m_Options.MaxCabinetBytes) {
             error = "the cabinet would be larger than " + std::to_string(m_Options.MaxCabinetBytes) +
                     " bytes, more than the extractor can address";
             return false;
         }
-        PutLe32(m_Output, CabDataChecksum(payload, static_cast<uint16_t>(size), static_cast<uint16_t>(m_Fill)));
+        PutLe32(m_Output, CabDataChecksum(payload, static_cast<uint16_t>(size), static_cast<uint16_t>(uncompressed)));
         PutLe16(m_Output + 4, static_cast<uint16_t>(size));
-        PutLe16(m_Output + 6, static_cast<uint16_t>(m_Fill));
+        PutLe16(m_Output + 6, static_cast<uint16_t>(uncompressed));
         if (!m_Sink.Append(m_Output, total, error)) {
             return false;
         }
         m_Offset += total;
-        m_Fill = 0;
         ++m_FolderBlocks;
         ++m_TotalBlocks;
         return true;
@@ -165,12 +219,13 @@ private:
     const CabOptions &m_Options;
     ICabSink &m_Sink;
     CMszipEncoder m_Encoder;
+    std::unique_ptr<CLzxEncoder> m_Lzx;
     uint32_t m_Offset;
     uint32_t m_Fill = 0;
     uint32_t m_FolderBlocks = 0;
     uint32_t m_TotalBlocks = 0;
     uint8_t m_Block[CAB_BLOCK_SIZE];
-    uint8_t m_Output[CAB_DATA_HEADER_SIZE + MSZIP_OUTPUT_CAPACITY];
+    uint8_t m_Output[CAB_DATA_HEADER_SIZE + std::max(MSZIP_OUTPUT_CAPACITY, CAB_MAX_PAYLOAD)];
 };
 
 // Copies one member into the folder's blocks, checking that its source
@@ -215,6 +270,14 @@ bool CheckCabMembers(const std::vector<CabMember> &members, const CabOptions &op
 {
     if (members.size() > CAB_MAX_FILES) {
         error = std::to_string(members.size()) + " files: a cabinet holds at most " + std::to_string(CAB_MAX_FILES);
+        return false;
+    }
+    if (options.Method == Compression::Lzx &&
+        (options.LzxWindowBits < LZX_MIN_WINDOW_BITS || options.LzxWindowBits > LZX_MAX_WINDOW_BITS ||
+         options.LzxLevel < LZX_MIN_LEVEL || options.LzxLevel > LZX_MAX_LEVEL)) {
+        error = "LZX takes window sizes of 2^" + std::to_string(LZX_MIN_WINDOW_BITS) + " to 2^" +
+                std::to_string(LZX_MAX_WINDOW_BITS) + " bytes and levels " + std::to_string(LZX_MIN_LEVEL) + " to " +
+                std::to_string(LZX_MAX_LEVEL);
         return false;
     }
     if (options.FolderLimit == 0 || options.FolderLimit > CAB_MAX_FOLDER_BYTES) {
@@ -265,7 +328,7 @@ bool WriteCabinet(const std::vector<CabMember> &members, const CabOptions &optio
     for (uint32_t folder = 0; folder < placement.FolderCount; ++folder) {
         uint8_t *entry = tables.data() + CAB_HEADER_SIZE + CAB_FOLDER_ENTRY_SIZE * folder;
         PutLe32(entry, blocks->Offset()); // coffCabStart
-        blocks->StartFolder();
+        blocks->StartFolder(placement.FolderBytes[folder]);
         for (; next < members.size() && placement.Folder[next] == folder; ++next) {
             if (!CopyMember(members[next], source, *blocks, error)) {
                 return false;

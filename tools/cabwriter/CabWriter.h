@@ -1,5 +1,5 @@
 // Writes one MS-CAB cabinet: header, folder and file tables, and the
-// checksummed data blocks of each folder, stored or MSZIP-compressed.
+// checksummed data blocks of each folder, stored, MSZIP- or LZX-compressed.
 //
 // Files are laid out in the order given. A folder takes files until the next
 // one would carry its uncompressed size past the folder limit; a file is
@@ -14,12 +14,14 @@
 #include <vector>
 
 #include "tools/cabwriter/CabLayout.h"
+#include "tools/cabwriter/LzxEncoder.h"
 
 namespace Selfex {
 
 enum class Compression {
     None,
-    Mszip
+    Mszip,
+    Lzx
 };
 
 // One file to store.
@@ -35,8 +37,10 @@ struct CabMember {
 
 struct CabOptions {
     Compression Method = Compression::Mszip;
-    uint32_t FolderLimit = CAB_MAX_FOLDER_BYTES; // 1 .. CAB_MAX_FOLDER_BYTES uncompressed bytes
-    uint32_t MaxCabinetBytes = 0x7FFFFFFF;       // the cabinet may not grow beyond this
+    unsigned LzxWindowBits = LZX_DEFAULT_WINDOW_BITS; // LZX: 15 .. 21
+    unsigned LzxLevel = LZX_DEFAULT_LEVEL;            // LZX: LZX_MIN_LEVEL .. LZX_MAX_LEVEL
+    uint32_t FolderLimit = CAB_MAX_FOLDER_BYTES;      // 1 .. CAB_MAX_FOLDER_BYTES uncompressed bytes
+    uint32_t MaxCabinetBytes = 0x7FFFFFFF;            // the cabinet may not grow beyond this
     uint16_t SetId = 0;
 };
 
@@ -74,7 +78,8 @@ struct CabSummary {
 
 // Checks the members against the format's limits and the options: at most
 // 65535 files, names of 1 to 255 bytes without zero bytes, no file larger
-// than a folder may be. False with a message naming the first offender.
+// than a folder may be, LZX window and level in range. False with a message
+// naming the first offender.
 bool CheckCabMembers(const std::vector<CabMember> &members, const CabOptions &options, std::string &error);
 
 // Writes the cabinet of members into sink, reading each member through
