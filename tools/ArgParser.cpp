@@ -9,6 +9,12 @@ std::string ParsedArgs::Get(std::string_view name, const std::string &fallback) 
     return at == Options.end() ? fallback : at->second;
 }
 
+std::vector<std::string> ParsedArgs::GetAll(std::string_view name) const
+{
+    auto at = AllValues.find(name);
+    return at == AllValues.end() ? std::vector<std::string>() : at->second;
+}
+
 bool ParseArgs(const std::vector<std::string> &args, const std::vector<OptionDef> &options, ParsedArgs &parsed,
                std::string &error)
 {
@@ -72,6 +78,9 @@ bool ParseArgs(const std::vector<std::string> &args, const std::vector<OptionDef
         } else {
             error = "option " + arg + " needs a value";
             return false;
+        }
+        if (option->TakesValue) {
+            parsed.AllValues[key].push_back(parsed.Options[key]);
         }
     }
     return true;

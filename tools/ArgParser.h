@@ -17,9 +17,12 @@ struct OptionDef {
 struct ParsedArgs {
     std::map<std::string, std::string, std::less<>> Options; // long name -> value ("" for a flag); the last use wins
     std::vector<std::string> Operands;                       // everything else, in order; "--" ends the options
+    std::map<std::string, std::vector<std::string>, std::less<>> AllValues; // every value of each option, in order
 
     bool Has(std::string_view name) const { return Options.find(name) != Options.end(); }
     std::string Get(std::string_view name, const std::string &fallback = std::string()) const;
+    // Every value given to a repeatable option, in order.
+    std::vector<std::string> GetAll(std::string_view name) const;
 };
 
 // Splits args (the command's arguments, without the program and command

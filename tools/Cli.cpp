@@ -25,7 +25,8 @@ const std::vector<CommandDef> &Commands()
     static const std::vector<CommandDef> commands = {
         {"pack",
          "make a package (or a bare cabinet) of files and folders",
-         "usage: selfex pack -o OUT [--stub FILE] [--compression none|mszip] [--folder-size N] INPUT...\n"
+         "usage: selfex pack -o OUT [--stub FILE] [--compression none|mszip] [--folder-size N]\n"
+         "                   [--icon FILE.ico] [--version-info KEY=VALUE]... INPUT...\n"
          "\n"
          "Writes OUT: the stub followed by a cabinet of the INPUTs. A folder contributes\n"
          "its contents, recursively, stored relative to itself; a file contributes itself\n"
@@ -38,20 +39,33 @@ const std::vector<CommandDef> &Commands()
          "  --compression METHOD   mszip (default) or none\n"
          "  --folder-size N        start a new cabinet folder before a file that would take\n"
          "                         the folder past N uncompressed bytes (suffixes K, M, G;\n"
-         "                         default and maximum 2147450880)\n",
-         {{"output", 'o', true}, {"stub", 0, true}, {"compression", 0, true}, {"folder-size", 0, true}},
+         "                         default and maximum 2147450880)\n"
+         "  --icon FILE.ico        the package's icon, in place of the stub's own\n"
+         "  --version-info KEY=VALUE  a version string of the package, once per key:\n"
+         "                         ProductName, ProductVersion, FileVersion, CompanyName,\n"
+         "                         FileDescription, LegalCopyright, OriginalFilename (and\n"
+         "                         Comments, InternalName, LegalTrademarks, PrivateBuild,\n"
+         "                         SpecialBuild); the versions start with numbers a.b.c.d\n",
+         {{"output", 'o', true},
+          {"stub", 0, true},
+          {"compression", 0, true},
+          {"folder-size", 0, true},
+          {"icon", 0, true},
+          {"version-info", 0, true}},
          1,
          SIZE_MAX,
          RunPack},
         {"list",
          "list the files of a package or cabinet",
-         "usage: selfex list [--json] PACKAGE|CABINET\n"
+         "usage: selfex list [-v] [--json] PACKAGE|CABINET\n"
          "\n"
          "Prints one line per file: size, stored date and time, attributes (R read-only,\n"
          "H hidden, S system, A archive) and name.\n"
          "\n"
-         "  --json   one JSON document instead, for scripts\n",
-         {{"json", 0, false}},
+         "  -v, --verbose   first say whether the package carries an Authenticode\n"
+         "                  signature (present or absent; not verified)\n"
+         "  --json          one JSON document instead, for scripts\n",
+         {{"json", 0, false}, {"verbose", 'v', false}},
          1,
          1,
          RunList},

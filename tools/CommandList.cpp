@@ -2,6 +2,7 @@
 #include "tools/Cli.h"
 #include "tools/ListFormat.h"
 #include "tools/PackageReader.h"
+#include "tools/pe/Signature.h"
 
 namespace Selfex {
 
@@ -20,9 +21,13 @@ int RunList(const ParsedArgs &args, ToolContext &context)
         WriteListText(context.Out, files);
         return Fail(context, command, path + ": " + error);
     }
+    const std::string signature = SignatureState(path);
     if (args.Has("json")) {
-        WriteListJson(context.Out, path, reader.CabinetOffset(), files);
+        WriteListJson(context.Out, path, reader.CabinetOffset(), files, signature);
     } else {
+        if (args.Has("verbose")) {
+            context.Out << "Authenticode signature: " << signature << "\n";
+        }
         WriteListText(context.Out, files);
     }
     return EXIT_OK;

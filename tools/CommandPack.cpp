@@ -8,6 +8,7 @@
 #include "tools/InstallLayout.h"
 #include "tools/PackageLayout.h"
 #include "tools/PrintableText.h"
+#include "tools/pe/AuthorOptions.h"
 
 namespace fs = std::filesystem;
 
@@ -147,8 +148,8 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
         return Fail(context, COMMAND, output + ": is a folder; -o names the package file to write");
     }
     bool bare = EndsWithNoCase(output, ".cab");
-    if (bare && args.Has("stub")) {
-        return UsageError(context, COMMAND, "--stub and a .cab output exclude each other");
+    if (bare && (args.Has("stub") || HasAuthorOptions(args))) {
+        return UsageError(context, COMMAND, "--stub, --icon and --version-info need a package, not a .cab output");
     }
 
     // 1. What to store; nothing is written while anything is wrong.
@@ -171,6 +172,10 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
         }
         if (!ReadSmallFile(stubPath, MAX_STUB_READ, stub, error)) {
             return Fail(context, COMMAND, "cannot read the stub: " + error);
+        }
+        const int authored = ApplyAuthorOptions(args, context, stubPath, stub);
+        if (authored != EXIT_OK) {
+            return authored;
         }
         std::string problem = StubProblem(stub.data(), stub.size());
         if (!problem.empty()) {

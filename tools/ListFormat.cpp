@@ -92,9 +92,13 @@ std::string JsonString(const std::string &text)
 }
 
 void WriteListJson(std::ostream &out, const std::string &path, uint32_t cabinetOffset,
-                   const std::vector<StoredFile> &files)
+                   const std::vector<StoredFile> &files, const std::string &signature)
 {
-    out << "{\n  \"path\": " << JsonString(path) << ",\n  \"cabinetOffset\": " << cabinetOffset << ",\n  \"files\": [";
+    out << "{\n  \"path\": " << JsonString(path) << ",\n  \"cabinetOffset\": " << cabinetOffset << ",\n";
+    if (!signature.empty()) {
+        out << "  \"signature\": " << JsonString(signature) << ",\n";
+    }
+    out << "  \"files\": [";
     for (size_t i = 0; i < files.size(); ++i) {
         const StoredFile &file = files[i];
         bool dated = HasDate(file);

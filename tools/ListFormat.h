@@ -20,10 +20,11 @@ std::string FormatAttributes(uint16_t attribs);
 // (escaped as PrintableText does).
 void WriteListText(std::ostream &out, const std::vector<StoredFile> &files);
 
-// One JSON object: {"path", "cabinetOffset", "files": [{"name", "size",
-// "date", "time", "attributes", "attribs"}]}; dates null when not valid.
+// One JSON object: {"path", "cabinetOffset", "signature", "files":
+// [{"name", "size", "date", "time", "attributes", "attribs"}]}; dates null
+// when not valid; signature (tools/pe/Signature.h) left out when empty.
 void WriteListJson(std::ostream &out, const std::string &path, uint32_t cabinetOffset,
-                   const std::vector<StoredFile> &files);
+                   const std::vector<StoredFile> &files, const std::string &signature = std::string());
 
 // text as a JSON string literal, quotes included: controls (C0, DEL, C1)
 // and bidirectional controls as \uNNNN, ill-formed UTF-8 as \ufffd.

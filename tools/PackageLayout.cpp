@@ -4,53 +4,25 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tools/pe/PeImage.h"
+
 namespace Selfex {
 
 namespace {
 
 constexpr char SIGNATURE[] = "MSCF";
 
-// PE fields the stub check reads, by offset.
-constexpr size_t MZ_NEW_HEADER_OFFSET = 0x3C;    // u32 e_lfanew: where "PE\0\0" starts
-constexpr size_t PE_OPTIONAL_HEADER_SIZE = 20;   // u16 in the COFF header, from the signature
-constexpr size_t PE_OPTIONAL_HEADER = 24;        // the optional header, from the signature
-constexpr size_t OPTIONAL_SUBSYSTEM = 68;        // u16, in PE32 and PE32+ alike
-constexpr uint16_t OPTIONAL_MAGIC_PE32 = 0x10B;  // the optional header's first field
-constexpr uint16_t OPTIONAL_MAGIC_PE32P = 0x20B; // PE32+ (64-bit)
-constexpr uint16_t SUBSYSTEM_WINDOWS_GUI = 2;
-
-uint32_t LoadLe(const uint8_t *bytes, size_t count)
-{
-    uint32_t value = 0;
-    for (size_t i = count; i-- > 0;) {
-        value = value << 8 | bytes[i];
-    }
-    return value;
-}
-
 // Why stub is no Windows GUI program, or an empty text when it is one.
 std::string PeGuiProblem(const uint8_t *stub, size_t size)
 {
-    if (size < MZ_NEW_HEADER_OFFSET + 4 || stub[0] != 'M' || stub[1] != 'Z') {
-        return "not a Windows executable (no \"MZ\" header)";
+    PeHeaders headers;
+    std::string problem = ReadPeHeaders(stub, size, headers);
+    if (!problem.empty()) {
+        return problem;
     }
-    const size_t pe = LoadLe(stub + MZ_NEW_HEADER_OFFSET, 4);
-    if (pe > size || size - pe < PE_OPTIONAL_HEADER || std::memcmp(stub + pe, "PE\0\0", 4) != 0) {
-        return "not a Windows PE executable (no \"PE\" signature where its MZ header points)";
-    }
-    const size_t optional = pe + PE_OPTIONAL_HEADER;
-    const uint32_t optionalSize = LoadLe(stub + pe + PE_OPTIONAL_HEADER_SIZE, 2);
-    if (optionalSize < OPTIONAL_SUBSYSTEM + 2 || size - optional < OPTIONAL_SUBSYSTEM + 2) {
-        return "not a complete PE executable (its optional header is missing or cut short)";
-    }
-    const uint32_t magic = LoadLe(stub + optional, 2);
-    if (magic != OPTIONAL_MAGIC_PE32 && magic != OPTIONAL_MAGIC_PE32P) {
-        return "not a Windows PE executable (its optional header is neither PE32 nor PE32+)";
-    }
-    const uint32_t subsystem = LoadLe(stub + optional + OPTIONAL_SUBSYSTEM, 2);
-    if (subsystem != SUBSYSTEM_WINDOWS_GUI) {
-        return "a program of PE subsystem " + std::to_string(subsystem) + (subsystem == 3 ? " (console)" : "") +
-               "; the stub must be a Windows GUI program (subsystem 2)";
+    if (headers.Subsystem != PE_SUBSYSTEM_WINDOWS_GUI) {
+        return "a program of PE subsystem " + std::to_string(headers.Subsystem) +
+               (headers.Subsystem == 3 ? " (console)" : "") + "; the stub must be a Windows GUI program (subsystem 2)";
     }
     return std::string();
 }

@@ -1,0 +1,39 @@
+// Whether a package carries an Authenticode signature.
+#include "tools/pe/Signature.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "tools/pe/PeImage.h"
+
+namespace fs = std::filesystem;
+
+namespace Selfex {
+
+namespace {
+
+constexpr size_t HEADER_READ = 64 * 1024;       // the PE headers of any stub lie well inside
+constexpr uint32_t CERTIFICATE_HEADER_SIZE = 8; // WIN_CERTIFICATE up to its data
+
+} // namespace
+
+std::string SignatureState(const std::string &path)
+{
+    std::error_code failed;
+    const uint64_t fileSize = fs::file_size(fs::u8path(path), failed);
+    std::ifstream in(fs::u8path(path), std::ios::binary);
+    std::vector<uint8_t> head(HEADER_READ);
+    in.read(reinterpret_cast<char *>(head.data()), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(in.gcount()));
+    PeDirectory table;
+    if (failed || !ReadPeDirectory(head.data(), head.size(), PE_DIRECTORY_SECURITY, table)) {
+        return "absent";
+    }
+    const bool inside = table.Size >= CERTIFICATE_HEADER_SIZE && table.Address != 0 && table.Address <= fileSize &&
+                        fileSize - table.Address >= table.Size;
+    return inside ? "present" : "absent";
+}
+
+} // namespace Selfex
