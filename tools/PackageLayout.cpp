@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tools/pe/PeImage.h"
+#include "tools/pe/Signature.h"
 
 namespace Selfex {
 
@@ -34,6 +35,10 @@ std::string StubProblem(const uint8_t *stub, size_t size)
     std::string notGui = PeGuiProblem(stub, size);
     if (!notGui.empty()) {
         return notGui;
+    }
+    if (HasCertificateTable(stub, size, size)) {
+        return "the stub is signed, and a cabinet behind its certificate table would lie outside what the "
+               "signature covers; pack with the unsigned stub, then sign the package";
     }
     if (size > PACKAGE_LAST_HEADER) {
         return "the stub is " + std::to_string(size) + " bytes long; a package needs one of at most " +

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "tests/tools/ToolTest.h"
+#include "tools/PackageLayout.h"
 #include "tools/pe/IconFile.h"
 #include "tools/pe/PeImage.h"
 #include "tools/pe/ResourceSection.h"
@@ -259,6 +260,9 @@ TEST(StubResources, RefusesStubsWhoseResourcesCannotBeRebuilt)
         EXPECT_NE(problem.find(c.Problem), std::string::npos) << c.Title << ": " << problem;
         EXPECT_EQ(stub, c.Stub) << c.Title;
     }
+    // Nor may a signed stub start a package: the cabinet would lie outside the signature.
+    EXPECT_NE(StubProblem(signedStub.data(), signedStub.size()).find("the stub is signed"), std::string::npos);
+    EXPECT_EQ(StubProblem(StubImage().data(), StubImage().size()), "");
 }
 
 TEST_F(ToolTest, PackedIconMovesTheCabinetBehindALargerStubAndRefusesOneThatCannotFit)

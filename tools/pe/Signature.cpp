@@ -19,6 +19,16 @@ constexpr uint32_t CERTIFICATE_HEADER_SIZE = 8; // WIN_CERTIFICATE up to its dat
 
 } // namespace
 
+bool HasCertificateTable(const uint8_t *image, size_t headSize, uint64_t fileSize)
+{
+    PeDirectory table;
+    if (!ReadPeDirectory(image, headSize, PE_DIRECTORY_SECURITY, table)) {
+        return false;
+    }
+    return table.Size >= CERTIFICATE_HEADER_SIZE && table.Address != 0 && table.Address <= fileSize &&
+           fileSize - table.Address >= table.Size;
+}
+
 std::string SignatureState(const std::string &path)
 {
     std::error_code failed;
@@ -27,13 +37,7 @@ std::string SignatureState(const std::string &path)
     std::vector<uint8_t> head(HEADER_READ);
     in.read(reinterpret_cast<char *>(head.data()), static_cast<std::streamsize>(head.size()));
     head.resize(static_cast<size_t>(in.gcount()));
-    PeDirectory table;
-    if (failed || !ReadPeDirectory(head.data(), head.size(), PE_DIRECTORY_SECURITY, table)) {
-        return "absent";
-    }
-    const bool inside = table.Size >= CERTIFICATE_HEADER_SIZE && table.Address != 0 && table.Address <= fileSize &&
-                        fileSize - table.Address >= table.Size;
-    return inside ? "present" : "absent";
+    return !failed && HasCertificateTable(head.data(), head.size(), fileSize) ? "present" : "absent";
 }
 
 } // namespace Selfex
