@@ -36,12 +36,14 @@
 #   icoutils                  the stub's icon resources (wrestool, icotool)
 #   mingw-w64                 the MinGW-w64 headers and runtime meta package
 #   unicode-data              UnicodeData.txt for the case-fold table generator
+#   osslsigncode, openssl     the signed-package test (a throw-away
+#                             certificate, signing and verifying)
 set -e
 PACKAGES="build-essential cmake googletest zlib1g-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
   wine64 fonts-wine xvfb xdotool imagemagick x11-utils
   cabextract gcab 7zip attr python3 clang libclang-rt-14-dev clang-format-16
-  git time dpkg-dev man-db groff-base icoutils mingw-w64 unicode-data"
+  git time dpkg-dev man-db groff-base icoutils mingw-w64 unicode-data osslsigncode openssl"
 
 missing=""
 for p in $PACKAGES; do

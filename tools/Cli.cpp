@@ -62,6 +62,12 @@ const std::vector<CommandDef> &Commands()
          "                         characters, ? one; letter case is ignored\n"
          "  --links MODE           symbolic links below a folder: skip (default; left out\n"
          "                         with a note), follow (store what they lead to) or error\n"
+         "  --icon FILE.ico        the package's icon, in place of the stub's own\n"
+         "  --version-info KEY=VALUE  a version string of the package, once per key:\n"
+         "                         ProductName, ProductVersion, FileVersion, CompanyName,\n"
+         "                         FileDescription, LegalCopyright, OriginalFilename (and\n"
+         "                         Comments, InternalName, LegalTrademarks, PrivateBuild,\n"
+         "                         SpecialBuild); the versions start with numbers a.b.c.d\n"
          "  -q, --quiet            errors only: no notes, no summary line\n"
          "  -v, --verbose          every note, every stored name and every excluded one\n",
          {{"output", 'o', true},
@@ -73,7 +79,9 @@ const std::vector<CommandDef> &Commands()
           {"best", 0, false},
           {"folder-size", 0, true},
           {"exclude", 0, true},
-          {"links", 0, true}},
+          {"links", 0, true},
+          {"icon", 0, true},
+          {"version-info", 0, true}},
          1,
          SIZE_MAX,
          RunPack},
@@ -92,7 +100,9 @@ const std::vector<CommandDef> &Commands()
          "  --json                 one JSON document instead, for scripts; a failure adds\n"
          "                         an \"error\" member\n"
          "  -q, --quiet            the file lines only, without the totals\n"
-         "  -v, --verbose          also each file's folder, and each folder's compressed size\n",
+         "  -v, --verbose          also each file's folder, each folder's compressed size,\n"
+         "                         and first whether the package carries an Authenticode\n"
+         "                         signature (present or absent; not verified)\n",
          {{"json", 0, false}},
          1,
          1,

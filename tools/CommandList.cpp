@@ -4,6 +4,7 @@
 #include "tools/Cli.h"
 #include "tools/ListFormat.h"
 #include "tools/PackageReader.h"
+#include "tools/pe/Signature.h"
 
 namespace Selfex {
 
@@ -18,14 +19,21 @@ int RunList(const ParsedArgs &args, ToolContext &context)
     CPackageReader reader;
     std::string error;
     CCabinetSetListing listing;
-    if (reader.Open(path, error)) {
+    const bool opened = reader.Open(path, error);
+    if (opened) {
         if (!listing.Read(path, true, error)) {
             error = path + ": " + error;
         }
     }
+    // Whether the package is signed: present or absent, not verified; only
+    // read from what the reader accepted (never a FIFO, say).
+    const std::string signature = opened ? SignatureState(path) : std::string();
     if (json) {
-        WriteListJson(context.Out, path, listing, error);
+        WriteListJson(context.Out, path, listing, error, signature);
     } else {
+        if (verbosity == Verbosity::Verbose && !signature.empty()) {
+            context.Out << "Authenticode signature: " << signature << "\n";
+        }
         WriteListText(context.Out, listing, verbosity);
     }
     if (!listing.Start().Text.empty()) {

@@ -12,6 +12,7 @@
 #include "tools/PackageLayout.h"
 #include "tools/PrintableText.h"
 #include "tools/ProgressBar.h"
+#include "tools/pe/AuthorOptions.h"
 
 namespace fs = std::filesystem;
 
@@ -263,8 +264,9 @@ int ParsePackOptions(const ParsedArgs &args, ToolContext &context, PackOptions &
         return UsageError(context, COMMAND, "--stub and --arch (or --x64) exclude each other");
     }
     pack.Bare = EndsWithNoCase(pack.Output, ".cab");
-    if (pack.Bare && (args.Has("stub") || stubChosen)) {
-        return UsageError(context, COMMAND, "a .cab output has no stub: --stub, --arch and --x64 do not apply");
+    if (pack.Bare && (args.Has("stub") || stubChosen || HasAuthorOptions(args))) {
+        return UsageError(context, COMMAND,
+                          "a .cab output has no stub: --stub, --arch, --x64, --icon and --version-info do not apply");
     }
     pack.Level = VerbosityOf(args);
     return EXIT_OK;
@@ -347,6 +349,10 @@ int RunPack(const ParsedArgs &args, ToolContext &context)
         }
         if (!ReadSmallFile(stubPath, MAX_STUB_READ, stub, error)) {
             return Fail(context, COMMAND, "cannot read the stub: " + error);
+        }
+        const int authored = ApplyAuthorOptions(args, context, stubPath, stub);
+        if (authored != EXIT_OK) {
+            return authored;
         }
         std::string problem = StubProblem(stub.data(), stub.size());
         if (!problem.empty()) {

@@ -193,10 +193,14 @@ std::string JsonString(const std::string &text)
 }
 
 void WriteListJson(std::ostream &out, const std::string &path, const CCabinetSetListing &listing,
-                   const std::string &error)
+                   const std::string &error, const std::string &signature)
 {
     const uint32_t offset = listing.Cabinets().empty() ? 0 : listing.Cabinets()[0].Header.Offset;
-    out << "{\n  \"path\": " << JsonString(path) << ",\n  \"cabinetOffset\": " << offset << ",\n  \"files\": [";
+    out << "{\n  \"path\": " << JsonString(path) << ",\n  \"cabinetOffset\": " << offset << ",\n";
+    if (!signature.empty()) {
+        out << "  \"signature\": " << JsonString(signature) << ",\n";
+    }
+    out << "  \"files\": [";
     const std::vector<ListedFile> &files = listing.Files();
     for (size_t i = 0; i < files.size(); ++i) {
         const FileEntry &file = files[i].Entry;

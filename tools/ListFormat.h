@@ -30,10 +30,11 @@ std::string FormatAttributes(uint16_t attribs);
 void WriteListText(std::ostream &out, const CCabinetSetListing &listing, Verbosity verbosity);
 
 // One JSON object (the fields are documented in README.md): "path",
-// "cabinetOffset", "files", "folders", "cabinets", "totals", "setStart",
-// and "error" only when error is not empty.
+// "cabinetOffset", "signature" (tools/pe/Signature.h; left out when
+// empty), "files", "folders", "cabinets", "totals", "setStart", and "error"
+// only when error is not empty.
 void WriteListJson(std::ostream &out, const std::string &path, const CCabinetSetListing &listing,
-                   const std::string &error);
+                   const std::string &error, const std::string &signature = std::string());
 
 // text as a JSON string literal, quotes included: controls (C0, DEL, C1)
 // and bidirectional controls as \uNNNN, ill-formed UTF-8 as \ufffd.

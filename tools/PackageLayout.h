@@ -19,8 +19,9 @@ constexpr uint32_t PACKAGE_LAST_HEADER = Cabinet::CABINET_LAST_HEADER;     // th
 
 // Why stub (size bytes) cannot start a package, or an empty text when it
 // can: it must be a Windows GUI program (an MZ header pointing at a "PE"
-// signature, PE subsystem 2), at most 225529 bytes long, without "MSCF"
-// from offset 160000 on.
+// signature, PE subsystem 2), unsigned (a cabinet behind a certificate
+// table is not covered by the signature), at most 225529 bytes long,
+// without "MSCF" from offset 160000 on.
 std::string StubProblem(const uint8_t *stub, size_t size);
 
 // Where the cabinet starts behind a stub of stubSize bytes.

@@ -5,12 +5,16 @@
 # selfex.exe extract both unpack it through Wine's Cabinet.dll with names,
 # bytes, times and attributes intact; cabextract, 7zz and gcab read what the
 # Windows build wrote. The LZX interop inputs (lzx-cases.sh), packed by
-# selfex.exe, are extracted through Wine's Cabinet.dll and by cabextract.
-# usage: wine-stub.sh SELFEX_EXE STUB_EXE WORKDIR SOURCE_DIR
+# selfex.exe, are extracted through Wine's Cabinet.dll and by cabextract. A
+# package with the author's icon and version information shows them to
+# wrestool and to Windows' version API (VERSION_PROBE) and still extracts; a
+# package signed with osslsigncode verifies, lists, tests and extracts.
+# usage: wine-stub.sh SELFEX_EXE STUB_EXE WORKDIR SOURCE_DIR VERSION_PROBE
 set -u -o pipefail # selfex() pipes through tr: its status must be selfex.exe's
 SELFEX_EXE=$1
 STUB_EXE=$2
 WORK=$3
+VERSION_PROBE=$5
 . "$4/scripts/wine-package.sh"
 . "$4/tests/tools/lzx-cases.sh"
 # A zone without daylight saving time: Windows converts file times to local
@@ -26,7 +30,7 @@ selfex() { "$WINE64" "$SELFEX_EXE" "$@" | tr -d '\r'; }
 trap wp_cleanup EXIT
 
 mkdir -p "$WORK" && cd "$WORK" || exit 1
-rm -rf tree run out-selfex out-lzx out-lzx-* lzx-in
+rm -rf tree run out-selfex out-lzx out-lzx-* lzx-in out-signed
 mkdir -p "tree/deep/a/b/c/d/e" "tree/Ünïcødé" tree/zero tree/bin run
 printf 'top\n' > tree/top.txt
 : > tree/zero/empty.txt
@@ -109,6 +113,64 @@ while read -r name compression options; do
     diff -r "lzx-in/$name" "out-lzx-$name" >/dev/null || fail "lzx-$name.cab: Wine's Cabinet.dll extracts other bytes"
     cabextract -q -t "$cab" >/dev/null 2>&1 || fail "lzx-$name.cab: cabextract -t"
 done < lzx-cases.txt
+
+# 7. The author's icon and version information, packed by selfex.exe.
+convert -size 48x48 xc:'#2060c0' -size 32x32 xc:'#c04020' -size 16x16 xc:'#20a040' author.ico
+selfex pack -o "$(winpath "$WORK/run/Authored.exe")" --stub "$(winpath "$STUB_EXE")" \
+    --icon "$(winpath "$WORK/author.ico")" --version-info 'ProductName=Sample Tool' \
+    --version-info FileVersion=1.2.3.4 --version-info 'ProductVersion=5.6 beta' \
+    --version-info 'CompanyName=Ünïcødé Ltd.' --version-info 'FileDescription=Sample Tool Setup' \
+    --version-info 'LegalCopyright=© 2026 Sample' --version-info OriginalFilename=Authored.exe \
+    "$(winpath "$WORK/tree")" > pack-authored.txt || fail "selfex.exe pack --icon --version-info"
+wrestool -l run/Authored.exe > wrestool.txt 2>&1 || fail "wrestool -l"
+for resource in '--type=14 --name=100 ' '--type=16 --name=1 ' '--type=5 --name=101 ' '--type=5 --name=102 ' \
+    '--type=6 --name=1 ' '--type=24 --name=1 '; do
+    grep -q -- "^$resource" wrestool.txt || fail "wrestool -l shows no $resource"
+done
+[ "$(grep -c -- '^--type=3 ' wrestool.txt)" = 3 ] || fail "wrestool -l: not the author's three icon images"
+# icoutils 0.32.3 pads what it extracts with 16 zero bytes per image (the
+# stub's own icon, as windres stored it, comes back the same way).
+wrestool -x --type=14 --name=100 run/Authored.exe > icon-back.ico
+size=$(stat -c %s author.ico)
+cmp -s -n "$size" author.ico icon-back.ico && [ -z "$(tail -c +$((size + 1)) icon-back.ico | tr -d '\0')" ] ||
+    fail "wrestool -x does not give back the author's icon"
+"$WINE64" "$VERSION_PROBE" "$(winpath "$WORK/run/Authored.exe")" ProductName FileVersion ProductVersion CompanyName \
+    FileDescription LegalCopyright OriginalFilename InternalName 2>&1 | tr -d '\r' > probe.txt
+cat > probe-expected.txt <<'END'
+Fixed 1.2.3.4 5.6.0.0
+Translation 0409 04B0
+ProductName=Sample Tool
+FileVersion=1.2.3.4
+ProductVersion=5.6 beta
+CompanyName=Ünïcødé Ltd.
+FileDescription=Sample Tool Setup
+LegalCopyright=© 2026 Sample
+OriginalFilename=Authored.exe
+InternalName missing
+END
+cmp -s probe.txt probe-expected.txt || fail "the version probe reads: $(cat probe.txt)"
+wp_start "$WORK/run/Authored.exe" "$WORK/run" "$WORK"
+wp_accept Authored "$WORK" || fail "the authored package's run"
+same_tree run/Authored
+
+# 8. Signed after packing with a throw-away certificate: it verifies, and
+# selfex.exe and the package itself still find and extract the cabinet.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=selfex test signer' \
+    -keyout sign.key -out sign.crt >/dev/null 2>&1 || fail "openssl req"
+rm -f run/Signed.exe
+osslsigncode sign -certs sign.crt -key sign.key -n 'selfex test' -in run/Package.exe -out run/Signed.exe \
+    >sign.txt 2>&1 || fail "osslsigncode sign: $(cat sign.txt)"
+osslsigncode verify -CAfile sign.crt -in run/Signed.exe >verify.txt 2>&1 || fail "osslsigncode verify: $(tail -3 verify.txt)"
+selfex list -v "$(winpath "$WORK/run/Signed.exe")" | grep -q '^Authenticode signature: present$' ||
+    fail "selfex.exe list -v does not see the signature"
+selfex list --json "$(winpath "$WORK/run/Package.exe")" | grep -q '"signature": "absent"' ||
+    fail "selfex.exe list --json sees a signature on the unsigned package"
+"$WINE64" "$SELFEX_EXE" test "$(winpath "$WORK/run/Signed.exe")" >/dev/null || fail "selfex.exe test of the signed package"
+"$WINE64" "$SELFEX_EXE" extract -d "$(winpath "$WORK/out-signed")" "$(winpath "$WORK/run/Signed.exe")" || fail "selfex.exe extract (signed)"
+same_tree out-signed
+wp_start "$WORK/run/Signed.exe" "$WORK/run" "$WORK"
+wp_accept Signed "$WORK" || fail "the signed package's run"
+same_tree run/Signed
 
 [ -s tree-failures.txt ] && fail "extracted trees differ"
 if [ $failures -eq 0 ]; then echo "wine-stub: all checks passed"; else echo "wine-stub: $failures failures"; fi
