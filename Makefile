@@ -45,9 +45,11 @@ fuzz: build-fuzz
 	@FUZZ_SECONDS=$${FUZZ_SECONDS:-600} ctest --test-dir build/fuzz -L fuzz-run --output-on-failure
 
 # Whole processes beside their peers, one summary table against the speed
-# targets; the per-decoder benchmarks run by themselves with scripts/run-bench.sh.
+# targets, then pack --compression lzx beside gcab and xz against the size
+# and speed targets; fails when either misses one. The per-decoder
+# benchmarks run by themselves with scripts/run-bench.sh.
 bench: build-native-release build-mingw-x64
-	@bench/whole/run.sh
+	@status=0; bench/whole/run.sh || status=1; bench/pack-lzx/run.sh || status=1; exit $$status
 
 # One-line faults the tests must catch (scripts/mutants.sh); slow, so not
 # part of `make test`.

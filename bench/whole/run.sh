@@ -9,7 +9,7 @@
 #
 # Cases (inputs are made once and kept in the work folder):
 #   mszip      binaries and libraries from /usr, one gcab -z cabinet
-#   lzx21      the same files, LZX:21 with the x86 call filter (lzx_pack)
+#   lzx21      the same files, LZX:21 with the x86 call filter (selfex pack)
 #   small      headers from /usr/include, one gcab -z cabinet, extracted to disk
 #   multi      part of the binaries packed by selfex into at least 8 folders
 #   stub       a package of small files run under wine64 from Enter to exit,
@@ -57,7 +57,7 @@ CORES=$(nproc)
 for tool in gcab cabextract 7zz; do
     command -v $tool >/dev/null || { echo "whole: $tool is not installed"; exit 1; }
 done
-for program in "$SELFEX" "$BIN/fdi_bench" "$BIN/fdi_lzx_bench" "$BIN/lzx_pack"; do
+for program in "$SELFEX" "$BIN/fdi_bench" "$BIN/fdi_lzx_bench"; do
     [ -x "$program" ] || { echo "whole: $program is not built"; exit 1; }
 done
 mkdir -p "$WORK" "$OUT"
@@ -197,8 +197,16 @@ case_mszip() {
 case_lzx21() {
     binaries
     if ! made lzx21.cab "$WHOLE_MB"; then
-        echo "lzx21: packing ${WHOLE_MB} MB with lzx_pack ..."
-        sed 's|^|/|' "$WORK/binaries.txt" | "$BIN/lzx_pack" "$WORK/lzx21.tmp" 21 >/dev/null
+        echo "lzx21: packing ${WHOLE_MB} MB with selfex pack --compression lzx:21 ..."
+        # A tree of links to the binaries keeps their paths apart (two
+        # folders may hold the same name); pack stores what they lead to.
+        rm -rf "$WORK/lzx21-links"
+        while read -r file; do
+            mkdir -p "$WORK/lzx21-links/$(dirname "$file")" && ln -s "/$file" "$WORK/lzx21-links/$file"
+        done < "$WORK/binaries.txt"
+        "$SELFEX" pack -q -o "$WORK/lzx21.tmp.cab" --compression lzx:21 --links follow "$WORK/lzx21-links"
+        rm -rf "$WORK/lzx21-links"
+        mv "$WORK/lzx21.tmp.cab" "$WORK/lzx21.cab"
         mv "$WORK/lzx21.tmp" "$WORK/lzx21.cab"
         done_making lzx21.cab "$WHOLE_MB"
     fi
