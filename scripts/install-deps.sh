@@ -30,6 +30,7 @@
 #   git                       the format check's file list; the manual
 #                             page's and the .deb's date (the last commit)
 #   time                      the benchmarks' timings (/usr/bin/time)
+#   xz-utils                  the LZX packing benchmark's floor (xz -6)
 #   dpkg-dev                  the Debian package's dependencies
 #                             (dpkg-shlibdeps; dpkg-deb comes with dpkg)
 #   man-db, groff-base        the manual page check (man, groff)
@@ -43,7 +44,7 @@ PACKAGES="build-essential cmake googletest zlib1g-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
   wine64 fonts-wine xvfb xdotool imagemagick x11-utils
   cabextract gcab 7zip attr python3 clang libclang-rt-14-dev clang-format-16
-  git time dpkg-dev man-db groff-base icoutils mingw-w64 unicode-data osslsigncode openssl"
+  git time dpkg-dev man-db groff-base icoutils mingw-w64 unicode-data osslsigncode openssl xz-utils"
 
 missing=""
 for p in $PACKAGES; do
