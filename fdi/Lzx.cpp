@@ -253,9 +253,9 @@ Status CLzxDecoder::ReadBlockHeader(const uint8_t *in, uint32_t inSize)
     m_BlockRemaining = high << 8 | m_Bits.Take(8);
     m_BlockOdd = (m_BlockRemaining & 1) != 0;
     switch (type) {
-    case 1: m_BlockType = LzxBlockType::Verbatim; return ReadTrees(false);
-    case 2: m_BlockType = LzxBlockType::Aligned; return ReadTrees(true);
-    case 3: m_BlockType = LzxBlockType::Uncompressed; return BeginUncompressed(in, inSize);
+    case LZX_BLOCK_VERBATIM: m_BlockType = LzxBlockType::Verbatim; return ReadTrees(false);
+    case LZX_BLOCK_ALIGNED: m_BlockType = LzxBlockType::Aligned; return ReadTrees(true);
+    case LZX_BLOCK_UNCOMPRESSED: m_BlockType = LzxBlockType::Uncompressed; return BeginUncompressed(in, inSize);
     default: return Fdi::Fail(Status::BadData, "bad block type"); // types 0 and 4-7 do not exist
     }
 }

@@ -77,7 +77,7 @@ unsigned MakeTreeOps(const uint8_t *previous, const uint8_t *lengths, unsigned f
 
 // One tree part ready to send: its operations and their pre-tree.
 struct TreePart {
-    PreOp Ops[LZX_MAX_MAIN_SYMBOLS];
+    PreOp Ops[LZX_MAIN_SYMBOLS_MAX];
     unsigned OpCount = 0;
     uint8_t PreLengths[LZX_PRETREE_SYMBOLS];
     uint16_t PreCodes[LZX_PRETREE_SYMBOLS];
@@ -124,12 +124,12 @@ uint32_t PayloadBytes(uint64_t bits)
 
 // Extra offset bits per main-tree symbol: 0 for literals.
 struct MainExtraBits {
-    uint8_t Bits[LZX_MAX_MAIN_SYMBOLS];
+    uint8_t Bits[LZX_MAIN_SYMBOLS_MAX];
 };
 constexpr MainExtraBits MakeMainExtraBits()
 {
     MainExtraBits table{};
-    for (unsigned sym = LZX_LITERALS; sym < LZX_MAX_MAIN_SYMBOLS; ++sym) {
+    for (unsigned sym = LZX_LITERALS; sym < LZX_MAIN_SYMBOLS_MAX; ++sym) {
         table.Bits[sym] = static_cast<uint8_t>(LzxExtraBits((sym - LZX_LITERALS) >> 3));
     }
     return table;
@@ -150,7 +150,7 @@ void LzxCounts::Add(const LzxItem *items, uint32_t count)
 
 void LzxCounts::Add(const LzxCounts &other)
 {
-    for (unsigned sym = 0; sym < LZX_MAX_MAIN_SYMBOLS; ++sym) {
+    for (unsigned sym = 0; sym < LZX_MAIN_SYMBOLS_MAX; ++sym) {
         Main[sym] += other.Main[sym];
     }
     for (unsigned sym = 0; sym < LZX_LENGTH_SYMBOLS; ++sym) {
@@ -163,7 +163,7 @@ uint64_t EstimateBlockBits(const LzxCounts &counts, unsigned mainSymbols)
     // Trees: a header, three pre-trees, and some bits per length sent.
     constexpr uint64_t FIXED_BITS = BLOCK_HEADER_BITS + 3 * 4 * LZX_PRETREE_SYMBOLS;
     constexpr uint64_t BITS_PER_CODE = 3;
-    uint8_t lengths[LZX_MAX_MAIN_SYMBOLS];
+    uint8_t lengths[LZX_MAIN_SYMBOLS_MAX];
     uint64_t bits = FIXED_BITS;
     BuildCodeLengths(counts.Main, mainSymbols, LZX_MAX_CODE_LENGTH, lengths);
     for (unsigned sym = 0; sym < mainSymbols; ++sym) {
@@ -178,10 +178,10 @@ uint64_t EstimateBlockBits(const LzxCounts &counts, unsigned mainSymbols)
 
 // The trees of one compressed block, their codes and what sending them costs.
 struct CLzxBlockWriter::Trees {
-    uint8_t Main[LZX_MAX_MAIN_SYMBOLS];
+    uint8_t Main[LZX_MAIN_SYMBOLS_MAX];
     uint8_t Length[LZX_LENGTH_SYMBOLS];
     uint8_t Aligned[LZX_ALIGNED_SYMBOLS];
-    uint16_t MainCodes[LZX_MAX_MAIN_SYMBOLS];
+    uint16_t MainCodes[LZX_MAIN_SYMBOLS_MAX];
     uint16_t LengthCodes[LZX_LENGTH_SYMBOLS];
     uint16_t AlignedCodes[LZX_ALIGNED_SYMBOLS];
     TreePart Parts[3]; // literals, match symbols, lengths

@@ -25,7 +25,7 @@ struct LzxItem {
 
 // Symbol counts of some parsed items, for deciding where blocks end.
 struct LzxCounts {
-    uint32_t Main[LZX_MAX_MAIN_SYMBOLS] = {};
+    uint32_t Main[LZX_MAIN_SYMBOLS_MAX] = {};
     uint32_t Length[LZX_LENGTH_SYMBOLS] = {};
 
     void Add(const LzxItem *items, uint32_t count);
@@ -99,7 +99,7 @@ private:
     int32_t m_E8Size = 0;
     bool m_HeaderPending = true;
     std::unique_ptr<Trees> m_Trees; // scratch for the block being written
-    uint8_t m_PrevMain[LZX_MAX_MAIN_SYMBOLS] = {};
+    uint8_t m_PrevMain[LZX_MAIN_SYMBOLS_MAX] = {};
     uint8_t m_PrevLength[LZX_LENGTH_SYMBOLS] = {};
     LzxBlockStats m_Stats;
 };

@@ -100,12 +100,12 @@ CLzxEncoder::CLzxEncoder(unsigned windowBits, unsigned level)
       // Room for a window of history, the block being parsed and a window
       // more, so that sliding (moving a window of bytes) is rare; and 8
       // bytes of slack for whole-word compares at the end.
-      m_Window(2 * (1u << windowBits) + MAX_BLOCK_FRAMES * LZX_FRAME + 8), m_Blocks(m_MainSymbols)
+      m_Window(2 * (1u << windowBits) + MAX_BLOCK_FRAMES * LZX_FRAME_SIZE + 8), m_Blocks(m_MainSymbols)
 {
     assert(windowBits >= LZX_MIN_WINDOW_BITS && windowBits <= LZX_MAX_WINDOW_BITS && "window bits out of range");
     assert(level >= LZX_MIN_LEVEL && level <= LZX_MAX_LEVEL && "level out of range");
-    m_Items.reserve(MAX_BLOCK_FRAMES * LZX_FRAME);
-    m_LiteralSums.resize(LZX_FRAME + 1);
+    m_Items.reserve(MAX_BLOCK_FRAMES * LZX_FRAME_SIZE);
+    m_LiteralSums.resize(LZX_FRAME_SIZE + 1);
     if (LEVELS[level].Chains) {
         m_Chains = std::make_unique<CLzxHashChains>(windowBits, m_MaxOffset);
     } else {
@@ -169,7 +169,7 @@ void CLzxEncoder::MakeRoom(uint32_t size)
 
 void CLzxEncoder::AddFrame(const uint8_t *data, uint32_t size)
 {
-    assert(size >= 1 && size <= LZX_FRAME && "a frame holds 1 to 32768 bytes");
+    assert(size >= 1 && size <= LZX_FRAME_SIZE && "a frame holds 1 to 32768 bytes");
     MakeRoom(size);
     uint8_t *frame = m_Window.data() + (m_End - m_Base);
     std::memcpy(frame, data, size);

@@ -1,56 +1,44 @@
-// LZX format constants and symbol arithmetic, as the encoder writes them.
-//
-// The decoder (fdi/LzxDecoder.h) keeps its own copy of these numbers; the
-// two are built separately (the decoder is POSIX-only, the writer runs on
-// both systems), and the interop tests hold them to each other.
+// LZX numbers as the encoder uses them: the format's own (fdi/LzxFormat.h,
+// shared with the decoder) and the encoder's limits and symbol arithmetic.
 #pragma once
 
 #include <cstdint>
 
+#include "fdi/LzxFormat.h"
+
 namespace Selfex {
 
-constexpr unsigned LZX_MIN_WINDOW_BITS = 15;
-constexpr unsigned LZX_MAX_WINDOW_BITS = 21;
-constexpr unsigned LZX_DEFAULT_WINDOW_BITS = 21;
-constexpr uint32_t LZX_FRAME = 32768; // output bytes per CFDATA block (the folder's last may be shorter)
+using Fdi::LZX_ALIGNED_SYMBOLS;
+using Fdi::LZX_BLOCK_ALIGNED;
+using Fdi::LZX_BLOCK_UNCOMPRESSED;
+using Fdi::LZX_BLOCK_VERBATIM;
+using Fdi::LZX_E8_FRAME_LIMIT;
+using Fdi::LZX_FRAME_SIZE;
+using Fdi::LZX_LENGTH_SYMBOLS;
+using Fdi::LZX_LITERALS;
+using Fdi::LZX_MAIN_SYMBOLS_MAX;
+using Fdi::LZX_MAX_MATCH;
+using Fdi::LZX_MAX_SLOTS;
+using Fdi::LZX_MAX_WINDOW_BITS;
+using Fdi::LZX_MIN_MATCH;
+using Fdi::LZX_MIN_WINDOW_BITS;
+using Fdi::LZX_PRETREE_SYMBOLS;
+using Fdi::LzxExtraBits;
 
-constexpr unsigned LZX_LITERALS = 256;
-constexpr unsigned LZX_MAX_SLOTS = 50; // position slots of the 2 MiB window
-constexpr unsigned LZX_MAX_MAIN_SYMBOLS = LZX_LITERALS + 8 * LZX_MAX_SLOTS;
-constexpr unsigned LZX_LENGTH_SYMBOLS = 249; // lengths 9 .. 257
-constexpr unsigned LZX_PRETREE_SYMBOLS = 20;
-constexpr unsigned LZX_ALIGNED_SYMBOLS = 8;
+constexpr unsigned LZX_DEFAULT_WINDOW_BITS = 21;
 constexpr unsigned LZX_MAX_CODE_LENGTH = 16;    // main and length trees
 constexpr unsigned LZX_MAX_PRETREE_LENGTH = 15; // 4-bit length fields
 constexpr unsigned LZX_MAX_ALIGNED_LENGTH = 7;  // 3-bit length fields
-constexpr unsigned LZX_MIN_MATCH = 2;
-constexpr unsigned LZX_MAX_MATCH = 257;
-constexpr unsigned LZX_LENGTH_HEADERS = 7; // length - 2 below this fits the main symbol alone
+constexpr unsigned LZX_LENGTH_HEADERS = 7;      // length - 2 below this fits the main symbol alone
 
-constexpr unsigned LZX_BLOCK_VERBATIM = 1;
-constexpr unsigned LZX_BLOCK_ALIGNED = 2;
-constexpr unsigned LZX_BLOCK_UNCOMPRESSED = 3;
-
-// The x86 call filter covers the first 32768 frames of a folder and leaves
-// frames of up to 10 bytes, and the last 10 bytes of every frame, alone.
-constexpr uint32_t LZX_E8_FRAME_LIMIT = 32768;
+// The x86 call filter leaves frames of up to 10 bytes, and the last 10
+// bytes of every frame, alone.
 constexpr uint32_t LZX_E8_TAIL = 10;
 
-// Extra offset bits of a position slot: none for slots 0-3, then one more
-// every two slots, at most 17.
-constexpr unsigned LzxExtraBits(unsigned slot)
-{
-    return slot < 4 ? 0 : (slot / 2 - 1 < 17 ? slot / 2 - 1 : 17);
-}
-
-// First formatted offset (offset + 2) of a position slot.
+// First formatted offset (offset + 2) of a position slot, 0 to 50.
 constexpr uint32_t LzxSlotBase(unsigned slot)
 {
-    uint32_t base = 0;
-    for (unsigned s = 0; s < slot; ++s) {
-        base += 1u << LzxExtraBits(s);
-    }
-    return base;
+    return Fdi::LZX_SLOTS.Slot[slot].Base;
 }
 
 // A window of 2^bits bytes uses the slots whose base lies below its size.
