@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstddef>
 #include <cstring>
 
 #include "tools/cabwriter/LzxCallFilter.h"
@@ -232,7 +233,8 @@ void CLzxEncoder::WriteBlock(unsigned frames)
     block.Frames = frames;
     block.Raw = At(m_BlockStart);
     m_Blocks.Write(block, m_Output, m_FrameEnds);
-    m_OutFrameSizes.insert(m_OutFrameSizes.end(), m_FrameSizes.begin(), m_FrameSizes.begin() + frames);
+    m_OutFrameSizes.insert(m_OutFrameSizes.end(), m_FrameSizes.begin(),
+                           m_FrameSizes.begin() + static_cast<std::ptrdiff_t>(frames));
     UpdateCosts();
 
     // What is left moves to the front.
@@ -240,13 +242,13 @@ void CLzxEncoder::WriteBlock(unsigned frames)
     for (unsigned f = 0; f < frames; ++f) {
         m_BlockStart += m_FrameSizes[f];
     }
-    m_Items.erase(m_Items.begin(), m_Items.begin() + items);
-    m_FrameItemEnds.erase(m_FrameItemEnds.begin(), m_FrameItemEnds.begin() + frames);
+    m_Items.erase(m_Items.begin(), m_Items.begin() + static_cast<std::ptrdiff_t>(items));
+    m_FrameItemEnds.erase(m_FrameItemEnds.begin(), m_FrameItemEnds.begin() + static_cast<std::ptrdiff_t>(frames));
     for (uint32_t &end : m_FrameItemEnds) {
         end -= items;
     }
-    m_FrameSizes.erase(m_FrameSizes.begin(), m_FrameSizes.begin() + frames);
-    m_FrameRepeats.erase(m_FrameRepeats.begin(), m_FrameRepeats.begin() + 3 * frames);
+    m_FrameSizes.erase(m_FrameSizes.begin(), m_FrameSizes.begin() + static_cast<std::ptrdiff_t>(frames));
+    m_FrameRepeats.erase(m_FrameRepeats.begin(), m_FrameRepeats.begin() + static_cast<std::ptrdiff_t>(3 * frames));
 }
 
 void CLzxEncoder::UpdateCosts()

@@ -2,6 +2,7 @@
 #include "tools/pe/StubResources.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <set>
 
 #include "tools/pe/PeImage.h"
@@ -178,7 +179,7 @@ std::string RewriteStubResources(std::vector<uint8_t> &stub, const AuthorResourc
     const uint32_t virtualSize = static_cast<uint32_t>(section.size());
     const uint32_t rawSize = AlignUp(virtualSize, layout.FileAlignment);
     section.resize(rawSize, 0);
-    std::vector<uint8_t> rebuilt(stub.begin(), stub.begin() + old.RawOffset);
+    std::vector<uint8_t> rebuilt(stub.begin(), stub.begin() + static_cast<std::ptrdiff_t>(old.RawOffset));
     rebuilt.insert(rebuilt.end(), section.begin(), section.end());
     uint32_t imageEnd = old.VirtualAddress + virtualSize;
     StoreLe32(rebuilt.data() + old.HeaderAt + 8, virtualSize);
@@ -188,8 +189,8 @@ std::string RewriteStubResources(std::vector<uint8_t> &stub, const AuthorResourc
         const PeSection &relocation = layout.Sections[static_cast<size_t>(relocationIndex)];
         const uint32_t newAddress = AlignUp(imageEnd, layout.SectionAlignment);
         const uint32_t newOffset = static_cast<uint32_t>(rebuilt.size());
-        rebuilt.insert(rebuilt.end(), stub.begin() + relocation.RawOffset,
-                       stub.begin() + relocation.RawOffset + relocation.RawSize);
+        const auto from = stub.begin() + static_cast<std::ptrdiff_t>(relocation.RawOffset);
+        rebuilt.insert(rebuilt.end(), from, from + static_cast<std::ptrdiff_t>(relocation.RawSize));
         StoreLe32(rebuilt.data() + relocation.HeaderAt + 12, newAddress);
         StoreLe32(rebuilt.data() + relocation.HeaderAt + 20, newOffset);
         const uint32_t directoryAt = directories[PE_DIRECTORY_RELOCATION].Address - relocation.VirtualAddress;
