@@ -80,7 +80,7 @@ public:
         if (!Selected(file.Name, true)) {
             return false;
         }
-        if (!m_Options.ToStdout && Exists(outPath) && !Replace(outPath)) {
+        if (!m_Options.ToStdout && !m_FreshDestination && Exists(outPath) && !Replace(outPath)) {
             ++m_Kept;
             m_Bar->SkipFile(file.Size);
             if (m_Options.Level == Verbosity::Verbose) {
@@ -105,6 +105,9 @@ public:
         }
     }
 
+    // A destination this run creates holds nothing to keep or replace: no
+    // output needs a look first.
+    void SetFreshDestination(bool fresh) { m_FreshDestination = fresh; }
     void Finish() { m_Bar->Clear(); }
     uint32_t Selected() const { return m_Files; }
     uint32_t Done() const { return m_Done; }
@@ -181,6 +184,7 @@ private:
     uint32_t m_Done = 0;
     uint64_t m_DoneBytes = 0;
     uint32_t m_Kept = 0;
+    bool m_FreshDestination = false;
 };
 
 // The extractor refuses an output path longer than Windows creates when it
@@ -279,9 +283,12 @@ bool ExtractPackage(ToolContext &context, const ExtractOptions &options, const s
             context.Out.flush();
             context.MakeOutBinary();
         }
+        reader.SetCrcWanted(false);
         extracted = reader.Test(run, error, &context.Out);
         context.Out.flush();
     } else {
+        std::error_code ignored;
+        run.SetFreshDestination(!fs::exists(fs::symlink_status(fs::u8path(destination), ignored)));
         extracted = run.Selected() == 0 || reader.Extract(destination, run, error);
     }
     run.Finish();

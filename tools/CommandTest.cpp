@@ -110,6 +110,8 @@ bool TestPackage(ToolContext &context, Verbosity verbosity, const std::string &p
     const bool listed = reader.List(files, error);
 
     CTestReport report(context, verbosity, files);
+    // Only the verbose listing shows each file's CRC-32.
+    reader.SetCrcWanted(verbosity == Verbosity::Verbose);
     const bool tested = listed && reader.Test(report, error);
     report.Finish();
     const std::string prefix = several ? PrintableText(path) + ": " : "";
