@@ -115,9 +115,10 @@ const std::vector<CommandDef> &Commands()
          "Prints each file that fails and a summary, and exits with 1 when any file\n"
          "fails. Shows progress on a terminal.\n"
          "\n"
+         "  -j, --jobs N           decode N folders at once (default: one per core)\n"
          "  -q, --quiet            failures only, without the summary\n"
          "  -v, --verbose          every file, with its size and CRC-32\n",
-         {},
+         {{"jobs", 'j', true}},
          1,
          SIZE_MAX,
          RunTest},
@@ -144,6 +145,8 @@ const std::vector<CommandDef> &Commands()
          "                         never (default otherwise: kept, and counted) or always\n"
          "  -f, --force            the same as --overwrite always\n"
          "  -n, --no-overwrite     the same as --overwrite never\n"
+         "  -j, --jobs N           decode N folders at once (default: one per core;\n"
+         "                         one with -v, --stdout or questions)\n"
          "  -q, --quiet            errors only: no notes, no progress, no summary line\n"
          "  -v, --verbose          every file extracted or kept, and the summary line\n",
          {{"directory", 'd', true},
@@ -152,7 +155,8 @@ const std::vector<CommandDef> &Commands()
           {"filter", 'F', true},
           {"overwrite", 0, true},
           {"force", 'f', false},
-          {"no-overwrite", 'n', false}},
+          {"no-overwrite", 'n', false},
+          {"jobs", 'j', true}},
          1,
          SIZE_MAX,
          RunExtract},
