@@ -222,12 +222,13 @@ case_lzx21() {
 # metadata dominate.
 case_small() {
     local round disk=$WORK/small-out
-    if ! made small.cab "$SMALL_FILES"; then
-        (cd / && find usr/include -type f | grep -E '^[A-Za-z0-9_./+-]+$' | LC_ALL=C sort | head -n "$SMALL_FILES") \
+    if ! made small.cab "$SMALL_FILES one-case"; then
+        (cd / && find usr/include -type f | grep -E '^[A-Za-z0-9_./+-]+$' | LC_ALL=C sort |
+            awk '!seen[tolower($0)]++' | head -n "$SMALL_FILES") \
             > "$WORK/small.txt"
         gcab_all "$WORK/small.tmp" "$WORK/small.txt"
         mv "$WORK/small.tmp" "$WORK/small.cab"
-        done_making small.cab "$SMALL_FILES"
+        done_making small.cab "$SMALL_FILES one-case"
     fi
     warm "$WORK/small.cab"
     for round in $(seq "$RUNS"); do
