@@ -55,7 +55,7 @@ const std::vector<CommandDef> &Commands()
          "  --best                 the same as --level 9\n"
          "  --folder-size N        start a new cabinet folder before a file that would take\n"
          "                         the folder past N uncompressed bytes (suffixes K, M, G;\n"
-         "                         default and maximum 2147450880)\n"
+         "                         default 32M, maximum 2147450880)\n"
          "  --exclude GLOB         leave out the files and folders GLOB matches (repeatable):\n"
          "                         their stored name, or any level of it when GLOB holds no\n"
          "                         / or \\ (\"*.o\", \".git\", \"build/*\"); * matches any run of\n"
