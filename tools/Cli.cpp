@@ -56,6 +56,8 @@ const std::vector<CommandDef> &Commands()
          "  --folder-size N        start a new cabinet folder before a file that would take\n"
          "                         the folder past N uncompressed bytes (suffixes K, M, G;\n"
          "                         default 32M, maximum 2147450880)\n"
+         "  -j, --jobs N           compress N folders at once (default: one per core); the\n"
+         "                         cabinet is the same whatever N\n"
          "  --exclude GLOB         leave out the files and folders GLOB matches (repeatable):\n"
          "                         their stored name, or any level of it when GLOB holds no\n"
          "                         / or \\ (\"*.o\", \".git\", \"build/*\"); * matches any run of\n"
@@ -78,6 +80,7 @@ const std::vector<CommandDef> &Commands()
           {"level", 0, true},
           {"best", 0, false},
           {"folder-size", 0, true},
+          {"jobs", 'j', true},
           {"exclude", 0, true},
           {"links", 0, true},
           {"icon", 0, true},
