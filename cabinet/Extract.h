@@ -325,6 +325,7 @@ private:
     // path cleared for a new file. 0, or the Detail of the failure.
     DWORD PrepareFolders(const CStrBufW &relDir);
     DWORD ClearOutputPath(const WCHAR *outPath);
+    bool InFolderMadeThisRun(const CStrBufW &relDir);
     // Records an out-of-memory failure and stops the run.
     void RecordOutOfMemory() noexcept;
     // Records a failure of the extractor's own (Code, Detail and a reason
@@ -371,6 +372,7 @@ private:
     bool m_DestinationReady = false;  // the destination folder exists
     CNameSet m_RunNames{true};        // stored names met, letter case folded
     CNameSet m_CheckedFolders{false}; // folders below the destination known to be real folders
+    CNameSet m_MadeFolders{false};    // those of them this run created: no file in them predates it
     CStrBufA m_CabinetDirectory;      // the cabinet folder handed to FDICopy, UTF-8
     CStrBufA m_FirstCabinet;          // the cabinet name Copy was given, UTF-8
     NameRule m_RefusedRule = NameRule::Accepted;

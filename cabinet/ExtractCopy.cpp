@@ -91,6 +91,7 @@ bool CExtract::Copy(const CStrBufW &cabinetPath, const CStrBufW &destination, in
     m_Positions.Clear();
     m_RunNames.Clear();
     m_CheckedFolders.Clear();
+    m_MadeFolders.Clear();
     m_DestinationReady = false;
     m_RefusedRule = NameRule::Accepted;
     m_RefusedName.Data[0] = 0;
@@ -267,7 +268,9 @@ intptr_t CExtract::OnCopyFileNote(const FDINOTIFICATION *notification)
         return FailFile(static_cast<int32_t>(error),
                         OutputPathReason(error, CABINET_REASON("a folder below the destination cannot be made")));
     }
-    error = ClearOutputPath(outPath.Data);
+    if (!InFolderMadeThisRun(relDir)) {
+        error = ClearOutputPath(outPath.Data);
+    }
     if (error != 0) {
         return FailFile(static_cast<int32_t>(error),
                         OutputPathReason(error, CABINET_REASON("an existing file cannot be replaced")));
@@ -371,10 +374,12 @@ intptr_t CExtract::OnCloseFileNote(const FDINOTIFICATION *notification)
         m_AbortRequested = true;
         return -1;
     }
-    if (!m_InMemory) {
-        // By name, but the platform never changes attributes through a link
-        // (and this run created the file itself).
-        SetFileAttributesW(path.Data, AppliedAttributes(notification->attribs));
+    // A new file carries the archive bit alone already. Otherwise by name,
+    // but the platform never changes attributes through a link (and this
+    // run created the file itself).
+    const DWORD applied = AppliedAttributes(notification->attribs);
+    if (!m_InMemory && applied != FILE_ATTRIBUTE_ARCHIVE) {
+        SetFileAttributesW(path.Data, applied);
     }
     if (Callbacks.OnFileDone != nullptr) {
         Callbacks.OnFileDone(path.Data, m_InMemory ? &m_Sink : nullptr, m_UserData);

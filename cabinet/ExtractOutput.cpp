@@ -96,12 +96,15 @@ bool IsKnownByItsOwnPath(HANDLE probe, const WCHAR *outPath)
     return true;
 }
 
-// 0 when path is a real folder (made here if missing), else the Detail.
-DWORD CheckOrMakeFolder(const WCHAR *path)
+// 0 when path is a real folder (made here if missing, and then made is
+// set), else the Detail.
+DWORD CheckOrMakeFolder(const WCHAR *path, bool &made)
 {
+    made = false;
     DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         if (CreateDirectoryW(path, nullptr)) {
+            made = true;
             return 0;
         }
         const DWORD error = GetLastError();
@@ -150,13 +153,26 @@ DWORD CExtract::PrepareFolders(const CStrBufW &relDir)
         folder.Assign(m_Destination);
         folder.Append(relDir);
         folder.Data[destinationLength + end] = 0; // the level without its separator
-        const DWORD error = CheckOrMakeFolder(folder.Data);
+        bool made;
+        const DWORD error = CheckOrMakeFolder(folder.Data, made);
         if (error != 0) {
             return error;
         }
         m_CheckedFolders.Add(relDir.Data, end + 1);
+        if (made) {
+            m_MadeFolders.Add(relDir.Data, end + 1);
+        }
     }
     return 0;
+}
+
+/// A file in a folder this run created can only meet what this run put
+/// there, and stored names are unique in a run: nothing to clear. Whatever
+/// appears there meanwhile makes the exclusive create fail.
+bool CExtract::InFolderMadeThisRun(const CStrBufW &relDir)
+{
+    const uint32_t length = relDir.Length();
+    return length > 0 && m_MadeFolders.Contains(relDir.Data, length);
 }
 
 /// Nothing at outPath: 0. A link: refused. A folder: left to the open, which

@@ -55,7 +55,9 @@ const std::vector<CommandDef> &Commands()
          "  --best                 the same as --level 9\n"
          "  --folder-size N        start a new cabinet folder before a file that would take\n"
          "                         the folder past N uncompressed bytes (suffixes K, M, G;\n"
-         "                         default and maximum 2147450880)\n"
+         "                         default 32M, maximum 2147450880)\n"
+         "  -j, --jobs N           compress N folders at once (default: one per core); the\n"
+         "                         cabinet is the same whatever N\n"
          "  --exclude GLOB         leave out the files and folders GLOB matches (repeatable):\n"
          "                         their stored name, or any level of it when GLOB holds no\n"
          "                         / or \\ (\"*.o\", \".git\", \"build/*\"); * matches any run of\n"
@@ -78,6 +80,7 @@ const std::vector<CommandDef> &Commands()
           {"level", 0, true},
           {"best", 0, false},
           {"folder-size", 0, true},
+          {"jobs", 'j', true},
           {"exclude", 0, true},
           {"links", 0, true},
           {"icon", 0, true},
@@ -115,9 +118,10 @@ const std::vector<CommandDef> &Commands()
          "Prints each file that fails and a summary, and exits with 1 when any file\n"
          "fails. Shows progress on a terminal.\n"
          "\n"
+         "  -j, --jobs N           decode N folders at once (default: one per core)\n"
          "  -q, --quiet            failures only, without the summary\n"
          "  -v, --verbose          every file, with its size and CRC-32\n",
-         {},
+         {{"jobs", 'j', true}},
          1,
          SIZE_MAX,
          RunTest},
@@ -144,6 +148,8 @@ const std::vector<CommandDef> &Commands()
          "                         never (default otherwise: kept, and counted) or always\n"
          "  -f, --force            the same as --overwrite always\n"
          "  -n, --no-overwrite     the same as --overwrite never\n"
+         "  -j, --jobs N           decode N folders at once (default: one per core;\n"
+         "                         one with -v, --stdout or questions)\n"
          "  -q, --quiet            errors only: no notes, no progress, no summary line\n"
          "  -v, --verbose          every file extracted or kept, and the summary line\n",
          {{"directory", 'd', true},
@@ -152,7 +158,8 @@ const std::vector<CommandDef> &Commands()
           {"filter", 'F', true},
           {"overwrite", 0, true},
           {"force", 'f', false},
-          {"no-overwrite", 'n', false}},
+          {"no-overwrite", 'n', false},
+          {"jobs", 'j', true}},
          1,
          SIZE_MAX,
          RunExtract},

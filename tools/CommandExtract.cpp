@@ -1,11 +1,13 @@
 // selfex extract: extracts packages or cabinets as the package itself
 // would, or only the files patterns select, into a folder or to standard
 // output, with a choice for files that exist.
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
 #include "tools/CabinetSet.h"
 #include "tools/Cli.h"
+#include "tools/FolderWorkers.h"
 #include "tools/Interrupt.h"
 #include "tools/NamePattern.h"
 #include "tools/NameReview.h"
@@ -35,6 +37,7 @@ struct ExtractOptions {
     bool ToStdout = false;
     Overwrite Policy = Overwrite::Never;
     Verbosity Level = Verbosity::Normal;
+    unsigned Jobs = 1;
 };
 
 // A later operand is one more package when it names an existing .exe or
@@ -54,8 +57,9 @@ std::string SubfolderName(const std::string &package)
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-// Selection, overwrite policy, progress and counts for one package.
-class CExtractRun : public IExtractObserver {
+// Selection, overwrite policy, progress and counts for one package, from
+// one run or from several workers.
+class CExtractRun : public IExtractObserver, public IFolderObserver {
 public:
     CExtractRun(ToolContext &context, const ExtractOptions &options, std::vector<bool> &patternUsed, Overwrite &policy)
         : m_Context(context), m_Options(options), m_PatternUsed(patternUsed), m_Policy(policy)
@@ -73,20 +77,12 @@ public:
         }
         m_Bar = std::make_unique<CProgressBar>(m_Context, m_Options.Level != Verbosity::Quiet && !m_Options.ToStdout,
                                                m_Bytes, m_Files);
+        m_Feed = std::make_unique<CSharedProgress>(*m_Bar);
     }
 
     bool OnFileStart(const StoredFile &file, const std::string &outPath) override
     {
-        if (!Selected(file.Name, true)) {
-            return false;
-        }
-        if (!m_Options.ToStdout && Exists(outPath) && !Replace(outPath)) {
-            ++m_Kept;
-            m_Bar->SkipFile(file.Size);
-            if (m_Options.Level == Verbosity::Verbose) {
-                m_Bar->Clear();
-                m_Context.Err << "selfex " << COMMAND << ": kept " << PrintableText(outPath) << "\n";
-            }
+        if (!Take(file, outPath)) {
             return false;
         }
         m_Current = file;
@@ -105,6 +101,26 @@ public:
         }
     }
 
+    // From the workers: nothing is printed per file (-v runs on one thread).
+    bool OnFileStart(size_t, const StoredFile &file, const std::string &outPath) override
+    {
+        if (!Take(file, outPath)) {
+            return false;
+        }
+        m_Feed->Start(file.Name);
+        return true;
+    }
+    void OnFileBytes(uint64_t more) override { m_Feed->Bytes(more); }
+    void OnFileDone(size_t, const StoredFile &file, uint32_t, uint32_t) override
+    {
+        m_Feed->End();
+        ++m_Done;
+        m_DoneBytes += file.Size;
+    }
+
+    // A destination this run creates holds nothing to keep or replace: no
+    // output needs a look first.
+    void SetFreshDestination(bool fresh) { m_FreshDestination = fresh; }
     void Finish() { m_Bar->Clear(); }
     uint32_t Selected() const { return m_Files; }
     uint32_t Done() const { return m_Done; }
@@ -114,6 +130,24 @@ public:
     bool OnTerminal() const { return m_Bar->Enabled(); }
 
 private:
+    // Whether a file is extracted: the selection, then the overwrite policy.
+    bool Take(const StoredFile &file, const std::string &outPath)
+    {
+        if (!Selected(file.Name, true)) {
+            return false;
+        }
+        if (!m_Options.ToStdout && !m_FreshDestination && Exists(outPath) && !Replace(outPath)) {
+            ++m_Kept;
+            m_Bar->SkipFile(file.Size);
+            if (m_Options.Level == Verbosity::Verbose) {
+                m_Bar->Clear();
+                m_Context.Err << "selfex " << COMMAND << ": kept " << PrintableText(outPath) << "\n";
+            }
+            return false;
+        }
+        return true;
+    }
+
     bool Selected(const std::string &name, bool mark)
     {
         if (m_Options.Patterns.empty()) {
@@ -175,12 +209,14 @@ private:
     std::vector<bool> &m_PatternUsed;
     Overwrite &m_Policy; // shared by the packages of one call: "All" and "None" hold for the rest
     std::unique_ptr<CProgressBar> m_Bar;
+    std::unique_ptr<CSharedProgress> m_Feed;
     StoredFile m_Current;
     uint64_t m_Bytes = 0;
     uint32_t m_Files = 0;
     uint32_t m_Done = 0;
     uint64_t m_DoneBytes = 0;
     uint32_t m_Kept = 0;
+    bool m_FreshDestination = false;
 };
 
 // The extractor refuses an output path longer than Windows creates when it
@@ -216,6 +252,10 @@ int ParseOptions(const ParsedArgs &args, ToolContext &context, ExtractOptions &o
     options.IntoSubfolder = args.Has("into-subfolder");
     options.ToStdout = args.Has("stdout");
     options.Level = VerbosityOf(args);
+    options.Jobs = DefaultJobs();
+    if (args.Has("jobs") && !ParseJobs(args.Get("jobs"), options.Jobs)) {
+        return UsageError(context, COMMAND, "-j takes a number of workers from 1 to " + std::to_string(MAX_JOBS));
+    }
 
     const int policies =
         (args.Has("overwrite") ? 1 : 0) + (args.Has("force") ? 1 : 0) + (args.Has("no-overwrite") ? 1 : 0);
@@ -279,10 +319,29 @@ bool ExtractPackage(ToolContext &context, const ExtractOptions &options, const s
             context.Out.flush();
             context.MakeOutBinary();
         }
+        reader.SetCrcWanted(false);
         extracted = reader.Test(run, error, &context.Out);
         context.Out.flush();
     } else {
-        extracted = run.Selected() == 0 || reader.Extract(destination, run, error);
+        std::error_code ignored;
+        run.SetFreshDestination(!fs::exists(fs::symlink_status(fs::u8path(destination), ignored)));
+        // Questions and the per-file lines of -v keep to one thread, in order.
+        std::vector<uint32_t> folderOfFile;
+        uint32_t folders = 0;
+        if (run.Selected() == 0) {
+            extracted = true;
+        } else if (options.Jobs > 1 && policy != Overwrite::Ask && options.Level != Verbosity::Verbose &&
+                   PlanFolders(path, files.size(), folderOfFile, folders) && folders > 1) {
+            FolderJob job;
+            job.Path = path;
+            job.Destination = destination;
+            job.Workers = std::min(options.Jobs, folders);
+            const FolderOutcome outcome = RunFolderWorkers(job, folderOfFile, folders, run);
+            extracted = outcome.Ok;
+            error = outcome.Error;
+        } else {
+            extracted = reader.Extract(destination, run, error);
+        }
     }
     run.Finish();
     if (!extracted) {

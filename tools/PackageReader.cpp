@@ -62,7 +62,7 @@ void OnFileDone(const WCHAR *outPath, const Cabinet::CMemSink *, intptr_t userDa
 {
     auto *state = reinterpret_cast<RunState *>(userData);
     state->InFile = false;
-    if (state->ChecksumOnly) {
+    if (state->ChecksumOnly && !state->Extract->VirtualOutputs()) {
         // The empty stand-in has served; read-only ones need their bit cleared first.
         SetFileAttributesW(outPath, FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(outPath);

@@ -53,6 +53,15 @@ int32_t CToolExtract::RawOpen(const WCHAR *path, int flags, int permission)
     if ((flags & (_O_CREAT | _O_WRONLY | _O_RDWR)) == 0) {
         return OpenCabinet(WideString(path));
     }
+    if (VirtualOutputs()) {
+        const int32_t handle = m_NextVirtualHandle++;
+        if (m_NextVirtualHandle == INT32_MAX) {
+            m_NextVirtualHandle = FIRST_VIRTUAL_HANDLE;
+        }
+        m_OutputPaths[handle] = FromPlatformPath(path);
+        m_Outputs[handle] = ChecksumOutput();
+        return handle;
+    }
     errno = 0;
     const int32_t handle = CExtract::RawOpen(path, flags, permission);
     if (handle == -1) {
@@ -160,7 +169,9 @@ int32_t CToolExtract::RawWrite(int32_t handle, const void *buffer, uint32_t coun
         return Refuse(WideToUtf8(Current().RelPath.Data) + ": the decoder delivered more than its stored " +
                       std::to_string(Current().Size) + " bytes");
     }
-    sum.Crc = static_cast<uint32_t>(crc32(sum.Crc, static_cast<const Bytef *>(buffer), count));
+    if (m_CrcWanted) {
+        sum.Crc = static_cast<uint32_t>(crc32(sum.Crc, static_cast<const Bytef *>(buffer), count));
+    }
     sum.Size += count;
     if (m_StreamOut != nullptr) {
         errno = 0;
@@ -191,6 +202,10 @@ int32_t CToolExtract::RawClose(int32_t handle)
                             std::to_string(Current().Size) + " stored bytes were decoded";
         }
         m_Outputs.erase(output);
+        if (handle >= FIRST_VIRTUAL_HANDLE) {
+            m_OutputPaths.erase(handle);
+            return 0;
+        }
     }
     const std::string path = OutputPathOf(handle);
     m_OutputPaths.erase(handle);

@@ -92,9 +92,11 @@ int OpenFile(const std::string &hostPath, const OpenRequest &request, bool *crea
         return -1;
     }
 
-    *error = CheckOpened(fd, request, *created);
+    // A file this open created is a new regular file (O_EXCL follows no
+    // link): nothing to refuse, and O_NONBLOCK means nothing to it.
+    *error = *created ? ERROR_SUCCESS : CheckOpened(fd, request, *created);
     // Reads of a FIFO that did open wait for data as usual.
-    if (*error == ERROR_SUCCESS && (flags & O_NONBLOCK) != 0) {
+    if (*error == ERROR_SUCCESS && !*created && (flags & O_NONBLOCK) != 0) {
         const int status = fcntl(fd, F_GETFL);
         if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
             *error = Win32ErrorFromErrno(errno);

@@ -3,11 +3,14 @@
 //
 // FILETIME counts 100-nanosecond intervals since 1601-01-01 in the
 // proleptic Gregorian calendar. Local time follows the process time zone
-// (TZ, read again at every call). As on Windows, the local-time conversions
+// (TZ, looked at again whenever its value changes). As on Windows, the local-time conversions
 // apply the offset in effect now to any time, not the offset in effect at
 // that time, so a summer time converted in winter is off by the
 // daylight-saving hour, exactly as Windows' own results are.
+#include <cstdlib>
 #include <ctime>
+#include <mutex>
+#include <string>
 
 #include "platform/posix/HostBridge.h"
 
@@ -57,7 +60,21 @@ FILETIME FromTicks(uint64_t ticks)
 // The offset of local time from UTC now, in ticks (east of Greenwich positive).
 int64_t CurrentLocalOffset()
 {
-    tzset();
+    // tzset reads the zone file again at every call (a stat each time, once
+    // per extracted file): only a changed TZ is worth that.
+    static std::mutex lock;
+    static std::string zoneSeen;
+    static bool zoneRead = false;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        const char *zone = std::getenv("TZ");
+        const std::string current = zone != nullptr ? std::string(1, '=') + zone : std::string();
+        if (!zoneRead || current != zoneSeen) {
+            tzset();
+            zoneSeen = current;
+            zoneRead = true;
+        }
+    }
     const time_t now = time(nullptr);
     struct tm local;
     if (localtime_r(&now, &local) == nullptr) {

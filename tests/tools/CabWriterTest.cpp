@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 
 #include "tests/testlib/CabBuilder.h"
 #include "tests/testlib/LzxFolders.h"
@@ -68,6 +69,15 @@ public:
         return static_cast<int64_t>(count);
     }
     void Close() override {}
+    // The same members, their own position: folders may be compressed at once.
+    std::unique_ptr<IMemberSource> Fork() override
+    {
+        auto fork = std::make_unique<CMemorySource>();
+        fork->Data = Data;
+        fork->Surplus = Surplus;
+        fork->FailReads = FailReads;
+        return fork;
+    }
 
 private:
     std::vector<uint8_t> m_Bytes;
@@ -344,6 +354,44 @@ TEST(CabChecksum, MatchesTheChecksumsOtherWritersStored)
         }
         EXPECT_GT(checked, 0u);
     }
+}
+
+// Several workers write the cabinet one worker writes, byte for byte, and
+// fail with the first failing folder's reason.
+TEST(CabWriter, FoldersCompressedAtOnceGiveTheSameCabinet)
+{
+    CMemorySource source;
+    std::vector<CabMember> members;
+    for (uint32_t i = 0; i < 7; ++i) {
+        CabMember member;
+        member.Name = member.Source = "f" + std::to_string(i);
+        source.Data[member.Source] = i % 2 ? NoiseBytes(40000, i) : std::vector<uint8_t>(50000 + i, uint8_t('a' + i));
+        member.Size = static_cast<uint32_t>(source.Data[member.Source].size());
+        members.push_back(member);
+    }
+    for (Compression method : {Compression::Mszip, Compression::Lzx, Compression::None}) {
+        CabOptions options;
+        options.Method = method;
+        options.FolderLimit = 60000;
+        const Written one = Write(members, source, options);
+        options.Jobs = 3;
+        const Written three = Write(members, source, options);
+        ASSERT_TRUE(one.Ok && three.Ok) << one.Error << three.Error;
+        EXPECT_EQ(one.Summary.Folders, 7u);
+        EXPECT_EQ(three.Cabinet, one.Cabinet) << static_cast<int>(method);
+        EXPECT_EQ(three.Summary.Blocks, one.Summary.Blocks);
+        EXPECT_EQ(three.Summary.UncompressedBytes, one.Summary.UncompressedBytes);
+    }
+    CabOptions options;
+    options.FolderLimit = 60000;
+    source.Data.erase("f2");
+    source.Data.erase("f5");
+    const Written one = Write(members, source, options);
+    options.Jobs = 4;
+    const Written four = Write(members, source, options);
+    EXPECT_FALSE(one.Ok || four.Ok);
+    EXPECT_EQ(four.Error, one.Error);
+    EXPECT_EQ(one.Error, "f2: missing");
 }
 
 TEST(CabWriter, RefusesMembersBeyondTheFormatsLimits)

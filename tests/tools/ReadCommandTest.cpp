@@ -141,6 +141,42 @@ TEST_F(ReadTest, DamagedDataFailsTestAndExtractWithoutPartialFiles)
     EXPECT_EQ(Tree("out"), std::vector<std::string>{"a-first.txt"});
 }
 
+// Four folders, the second one damaged: several workers report what a
+// single run reports, in the same order, and leave no partial file. Files
+// of later folders that another worker finished first may stay.
+TEST_F(ReadTest, WorkersReportTheFirstFailureInCabinetOrderAsOneRunDoes)
+{
+    for (const char *name : {"a.bin", "b.bin", "c.bin", "d.bin"}) {
+        Write(std::string("in/") + name, SampleBytes(60000, static_cast<uint8_t>(name[0])));
+    }
+    ASSERT_EQ(Run({"pack", "-o", At("p.cab"), "--compression", "none", "--folder-size", "100000", At("in")}).Code, 0);
+    CommandResult whole = Run({"extract", "-j", "4", "-d", At("whole"), At("p.cab")});
+    ASSERT_EQ(whole.Code, 0) << whole.Err;
+    EXPECT_EQ(Read("whole/c.bin"), Read("in/c.bin"));
+    std::vector<uint8_t> cab = Read("p.cab");
+    // Inside b.bin: c.bin and d.bin follow, two blocks of 60000 bytes each.
+    cab[cab.size() - 2 * (60000 + 16) - 30000] ^= 0x55;
+    Write("p.cab", cab);
+
+    CommandResult serial = Run({"test", "-v", "-j", "1", At("p.cab")});
+    CommandResult parallel = Run({"test", "-v", "-j", "4", At("p.cab")});
+    EXPECT_EQ(serial.Code, 1);
+    EXPECT_TRUE(Contains(serial.Out, "FAILED  b.bin: the cabinet is corrupt")) << serial.Out;
+    EXPECT_TRUE(Contains(serial.Out, "1 ok, 1 failed, 2 not reached")) << serial.Out;
+    EXPECT_EQ(parallel.Code, serial.Code);
+    EXPECT_EQ(parallel.Out, serial.Out);
+
+    CommandResult one = Run({"extract", "-j", "1", "-d", At("one"), At("p.cab")});
+    CommandResult four = Run({"extract", "-j", "4", "-d", At("four"), At("p.cab")});
+    EXPECT_EQ(four.Code, one.Code);
+    EXPECT_EQ(four.Err.substr(0, four.Err.find(';')), one.Err.substr(0, one.Err.find(';'))) << four.Err;
+    EXPECT_EQ(Tree("one"), std::vector<std::string>{"a.bin"});
+    const std::vector<std::string> kept = Tree("four");
+    EXPECT_TRUE(std::count(kept.begin(), kept.end(), "a.bin") == 1 &&
+                std::count(kept.begin(), kept.end(), "b.bin") == 0)
+        << four.Err;
+}
+
 // Names that would escape the destination: nothing at all is extracted.
 TEST_F(ReadTest, RefusesUnsafeNamesBeforeWritingAnything)
 {

@@ -2,7 +2,11 @@
 #include "tools/cabwriter/CabWriter.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "tools/cabwriter/CabChecksum.h"
 #include "tools/cabwriter/MszipEncoder.h"
@@ -264,6 +268,190 @@ bool CopyMember(const CabMember &member, IMemberSource &source, CBlockWriter &bl
     return ok;
 }
 
+// A folder's blocks, made apart from the cabinet by one of several workers.
+struct FolderData {
+    std::vector<uint8_t> Bytes;
+    uint32_t Blocks = 0;
+    uint64_t Uncompressed = 0;
+    bool Done = false;
+    bool Ok = false;
+    std::string Error;
+};
+
+class CMemorySink : public ICabSink {
+public:
+    explicit CMemorySink(std::vector<uint8_t> &bytes) : m_Bytes(bytes) {}
+    bool Append(const uint8_t *data, size_t size, std::string &) override
+    {
+        m_Bytes.insert(m_Bytes.end(), data, data + size);
+        return true;
+    }
+    bool Overwrite(uint32_t, const uint8_t *, size_t, std::string &error) override
+    {
+        error = "a folder's blocks are never rewritten";
+        return false;
+    }
+
+private:
+    std::vector<uint8_t> &m_Bytes;
+};
+
+// Compresses the folder whose members begin at first into data.
+void CompressFolder(const std::vector<CabMember> &members, const Placement &placement, uint32_t folder, size_t first,
+                    const CabOptions &options, IMemberSource &source, FolderData &data)
+{
+    // The cabinet's size limit is checked as the folders are put together.
+    CabOptions unbounded = options;
+    unbounded.MaxCabinetBytes = UINT32_MAX;
+    try {
+        CMemorySink sink(data.Bytes);
+        auto blocks = std::make_unique<CBlockWriter>(unbounded, sink, 0);
+        blocks->StartFolder(placement.FolderBytes[folder]);
+        data.Ok = true;
+        for (size_t i = first; data.Ok && i < members.size() && placement.Folder[i] == folder; ++i) {
+            data.Ok = CopyMember(members[i], source, *blocks, data.Error);
+            data.Uncompressed += members[i].Size;
+        }
+        data.Ok = data.Ok && blocks->FinishFolder(data.Error);
+        data.Blocks = blocks->FolderBlocks();
+    } catch (const std::bad_alloc &) {
+        data.Ok = false;
+        data.Error = "out of memory";
+    }
+}
+
+// The folders of a cabinet compressed by one worker per source, appended
+// in order by the calling thread. Workers stay at most a few folders ahead
+// of the one being written, so that memory holds no more than that many
+// compressed folders. False when no worker could start (nothing is written
+// then), or with error after a failure.
+class CFolderScheduler {
+public:
+    CFolderScheduler(const std::vector<CabMember> &members, const Placement &placement, const CabOptions &options)
+        : m_Members(members), m_Placement(placement), m_Options(options), m_Data(placement.FolderCount),
+          m_First(placement.FolderCount, members.size())
+    {
+        for (size_t i = members.size(); i-- > 0;) {
+            m_First[placement.Folder[i]] = i;
+        }
+    }
+
+    bool Start(std::vector<std::unique_ptr<IMemberSource>> &sources)
+    {
+        m_Ahead = static_cast<uint32_t>(sources.size()) + 1;
+        for (std::unique_ptr<IMemberSource> &source : sources) {
+            try {
+                m_Threads.emplace_back(&CFolderScheduler::Work, this, source.get());
+            } catch (const std::system_error &) {
+                break; // the workers that did start take every folder between them
+            }
+        }
+        return !m_Threads.empty();
+    }
+
+    // The next folder's blocks, once made; null after the last one.
+    FolderData *Next()
+    {
+        if (m_Written > 0) {
+            std::lock_guard<std::mutex> guard(m_Lock);
+            m_Data[m_Written - 1] = FolderData(); // written: its memory goes
+        }
+        if (m_Written == m_Data.size()) {
+            return nullptr;
+        }
+        std::unique_lock<std::mutex> guard(m_Lock);
+        m_Changed.wait(guard, [this] { return m_Data[m_Written].Done; });
+        FolderData *data = &m_Data[m_Written];
+        ++m_Written;
+        m_Changed.notify_all();
+        return data;
+    }
+
+    ~CFolderScheduler()
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_Lock);
+            m_Stop = true;
+        }
+        m_Changed.notify_all();
+        for (std::thread &thread : m_Threads) {
+            thread.join();
+        }
+    }
+
+private:
+    void Work(IMemberSource *source)
+    {
+        for (;;) {
+            uint32_t folder;
+            {
+                std::unique_lock<std::mutex> guard(m_Lock);
+                m_Changed.wait(guard,
+                               [this] { return m_Stop || m_Taken == m_Data.size() || m_Taken < m_Written + m_Ahead; });
+                if (m_Stop || m_Taken == m_Data.size()) {
+                    return;
+                }
+                folder = m_Taken++;
+            }
+            FolderData data;
+            CompressFolder(m_Members, m_Placement, folder, m_First[folder], m_Options, *source, data);
+            {
+                std::lock_guard<std::mutex> guard(m_Lock);
+                data.Done = true;
+                m_Data[folder] = std::move(data);
+            }
+            m_Changed.notify_all();
+        }
+    }
+
+    const std::vector<CabMember> &m_Members;
+    const Placement &m_Placement;
+    const CabOptions &m_Options;
+    std::mutex m_Lock;
+    std::condition_variable m_Changed;
+    std::vector<FolderData> m_Data; // by folder
+    std::vector<size_t> m_First;    // each folder's first member
+    uint32_t m_Taken = 0;           // folders handed to workers
+    uint32_t m_Written = 0;         // folders handed to the writer
+    uint32_t m_Ahead = 1;
+    bool m_Stop = false;
+    std::vector<std::thread> m_Threads;
+};
+
+// Sources for the workers, or none when a single one would do.
+std::vector<std::unique_ptr<IMemberSource>> ForkSources(IMemberSource &source, const CabOptions &options,
+                                                        uint32_t folders)
+{
+    std::vector<std::unique_ptr<IMemberSource>> sources;
+    const uint32_t workers = std::min<uint32_t>(options.Jobs, folders);
+    for (uint32_t i = 0; workers > 1 && i < workers; ++i) {
+        std::unique_ptr<IMemberSource> fork = source.Fork();
+        if (!fork) {
+            break;
+        }
+        sources.push_back(std::move(fork));
+    }
+    if (sources.size() < 2) {
+        sources.clear();
+    }
+    return sources;
+}
+
+// The header and folder table again, now complete: the cabinet ends at end.
+bool FinishCabinet(std::vector<uint8_t> &tables, const Placement &placement, uint32_t end, ICabSink &sink,
+                   CabSummary &summary, size_t files, std::string &error)
+{
+    PutLe32(tables.data() + 8, end); // cbCabinet
+    uint32_t fixedPart = CAB_HEADER_SIZE + CAB_FOLDER_ENTRY_SIZE * placement.FolderCount;
+    if (!sink.Overwrite(0, tables.data(), fixedPart, error)) {
+        return false;
+    }
+    summary.Files = static_cast<uint32_t>(files);
+    summary.Folders = placement.FolderCount;
+    summary.CabinetBytes = end;
+    return true;
+}
+
 } // namespace
 
 bool CheckCabMembers(const std::vector<CabMember> &members, const CabOptions &options, std::string &error)
@@ -323,6 +511,35 @@ bool WriteCabinet(const std::vector<CabMember> &members, const CabOptions &optio
     }
 
     // 2. The data blocks, folder by folder, noting where each folder starts.
+    std::vector<std::unique_ptr<IMemberSource>> sources = ForkSources(source, options, placement.FolderCount);
+    if (!sources.empty()) {
+        CFolderScheduler scheduler(members, placement, options);
+        if (scheduler.Start(sources)) {
+            uint32_t offset = static_cast<uint32_t>(tables.size());
+            for (uint32_t folder = 0; folder < placement.FolderCount; ++folder) {
+                FolderData *data = scheduler.Next();
+                if (!data->Ok) {
+                    error = data->Error;
+                    return false;
+                }
+                if (static_cast<uint64_t>(offset) + data->Bytes.size() > options.MaxCabinetBytes) {
+                    error = "the cabinet would be larger than " + std::to_string(options.MaxCabinetBytes) +
+                            " bytes, more than the extractor can address";
+                    return false;
+                }
+                if (!sink.Append(data->Bytes.data(), data->Bytes.size(), error)) {
+                    return false;
+                }
+                uint8_t *entry = tables.data() + CAB_HEADER_SIZE + CAB_FOLDER_ENTRY_SIZE * folder;
+                PutLe32(entry, offset);
+                PutLe16(entry + 4, static_cast<uint16_t>(data->Blocks));
+                offset += static_cast<uint32_t>(data->Bytes.size());
+                summary.Blocks += data->Blocks;
+                summary.UncompressedBytes += data->Uncompressed;
+            }
+            return FinishCabinet(tables, placement, offset, sink, summary, members.size(), error);
+        }
+    }
     auto blocks = std::make_unique<CBlockWriter>(options, sink, static_cast<uint32_t>(tables.size()));
     size_t next = 0;
     for (uint32_t folder = 0; folder < placement.FolderCount; ++folder) {
@@ -341,18 +558,8 @@ bool WriteCabinet(const std::vector<CabMember> &members, const CabOptions &optio
         PutLe16(entry + 4, static_cast<uint16_t>(blocks->FolderBlocks())); // cCFData
     }
 
-    // 3. The header and folder table again, now complete.
-    PutLe32(tables.data() + 8, blocks->Offset()); // cbCabinet
-    uint32_t fixedPart = CAB_HEADER_SIZE + CAB_FOLDER_ENTRY_SIZE * placement.FolderCount;
-    if (!sink.Overwrite(0, tables.data(), fixedPart, error)) {
-        return false;
-    }
-
-    summary.Files = static_cast<uint32_t>(members.size());
-    summary.Folders = placement.FolderCount;
     summary.Blocks = blocks->TotalBlocks();
-    summary.CabinetBytes = blocks->Offset();
-    return true;
+    return FinishCabinet(tables, placement, blocks->Offset(), sink, summary, members.size(), error);
 }
 
 } // namespace Selfex

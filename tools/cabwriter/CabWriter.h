@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,7 @@ struct CabOptions {
     uint32_t FolderLimit = CAB_MAX_FOLDER_BYTES;      // 1 .. CAB_MAX_FOLDER_BYTES uncompressed bytes
     uint32_t MaxCabinetBytes = 0x7FFFFFFF;            // the cabinet may not grow beyond this
     uint16_t SetId = 0;
+    unsigned Jobs = 1; // folders compressed at once, each by a source of its own (IMemberSource::Fork)
 };
 
 // Delivers the bytes of one member at a time.
@@ -55,6 +57,9 @@ public:
     virtual int64_t Read(uint8_t *buffer, uint32_t size, std::string &error) = 0;
     // Closes the open member.
     virtual void Close() = 0;
+    // Another source of the same members, for another thread; null when
+    // there is none, and then folders are compressed one after the other.
+    virtual std::unique_ptr<IMemberSource> Fork() { return nullptr; }
 };
 
 // Receives the cabinet. Offsets count from the cabinet's first byte.
@@ -83,7 +88,10 @@ struct CabSummary {
 bool CheckCabMembers(const std::vector<CabMember> &members, const CabOptions &options, std::string &error);
 
 // Writes the cabinet of members into sink, reading each member through
-// source in order. A member whose source delivers fewer or more bytes than
+// source in order. With options.Jobs above 1, up to that many folders are
+// compressed at once by sources that source forks, a few folders ahead of
+// the one being written; the cabinet is the same byte for byte, and a
+// failure is the one of the first folder that fails. A member whose source delivers fewer or more bytes than
 // its Size fails the run. False with a message on any failure; the sink may
 // then hold a partial cabinet, which the caller discards.
 bool WriteCabinet(const std::vector<CabMember> &members, const CabOptions &options, IMemberSource &source,
