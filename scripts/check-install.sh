@@ -37,7 +37,7 @@ cmp -s "$WORK/a/pkg.exe" "$WORK/b/pkg.exe" || fail "two packs of the same input 
 stub=$USR/share/selfex/selfex-stub-x86.exe
 cmp -s -n "$(stat -c %s "$stub")" "$stub" "$WORK/a/pkg.exe" || fail "the package does not begin with the installed stub"
 "$SELFEX" list "$WORK/a/pkg.exe" > "$WORK/list.txt" || fail "list"
-grep -q ' 2024-03-04 05:06:08  R--A  readme.txt$' "$WORK/list.txt" || fail "list: $(cat "$WORK/list.txt")"
+grep -qE ' 2024-03-04 05:06:08  R--A +readme.txt$' "$WORK/list.txt" || fail "list: $(cat "$WORK/list.txt")"
 grep -q 'docs\\deep\\numbers.txt$' "$WORK/list.txt" || fail "list: no docs\\deep\\numbers.txt"
 "$SELFEX" test "$WORK/a/pkg.exe" > "$WORK/test.txt" || fail "test: $(cat "$WORK/test.txt")"
 "$SELFEX" extract -d "$WORK/out" "$WORK/a/pkg.exe" || fail "extract"
