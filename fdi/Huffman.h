@@ -94,26 +94,38 @@ public:
             return TableBuild::Invalid;
         }
 
-        // 2. First canonical code of each length.
-        uint32_t nextCode[MaxLength + 2] = {};
+        // 2. The used symbols in canonical order: by length, then by
+        //    symbol (a counting sort).
+        uint16_t sorted[NumSymbols];
+        unsigned start[MaxLength + 2] = {};
         for (unsigned len = 1; len <= MaxLength; ++len) {
-            nextCode[len + 1] = (nextCode[len] + count[len]) << 1;
+            start[len + 1] = start[len] + count[len];
         }
-
-        // 3. Codes that fit the root: fill every entry they prefix.
         for (unsigned sym = 0; sym < NumSymbols; ++sym) {
-            const unsigned len = lengths[sym];
-            if (len == 0 || len > TableBits) {
-                continue;
+            if (lengths[sym] != 0) {
+                sorted[start[lengths[sym]]++] = static_cast<uint16_t>(sym);
             }
-            const uint32_t first = nextCode[len]++ << (TableBits - len);
-            const uint32_t entry = LeafEntry(sym, len, tags);
-            for (uint32_t i = 0; i < (1u << (TableBits - len)); ++i) {
-                m_Entries[first + i] = entry;
+        }
+        // (start[len] now marks the end of length len's symbols.)
+
+        // 3. Codes that fit the root. Canonical codes of rising length,
+        //    left-aligned to TableBits, are consecutive: each fills the
+        //    next 2^(TableBits - len) entries.
+        uint32_t next = 0;
+        unsigned index = 0;
+        for (unsigned len = 1; len <= TableBits; ++len) {
+            const uint32_t span = 1u << (TableBits - len);
+            for (; index < start[len]; ++index) {
+                const uint32_t entry = LeafEntry(sorted[index], len, tags);
+                for (uint32_t i = 0; i < span; ++i) {
+                    m_Entries[next + i] = entry;
+                }
+                next += span;
             }
         }
         if constexpr (SUB_BITS > 0) {
-            return BuildSubtables(lengths, tags, nextCode);
+            return BuildSubtables(lengths, tags, sorted + index, static_cast<unsigned>(NumSymbols - count[0]) - index,
+                                  next);
         }
         return TableBuild::Complete;
     }
@@ -158,46 +170,39 @@ private:
         return static_cast<uint32_t>(symbol) << SYMBOL_SHIFT | tag << TAG_SHIFT | length;
     }
 
-    // Step 4 of Build: codes longer than TableBits, in canonical order, so
-    // codes sharing their first TableBits bits come together and the last
-    // of each group is its longest.
-    TableBuild BuildSubtables(const uint8_t *lengths, const uint8_t *tags, uint32_t *nextCode)
+    // Step 4 of Build: the codes longer than TableBits, in canonical order
+    // (symbols[0..numCodes), whose lengths are lengths[symbol]); the first
+    // of them starts at root index `first`, left-aligned to TableBits. Codes
+    // sharing their first TableBits bits come together and the last of each
+    // group is its longest.
+    TableBuild BuildSubtables(const uint8_t *lengths, const uint8_t *tags, const uint16_t *symbols, unsigned numCodes,
+                              uint32_t first)
     {
-        struct LongCode {
-            uint16_t Symbol;
-            uint8_t Length;
-            uint32_t Code; // left-aligned to MaxLength bits
-        };
-        LongCode codes[NumSymbols];
-        unsigned numCodes = 0;
-        for (unsigned len = TableBits + 1; len <= MaxLength; ++len) {
-            for (unsigned sym = 0; sym < NumSymbols; ++sym) {
-                if (lengths[sym] == len) {
-                    codes[numCodes++] = {static_cast<uint16_t>(sym), static_cast<uint8_t>(len),
-                                         nextCode[len]++ << (MaxLength - len)};
-                }
-            }
-        }
+        uint32_t code = first << SUB_BITS; // the next code, left-aligned to MaxLength bits
         unsigned nextFree = ROOT_SIZE;
         for (unsigned start = 0; start < numCodes;) {
-            const uint32_t prefix = codes[start].Code >> SUB_BITS;
-            unsigned end = start + 1;
-            while (end < numCodes && (codes[end].Code >> SUB_BITS) == prefix) {
+            const uint32_t prefix = code >> SUB_BITS;
+            // The group: codes up to the end of this prefix's range.
+            uint32_t groupEnd = code;
+            unsigned end = start;
+            while (end < numCodes && (groupEnd >> SUB_BITS) == prefix) {
+                groupEnd += 1u << (MaxLength - lengths[symbols[end]]);
                 ++end;
             }
-            const unsigned width = codes[end - 1].Length - TableBits;
+            const unsigned width = lengths[symbols[end - 1]] - TableBits;
             if (nextFree + (1u << width) > TABLE_SIZE) {
                 return TableBuild::Invalid; // cannot happen for a complete code
             }
             m_Entries[prefix] = nextFree << SYMBOL_SHIFT | width << TAG_SHIFT | LINK;
             for (unsigned i = start; i < end; ++i) {
-                const unsigned len = codes[i].Length;
+                const unsigned len = lengths[symbols[i]];
                 // The bits after the prefix, as an index of `width` bits.
-                const uint32_t tail = (codes[i].Code & ((1u << SUB_BITS) - 1)) >> (SUB_BITS - width);
-                const uint32_t entry = LeafEntry(codes[i].Symbol, len, tags);
+                const uint32_t tail = (code & ((1u << SUB_BITS) - 1)) >> (SUB_BITS - width);
+                const uint32_t entry = LeafEntry(symbols[i], len, tags);
                 for (uint32_t j = 0; j < (1u << (TableBits + width - len)); ++j) {
                     m_Entries[nextFree + tail + j] = entry;
                 }
+                code += 1u << (MaxLength - len);
             }
             nextFree += 1u << width;
             start = end;

@@ -97,6 +97,7 @@ Status CLzxDecoder::DecodeSymbols(uint32_t runEnd)
     Status status = Status::Ok;
     static_assert(CBitReader::BITS_AFTER_REFILL >= CMainTable::MAX_LENGTH + CLengthTable::MAX_LENGTH + OFFSET_BITS_MAX,
                   "one refill must cover a whole match");
+    static_assert(CBitReader::BITS_AFTER_REFILL >= 3 * CMainTable::MAX_LENGTH, "one refill must cover three literals");
 
     while (pos < runEnd) {
         bits.Refill();
@@ -112,7 +113,15 @@ Status CLzxDecoder::DecodeSymbols(uint32_t runEnd)
             symbol = CMainTable::SymbolOf(entry);
             if (symbol < LZX_LITERALS) {
                 window[pos++] = static_cast<uint8_t>(symbol);
-                continue;
+                if (pos == runEnd) {
+                    break;
+                }
+                entry = mainTable.DecodeEntry(bits);
+                symbol = CMainTable::SymbolOf(entry);
+                if (symbol < LZX_LITERALS) {
+                    window[pos++] = static_cast<uint8_t>(symbol);
+                    continue;
+                }
             }
             bits.Refill();
         }
