@@ -128,12 +128,15 @@ Status CLzxDecoder::DecodeSymbols(uint32_t runEnd)
 
         // 1. Length: the 3-bit header, extended by the length tree.
         const unsigned matchSymbol = symbol - LZX_LITERALS;
-        uint32_t length = (matchSymbol & 7) + LZX_MIN_MATCH;
-        if (length == 7 + LZX_MIN_MATCH) {
-            // An empty length tree gives EMPTY_SYMBOL: longer than any run,
-            // so the bounds check below refuses the match.
-            length += lengthTable.Decode(bits);
-        }
+        //    The length code is looked up for every match and taken only
+        //    after header 7: a select, as whether a match is long is as
+        //    hard to predict as whether a symbol is a literal. An empty
+        //    length tree gives EMPTY_SYMBOL without bits: longer than any
+        //    run, so the bounds check below refuses the match.
+        const bool extended = (matchSymbol & 7) == 7;
+        const uint32_t lengthEntry = lengthTable.PeekEntry(bits) & (0u - extended);
+        bits.SkipCode(lengthEntry);
+        const uint32_t length = (matchSymbol & 7) + LZX_MIN_MATCH + CLengthTable::SymbolOf(lengthEntry);
 
         // 2. Offset: slot base plus extra bits, or a repeated one.
         const unsigned slot = matchSymbol >> 3;
