@@ -16,8 +16,8 @@ namespace Fdi {
 
 // The decoder's own: the history buffer holds one frame more than the
 // window: the bytes just ahead of the output position are then older than
-// any match may reach, so match copies may write whole 16-byte chunks past
-// a match's end. SLACK covers such writes at the buffer's end.
+// any match may reach, so match copies may write up to 31 bytes past a
+// match's end. SLACK covers such writes at the buffer's end.
 constexpr uint32_t LZX_BUFFER_SLACK = 32;
 inline constexpr uint32_t LzxBufferSize(unsigned windowBits)
 {

@@ -10,7 +10,7 @@
 // checked against the end of the run (the block or frame end, whichever
 // comes first) and against the output decoded so far before a byte is
 // copied. Copies move whole chunks and may overshoot a match's end by up to
-// 15 bytes; the buffer (LzxDecoder.h) is one frame larger than the window
+// 31 bytes; the buffer (LzxDecoder.h) is one frame larger than the window
 // so that those bytes are never history a later match could still read.
 #include <cstring>
 
@@ -27,14 +27,18 @@ constexpr unsigned OFFSET_BITS_MAX = 14 + 7;
 
 // Copies a match whose source starts `offset` bytes before dst in memory
 // (offset >= 1). Overlapping matches repeat their pattern, as LZ77 defines.
-// Whole chunks are copied, so up to 15 bytes past the match end change:
+// Whole chunks are copied, so up to 31 bytes past the match end change:
 // the caller's buffer has room there, and nothing there is history yet.
 inline void CopyMatch(uint8_t *dst, uint32_t offset, uint32_t length)
 {
     const uint8_t *src = dst - offset;
     if (offset >= 16) {
-        // Each 16-byte chunk reads bytes written before it.
-        for (uint32_t i = 0; i < length; i += 16) {
+        // Each 16-byte chunk reads bytes written before it. The first two
+        // are copied whatever the length: most matches fit them, and the
+        // loop's exit would be mispredicted as often as lengths vary.
+        std::memcpy(dst, src, 16);
+        std::memcpy(dst + 16, src + 16, 16);
+        for (uint32_t i = 32; i < length; i += 16) {
             std::memcpy(dst + i, src + i, 16);
         }
     } else if (offset >= 8) {
