@@ -1,5 +1,7 @@
 // LZX codec across frames and folders: frame and window boundaries, the E8
 // call filter, resets, and the window sizes with their slot counts.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "tests/fdi/CodecRun.h"
@@ -158,6 +160,9 @@ TEST(LzxFrame, MatchesReachIntoThePreviousWindowCycle)
 {
     // A 2^15 window holds one frame: frame 2 starts over at window offset 0
     // and its matches read the end of frame 1, across the window's end.
+    // Frame 2 ends the decoder's buffer with a 2-byte match (whose copy
+    // overshoots into the buffer's slack), and frame 3 starts with a match
+    // whose source runs across the buffer's end into its own first bytes.
     const std::vector<uint8_t> first = RandomBytes(FRAME, 21);
     CLzxWriter lzx(15);
     lzx.StreamHeader(0);
@@ -165,10 +170,20 @@ TEST(LzxFrame, MatchesReachIntoThePreviousWindowCycle)
     lzx.RawBytes(first);
     lzx.EndFrame();
     // 32765 is the largest offset a 2^15 window can code (W - 3).
-    const std::vector<LzxOp> ops = {Copy(20, 100), Copy(200, 150), Copy(30, 32765), Copy(257, 7), Copy(2, 32000)};
-    lzx.VerbatimOps(ops);
+    std::vector<LzxOp> ops = {Copy(20, 100), Copy(200, 150), Copy(30, 32765), Copy(257, 7), Copy(2, 32000)};
     CExpected expected;
     expected.Literals(first).Copy(100, 20).Copy(150, 200).Copy(32765, 30).Copy(7, 257).Copy(32000, 2);
+    while (expected.Size() < 2 * FRAME - 2) {
+        const uint32_t length = std::min<uint32_t>(257, static_cast<uint32_t>(2 * FRAME - 2 - expected.Size()));
+        ops.push_back(Copy(length, 1000));
+        expected.Copy(1000, length);
+    }
+    ops.push_back(Copy(2, 5000));
+    expected.Copy(5000, 2);
+    lzx.VerbatimOps(ops);
+    lzx.EndFrame();
+    lzx.VerbatimOps({Copy(40, 30), Copy(20, 32765)});
+    expected.Copy(30, 40).Copy(32765, 20);
     const Decoded result = DecodeLzx(15, lzx.Finish(), CodecTest::FrameSizes(expected.Size()));
     ASSERT_EQ(result.Status, Status::Ok);
     EXPECT_EQ(result.Output, expected.Bytes());
