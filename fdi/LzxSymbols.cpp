@@ -108,7 +108,8 @@ Status CLzxDecoder::DecodeSymbols(uint32_t runEnd)
         uint32_t entry = mainTable.DecodeEntry(bits);
         unsigned symbol = CMainTable::SymbolOf(entry);
         if (symbol < LZX_LITERALS) {
-            // Literals come in runs; a refill covers a second code too.
+            // Literals come in runs; one refill covers three codes, so up to
+            // three are taken, unrolled by hand, before the next refill.
             window[pos++] = static_cast<uint8_t>(symbol);
             if (pos == runEnd) {
                 break;
