@@ -55,10 +55,16 @@ wp_make_prefix() {
 
 # wp_start PACKAGE DIR WORKDIR: runs PACKAGE (a path) with current folder DIR
 # in the background; its exit code lands in WORKDIR/exit, what Wine says in
-# WORKDIR/wine.log.
+# WORKDIR/wine.log, and the moment it ended (date +%s.%N) in WORKDIR/ended,
+# written before exit, so that a timer can wait without fine polling.
 wp_start() {
-    rm -f "$3/exit"
-    (cd "$2" && "$WINE64" "$1" 2>"$3/wine.log"; echo $? > "$3/exit") &
+    rm -f "$3/exit" "$3/ended"
+    (
+        cd "$2" && "$WINE64" "$1" 2>"$3/wine.log"
+        wp_code=$?
+        date +%s.%N > "$3/ended"
+        echo $wp_code > "$3/exit"
+    ) &
     WP_PACKAGE_PID=$!
 }
 

@@ -155,6 +155,16 @@ gcab_all() {
     (cd / && set -- $(cat "$list") && gcab -c -z "$cabinet" "$@") >/dev/null
 }
 
+# link_tree DIR: DIR afresh, with a link to each file named on standard input
+# (relative to /) at the same path inside it.
+link_tree() {
+    local file
+    rm -rf "$1"
+    while read -r file; do
+        mkdir -p "$1/$(dirname "$file")" && ln -s "/$file" "$1/$file"
+    done
+}
+
 binaries() {
     made binaries.txt "$WHOLE_MB" && return 0
     pick "$WHOLE_MB" usr/bin usr/lib/x86_64-linux-gnu > "$WORK/binaries.txt"
@@ -206,10 +216,7 @@ case_lzx21() {
         echo "lzx21: packing ${WHOLE_MB} MB with selfex pack --compression lzx:21 ..."
         # A tree of links to the binaries keeps their paths apart (two
         # folders may hold the same name); pack stores what they lead to.
-        rm -rf "$WORK/lzx21-links"
-        while read -r file; do
-            mkdir -p "$WORK/lzx21-links/$(dirname "$file")" && ln -s "/$file" "$WORK/lzx21-links/$file"
-        done < "$WORK/binaries.txt"
+        link_tree "$WORK/lzx21-links" < "$WORK/binaries.txt"
         # One folder, as gcab makes for mszip: these cases compare single runs.
         "$SELFEX" pack -q -o "$WORK/lzx21.tmp.cab" --compression lzx:21 --folder-size 2147450880 \
             --links follow "$WORK/lzx21-links"
@@ -303,10 +310,7 @@ case_multi() {
 # worker and with one per core; the output must be the same bytes.
 pack_rounds() {
     local round links=$WORK/pack-links
-    rm -rf "$links"
-    pick "$PACK_MB" usr/bin usr/lib/x86_64-linux-gnu | while read -r file; do
-        mkdir -p "$links/$(dirname "$file")" && ln -s "/$file" "$links/$file"
-    done
+    pick "$PACK_MB" usr/bin usr/lib/x86_64-linux-gnu | link_tree "$links"
     for round in $(seq "$RUNS"); do
         run "multi pack -j 1" "$SELFEX" pack -q -j 1 -o "$OUT/pack-1.cab" --folder-size "$((PACK_MB / 8))M" \
             --links follow "$links"
@@ -359,7 +363,7 @@ case_stub() {
     rm -rf "$stage" && mkdir -p "$stage"
     for round in $(seq "$RUNS"); do
         rm -rf "$stage/StubBench" "$stage/x"
-        stub_start "$stage"
+        wp_start "$WORK/StubBench.exe" "$stage" "$WORK"
         wp_wait 3000 xdotool search --name '^StubBench$' || { missed "stub: beside extrac32" 0.83 "no folder dialog"; return 0; }
         sleep 0.5
         key="stub package"
@@ -376,34 +380,24 @@ case_stub() {
     judge "stub ($STUB_FILES files, wine64): Enter to exit" "stub package" "stub extrac32" 0.83
     judge "stub: the same, less its 1.05 s of set waits" "stub less its waits" "stub extrac32" -
 }
-# The package under Wine, started as wp_start does; it notes the moment it
-# ended, so that waiting for it needs no fine polling (a poll every few ms
-# would take CPU from Wine on a small machine, a coarse one would add time).
-stub_start() {
-    rm -f "$WORK/exit" "$WORK/ended"
-    (
-        cd "$1" && "$WINE64" "$WORK/StubBench.exe" 2>"$WORK/wine.log"
-        code=$?
-        date +%s.%N > "$WORK/ended"
-        echo $code > "$WORK/exit"
-    ) &
-    WP_PACKAGE_PID=$!
-}
-# stub_round KEY: Enter on the folder dialog, then the package's end; the
-# wall time between them lands in W[KEY], the CPU time of this side (the
-# key press and the waiting) in C[KEY].
+# stub_round KEY: Enter on the folder dialog, then the package's end, as
+# wp_start notes it (a poll every few ms would take CPU from Wine on a small
+# machine, a coarse one would add time). The wall time between them lands in
+# W[KEY], and less the waits the dialog makes by design (50 ms before the run,
+# the second it stays up after success) in W[stub less its waits]; the CPU
+# time of this side (the key press and the waiting) in C of both.
 stub_round() {
-    local key=$1 start line
+    local key=$1 start line wall cpu
     start=$(date +%s.%N)
     line=$({ TIMEFORMAT='%3U %3S'; time { xdotool key Return && wp_wait 600 test -s "$WORK/exit"; } >/dev/null 2>&1; } 2>&1)
     [ -s "$WORK/exit" ] && [ "$(cat "$WORK/exit")" = 0 ] || return 1
-    W[$key]+="$(awk -v a="$start" -v b="$(cat "$WORK/ended")" 'BEGIN { printf "%.3f", b - a }') "
-    # The same, less the waits the dialog makes by design: 50 ms before the
-    # run and the second it stays up after success.
-    W["stub less its waits"]+="$(awk -v a="$start" -v b="$(cat "$WORK/ended")" 'BEGIN { printf "%.3f", b - a - 1.05 }') "
+    wall=$(awk -v a="$start" -v b="$(cat "$WORK/ended")" 'BEGIN { printf "%.3f", b - a }')
     set -- $line
-    C[$key]+="$(awk -v u="$1" -v s="$2" 'BEGIN { print u + s }') "
-    C["stub less its waits"]+="$(awk -v u="$1" -v s="$2" 'BEGIN { print u + s }') "
+    cpu=$(awk -v u="$1" -v s="$2" 'BEGIN { print u + s }')
+    W[$key]+="$wall "
+    W["stub less its waits"]+="$(awk -v w="$wall" 'BEGIN { printf "%.3f", w - 1.05 }') "
+    C[$key]+="$cpu "
+    C["stub less its waits"]+="$cpu "
 }
 
 print_tables() {
