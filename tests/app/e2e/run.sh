@@ -74,7 +74,7 @@ scenario_long_file_name() {
     keys Return
     out=$WORK/run/LongFile
     shot_while_written "$out/$first" $size during-first-file
-    shot_while_written "$out/$third" $size during-third-file
+    shot_while_written "$out/$third" $size during-third-file 120
     wait_until 600 "z.txt was not extracted" test -f "$out/z.txt"
     sleep 0.3
     import -window root "$WORK/finished.png"
@@ -90,14 +90,24 @@ scenario_long_file_name() {
     [ "$(bar_fill "$WORK/finished.png")" -ge 90 ] || fail "the bar was not full at the end"
 }
 
-# shot_while_written FILE SIZE NAME: once FILE is being written (it exists
-# and is shorter than SIZE), a screenshot NAME.png that ends before FILE is
-# complete.
+# shot_while_written FILE SIZE NAME [WIDTH]: once FILE is being written (it
+# exists and is shorter than SIZE), a screenshot NAME.png that ends before
+# FILE is complete. With WIDTH, screenshots are retaken while FILE is
+# written until the status line holds at least WIDTH pixels of text: the
+# name of a file that starts soon after a repaint shows at the next one, up
+# to a repaint interval after the file appears.
 shot_while_written() {
     wait_until 600 "$1 was never seen being written" is_partial "$1" "$2"
-    import -window root "$SHOTS/$3.png"
-    is_partial "$1" "$2" || fail "$(basename "$1") was complete before its screenshot was"
-    convert "$SHOTS/$3.png" -trim +repage "$SHOTS/$3.png"
+    tries=0
+    while :; do
+        import -window root "$SHOTS/$3.png"
+        is_partial "$1" "$2" || fail "$(basename "$1") was complete before its screenshot was"
+        convert "$SHOTS/$3.png" -trim +repage "$SHOTS/$3.png"
+        [ -z "${4:-}" ] || [ "$(status_text_width "$SHOTS/$3.png")" -ge "$4" ] && break
+        tries=$((tries + 1))
+        [ $tries -lt 20 ] || break
+        sleep 0.05
+    done
 }
 
 is_partial() {
