@@ -314,13 +314,12 @@ case_multi() {
 # Packing the first PACK_MB of multi's files into 8 MSZIP folders, with one
 # worker and with one per core; the output must be the same bytes.
 pack_rounds() {
-    local round links=$WORK/pack-links
+    local round links=$WORK/pack-links size=$((PACK_MB / 8))M
     pick "$PACK_MB" usr/bin usr/lib/x86_64-linux-gnu | link_tree "$links"
     for round in $(seq "$RUNS"); do
-        run "multi pack -j 1" "$SELFEX" pack -q -j 1 -o "$OUT/pack-1.cab" --folder-size "$((PACK_MB / 8))M" \
+        run "multi pack -j 1" "$SELFEX" pack -q -j 1 -o "$OUT/pack-1.cab" --folder-size "$size" --links follow "$links"
+        run "multi pack -j $CORES" "$SELFEX" pack -q -j "$CORES" -o "$OUT/pack-n.cab" --folder-size "$size" \
             --links follow "$links"
-        run "multi pack -j $CORES" "$SELFEX" pack -q -j "$CORES" -o "$OUT/pack-n.cab" \
-            --folder-size "$((PACK_MB / 8))M" --links follow "$links"
     done
     cmp -s "$OUT/pack-1.cab" "$OUT/pack-n.cab" || missed "multi: pack -j $CORES" - "output differs from -j 1"
     rm -rf "$links" "$OUT/pack-1.cab" "$OUT/pack-n.cab"

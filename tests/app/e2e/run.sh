@@ -98,14 +98,15 @@ scenario_long_file_name() {
 # to a repaint interval after the file appears.
 shot_while_written() {
     wait_until 600 "$1 was never seen being written" is_partial "$1" "$2"
-    tries=0
+    tries=20
     while :; do
         import -window root "$SHOTS/$3.png"
         is_partial "$1" "$2" || fail "$(basename "$1") was complete before its screenshot was"
         convert "$SHOTS/$3.png" -trim +repage "$SHOTS/$3.png"
-        [ -z "${4:-}" ] || [ "$(status_text_width "$SHOTS/$3.png")" -ge "$4" ] && break
-        tries=$((tries + 1))
-        [ $tries -lt 20 ] || break
+        tries=$((tries - 1))
+        if [ -z "${4:-}" ] || [ $tries -eq 0 ] || [ "$(status_text_width "$SHOTS/$3.png")" -ge "$4" ]; then
+            return 0
+        fi
         sleep 0.05
     done
 }
